@@ -1,0 +1,56 @@
+# Set-up and entry points. `make run` and `make test` install what is missing,
+# configure, build, and then start Mirdex on the demo file or run every test.
+
+PKGS := cmake ninja-build ccache g++ pkg-config make \
+        qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev \
+        libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev \
+        libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev \
+        clang libclang-rt-14-dev ffmpeg sox
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+JOBS ?= $(shell nproc)
+BUILD := build
+TEST_BUILD := build-test
+CMAKE_COMMON := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+
+.PHONY: deps build build-test run test bench format clean
+
+deps:
+	@missing=$$(for p in $(PKGS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+$(BUILD)/build.ninja: CMakeLists.txt
+	cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRDEX_TESTS=OFF
+
+$(TEST_BUILD)/build.ninja: CMakeLists.txt
+	cmake -S . -B $(TEST_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DMIRDEX_SANITIZE=ON -DMIRDEX_TESTS=ON
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-test: deps $(TEST_BUILD)/build.ninja
+	cmake --build $(TEST_BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/tools/mkdemo $(BUILD)/demo/demo.avi
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display: cannot open Mirdex's window; here is its report of the demo file instead."; \
+	  $(BUILD)/src/app/mirdex --report $(BUILD)/demo/demo.avi || true; \
+	else \
+	  $(BUILD)/src/app/mirdex $(BUILD)/demo/demo.avi; \
+	fi
+
+test: build-test
+	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	bench/run.sh $(BUILD)
+
+format:
+	find src tests bench tools -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(TEST_BUILD)

@@ -1,0 +1,59 @@
+// The one way core code reaches the user: message boxes, status panes, the
+// window title, the message-pump step. The Qt program installs the real host,
+// tests install a recording fake, headless modes use the console host.
+#pragma once
+#include <string>
+
+// Message-box styles and answers keep the numeric values of the original
+// interface, so callers can combine them the same way.
+enum : unsigned {
+  MB_OK = 0x0,
+  MB_OKCANCEL = 0x1,
+  MB_YESNOCANCEL = 0x3,
+  MB_YESNO = 0x4,
+  MB_ICONSTOP = 0x10,
+  MB_ICONQUESTION = 0x20,
+  MB_ICONEXCLAMATION = 0x30,
+  MB_ICONINFORMATION = 0x40,
+  MB_TYPEMASK = 0xF,
+  MB_ICONMASK = 0xF0,
+};
+enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+class Host {
+ public:
+  virtual ~Host() = default;
+  // Shows a box and returns the answer (IDOK, IDYES, IDNO, ...).
+  virtual int MessageBox(const std::string& text, const std::string& caption, unsigned style) = 0;
+  // A box that closes itself after timeoutMs (0 = never); a box closed by the
+  // timer answers as if closed without a choice (IDCANCEL/IDNO).
+  virtual int TimedMessageBox(const std::string& text, const std::string& caption, unsigned style,
+                              unsigned timeoutMs) {
+    (void)timeoutMs;
+    return MessageBox(text, caption, style);
+  }
+  virtual void SetStatusText(int part, const std::string& text) = 0;
+  virtual void SetTitle(const std::string& title) = 0;
+  // One step of the message pump: handle at most one pending event.
+  virtual void Pump() = 0;
+  virtual void Beep() {}
+};
+
+// Writes boxes and status texts to standard error and answers every question
+// with the default (IDNO for Yes/No boxes, IDOK otherwise). Used by the
+// headless command-line forms.
+class ConsoleHost : public Host {
+ public:
+  explicit ConsoleHost(bool quietStatus = true) : quietStatus_(quietStatus) {}
+  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+  void SetStatusText(int part, const std::string& text) override;
+  void SetTitle(const std::string&) override {}
+  void Pump() override {}
+
+ private:
+  bool quietStatus_;
+};
+
+Host& CurrentHost();
+// Installs `host` (not owned); nullptr restores the console host.
+void SetHost(Host* host);

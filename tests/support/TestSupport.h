@@ -1,0 +1,70 @@
+// Shared helpers of the tests: a host that records what the program shows and
+// answers questions from a script, a scratch folder that is also the settings
+// folder, and small file builders.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Host.h"
+
+class RecordingHost : public Host {
+ public:
+  struct Box {
+    std::string text, caption;
+    unsigned style;
+  };
+  RecordingHost() { SetHost(this); }
+  ~RecordingHost() override { SetHost(nullptr); }
+
+  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+  int TimedMessageBox(const std::string& text, const std::string& caption, unsigned style,
+                      unsigned timeoutMs) override;
+  void SetStatusText(int part, const std::string& text) override;
+  void SetTitle(const std::string& t) override { title = t; }
+  void Pump() override;
+  void Beep() override { ++beeps; }
+
+  std::vector<Box> boxes;
+  std::vector<unsigned> timeouts;          // timeout of each timed box
+  std::deque<int> answers;                 // answers to give, in order; empty: IDNO/IDOK
+  std::vector<std::string> status[5];      // every text set in each pane
+  std::string title;
+  int pumps = 0;
+  int beeps = 0;
+  std::function<void(int)> onPump;         // called with the pump count
+};
+
+// A fresh folder under the temporary directory, removed with its contents at
+// the end; it is also made the settings folder of the program (MIRDEX_HOME and
+// QUENDRIX_HOME point at it).
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  const std::string& path() const { return path_; }  // with a trailing '/'
+  std::string File(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string SamplePath(const std::string& name);  // a file of the shared samples folder
+
+// Appends little-endian values to a byte string.
+void Put16(std::string& s, uint16_t v);
+void Put32(std::string& s, uint32_t v);
+void PutFourCC(std::string& s, const char* fcc);
+// A chunk: id, size, data and the pad byte for odd sizes.
+std::string Chunk(const char* id, const std::string& data);
+std::string ListChunk(const char* listId, const char* type, const std::string& body);
+
+// A canonical PCM WAVE file.
+std::string MakeWave(uint16_t channels, uint32_t rate, uint16_t bits, const std::string& data);
+
+// Runs a shell command, returns its exit status and standard output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
