@@ -3,6 +3,8 @@
 // tests install a recording fake, headless modes use the console host.
 #pragma once
 #include <string>
+#include <utility>
+#include <vector>
 
 // Message-box styles and answers keep the numeric values of the original
 // interface, so callers can combine them the same way.
@@ -19,6 +21,20 @@ enum : unsigned {
   MB_ICONMASK = 0xF0,
 };
 enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+// What an open or save dialog is asked for.
+struct FileDialogRequest {
+  std::string title;
+  std::string initialDir;   // folder to start in (may be empty)
+  std::string initialName;  // proposed file name (save dialogs)
+  // Filters as (description, patterns), e.g. {"AVIファイル", "*.avi"}.
+  std::vector<std::pair<std::string, std::string>> filters;
+  std::string defaultExt;  // appended when the typed name has none
+  bool save = false;
+  bool multiple = false;         // several files may be picked (open only)
+  bool overwritePrompt = false;  // ask before replacing an existing file
+  std::string settingsKind;      // "Open", "Save", "Wave", "Bmp": remembered folders and placement
+};
 
 class Host {
  public:
@@ -37,6 +53,12 @@ class Host {
   // One step of the message pump: handle at most one pending event.
   virtual void Pump() = 0;
   virtual void Beep() {}
+  // Shows a file dialog; false when the user cancelled. Paths are absolute.
+  virtual bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) {
+    (void)request;
+    (void)paths;
+    return false;
+  }
 };
 
 // Writes boxes and status texts to standard error and answers every question
