@@ -18,5 +18,9 @@ ConsoleHost gConsoleHost;
 Host* gHost = &gConsoleHost;
 }  // namespace
 
-Host& CurrentHost() { return *gHost; }
-void SetHost(Host* host) { gHost = host ? host : &gConsoleHost; }
+Host& CurrentHost() {
+  return *gHost;
+}
+void SetHost(Host* host) {
+  gHost = host ? host : &gConsoleHost;
+}

@@ -36,7 +36,9 @@ void Status(int part, const char* format, ...) {
   CurrentHost().SetStatusText(part, s);
 }
 
-std::string LogPath() { return SettingsDir() + "Mirdex.log"; }
+std::string LogPath() {
+  return SettingsDir() + "Mirdex.log";
+}
 
 bool OpenLog() {
   if (ME.hLogFile >= 0) return true;
@@ -49,7 +51,9 @@ void CloseLog() {
   ME.hLogFile = -1;
 }
 
-bool LogIsOpen() { return ME.hLogFile >= 0; }
+bool LogIsOpen() {
+  return ME.hLogFile >= 0;
+}
 
 void Log(const char* format, ...) {
   if (ME.hLogFile < 0) return;

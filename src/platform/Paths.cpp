@@ -54,7 +54,9 @@ void SetProgramFiles(const ProgramFiles& files) {
   gFiles = &files;
   ResetPathCache();
 }
-const ProgramFiles& CurrentProgramFiles() { return *gFiles; }
+const ProgramFiles& CurrentProgramFiles() {
+  return *gFiles;
+}
 
 void ResetPathCache() {
   gSettingsDirKnown = false;
@@ -88,7 +90,9 @@ const std::string& SettingsDir() {
   return gSettingsDir;
 }
 
-std::string SettingsPath() { return SettingsDir() + gFiles->iniName; }
+std::string SettingsPath() {
+  return SettingsDir() + gFiles->iniName;
+}
 
 std::string TempDir() {
   const char* env = std::getenv("TMPDIR");

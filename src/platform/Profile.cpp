@@ -144,8 +144,10 @@ bool Flush(const std::string& file, CachedFile& c) {
   int fd = mkstemp(tmpl.data());
   if (fd < 0) return false;
   struct stat old;
-  if (stat(file.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-  else fchmod(fd, 0644);
+  if (stat(file.c_str(), &old) == 0)
+    fchmod(fd, old.st_mode & 07777);
+  else
+    fchmod(fd, 0644);
   const char* p = data.data();
   size_t left = data.size();
   bool ok = true;
@@ -206,7 +208,8 @@ size_t GetProfileText(const std::string& section, const std::string& key, const 
   return v.size();
 }
 
-bool WriteProfileText(const std::string& section, const char* key, const char* value, const std::string& file) {
+bool WriteProfileText(const std::string& section, const char* key, const char* value,
+                      const std::string& file) {
   CachedFile& c = Load(file);
   if (c.unreadable) return false;
   size_t header, end;
@@ -227,8 +230,10 @@ bool WriteProfileText(const std::string& section, const char* key, const char* v
     }
     std::string line = std::string(key) + "=" + (value ? value : "");
     if (found != std::string::npos) {
-      if (value) c.lines[found] = line;
-      else c.lines.erase(c.lines.begin() + static_cast<long>(found));
+      if (value)
+        c.lines[found] = line;
+      else
+        c.lines.erase(c.lines.begin() + static_cast<long>(found));
     } else if (value) {
       if (header == std::string::npos) {
         c.lines.push_back("[" + section + "]");
@@ -258,7 +263,9 @@ std::vector<std::string> GetProfileSections(const std::string& file) {
   return names;
 }
 
-void BeginProfileBatch() { ++gBatchDepth; }
+void BeginProfileBatch() {
+  ++gBatchDepth;
+}
 
 bool EndProfileBatch() {
   if (gBatchDepth == 0 || --gBatchDepth > 0) return true;
@@ -273,7 +280,9 @@ bool EndProfileBatch() {
 
 void ForgetProfileCache() {
   for (auto it = gCache.begin(); it != gCache.end();) {
-    if (it->second.dirty) ++it;
-    else it = gCache.erase(it);
+    if (it->second.dirty)
+      ++it;
+    else
+      it = gCache.erase(it);
   }
 }

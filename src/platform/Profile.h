@@ -23,7 +23,8 @@ std::string GetProfileText(const std::string& section, const std::string& key, c
 // Sets key=value in section (created at the end when missing). value nullptr
 // removes the key; key nullptr removes the whole section. Returns false when
 // the file could not be read or written; the old file then stays as it was.
-bool WriteProfileText(const std::string& section, const char* key, const char* value, const std::string& file);
+bool WriteProfileText(const std::string& section, const char* key, const char* value,
+                      const std::string& file);
 
 // Names of all sections of the file, in file order.
 std::vector<std::string> GetProfileSections(const std::string& file);

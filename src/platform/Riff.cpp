@@ -13,7 +13,9 @@ std::string FourCCText(uint32_t fcc) {
   return s;
 }
 
-RiffFile::~RiffFile() { Close(); }
+RiffFile::~RiffFile() {
+  Close();
+}
 
 bool RiffFile::Open(const std::string& path, Mode mode, size_t bufferSize) {
   Close();
@@ -87,7 +89,9 @@ int64_t RiffFile::Seek(int64_t offset, int whence) {
   return ftello(file_);
 }
 
-int64_t RiffFile::Tell() { return file_ ? ftello(file_) : -1; }
+int64_t RiffFile::Tell() {
+  return file_ ? ftello(file_) : -1;
+}
 
 uint64_t RiffFile::Size() {
   if (!file_) return 0;
@@ -132,9 +136,12 @@ bool RiffFile::Descend(ChunkInfo* ck, const ChunkInfo* parent, unsigned flags) {
       found.fccType = GetLE32(head + 8);
     }
     bool match = true;
-    if (flags & kFindRiff) match = found.ckid == kRiff && found.fccType == wantType;
-    else if (flags & kFindList) match = found.ckid == kList && found.fccType == wantType;
-    else if (flags & kFindChunk) match = found.ckid == wantId;
+    if (flags & kFindRiff)
+      match = found.ckid == kRiff && found.fccType == wantType;
+    else if (flags & kFindList)
+      match = found.ckid == kList && found.fccType == wantType;
+    else if (flags & kFindChunk)
+      match = found.ckid == wantId;
     if (match) {
       *ck = found;
       return true;
@@ -171,8 +178,10 @@ bool RiffFile::CreateChunk(ChunkInfo* ck, unsigned flags) {
   if (pos < 0) return false;
   uint8_t head[12];
   uint32_t id = ck->ckid;
-  if (flags & kCreateRiff) id = FourCC("RIFF");
-  else if (flags & kCreateList) id = FourCC("LIST");
+  if (flags & kCreateRiff)
+    id = FourCC("RIFF");
+  else if (flags & kCreateList)
+    id = FourCC("LIST");
   bool typed = flags & (kCreateRiff | kCreateList);
   PutLE32(head, id);
   PutLE32(head + 4, ck->cksize);

@@ -9,11 +9,14 @@
 #include <string>
 
 constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
          (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
          (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
 }
-constexpr uint32_t FourCC(const char (&s)[5]) { return MakeFourCC(s[0], s[1], s[2], s[3]); }
+constexpr uint32_t FourCC(const char (&s)[5]) {
+  return MakeFourCC(s[0], s[1], s[2], s[3]);
+}
 // Four printable characters of a FOURCC (non-printable bytes become '?').
 std::string FourCCText(uint32_t fcc);
 
@@ -23,8 +26,8 @@ inline uint16_t GetLE16(const void* p) {
 }
 inline uint32_t GetLE32(const void* p) {
   const uint8_t* b = static_cast<const uint8_t*>(p);
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-         (static_cast<uint32_t>(b[3]) << 24);
+  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+         (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
 }
 inline uint64_t GetLE64(const void* p) {
   const uint8_t* b = static_cast<const uint8_t*>(p);
@@ -46,10 +49,10 @@ inline void PutLE64(void* p, uint64_t v) {
 
 struct ChunkInfo {
   uint32_t ckid = 0;
-  uint32_t cksize = 0;         // as stored; for RIFF and LIST it includes fccType
-  uint32_t fccType = 0;        // form or list type (RIFF and LIST only)
-  uint64_t dwDataOffset = 0;   // position of the data (of fccType for RIFF and LIST)
-  bool dirty = false;          // created here: size is fixed up on ascend
+  uint32_t cksize = 0;        // as stored; for RIFF and LIST it includes fccType
+  uint32_t fccType = 0;       // form or list type (RIFF and LIST only)
+  uint64_t dwDataOffset = 0;  // position of the data (of fccType for RIFF and LIST)
+  bool dirty = false;         // created here: size is fixed up on ascend
   uint64_t End() const { return dwDataOffset + cksize; }
   uint64_t PaddedEnd() const { return dwDataOffset + cksize + (cksize & 1); }
 };

@@ -56,7 +56,9 @@ namespace {
 PowerOffRoutine gPowerOff;
 }
 
-void SetPowerOffRoutine(PowerOffRoutine routine) { gPowerOff = std::move(routine); }
+void SetPowerOffRoutine(PowerOffRoutine routine) {
+  gPowerOff = std::move(routine);
+}
 
 bool PowerOff() {
   if (gPowerOff) return gPowerOff();
@@ -81,7 +83,8 @@ int CleanupTempFiles(const std::string& dirIn) {
   std::vector<std::string> names;
   while (struct dirent* e = readdir(d)) {
     std::string n = e->d_name;
-    if (n.size() >= 7 && n.compare(0, 3, "$QZ") == 0 && n.compare(n.size() - 4, 4, ".TMP") == 0) names.push_back(n);
+    if (n.size() >= 7 && n.compare(0, 3, "$QZ") == 0 && n.compare(n.size() - 4, 4, ".TMP") == 0)
+      names.push_back(n);
   }
   closedir(d);
   int deleted = 0;

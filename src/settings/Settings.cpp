@@ -11,9 +11,9 @@
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
-const std::vector<std::string> kMirdexFixedSections = {"Adjust",      "Average",     "AviFiles",    "Compare",
-                                                       "Composit",    "Folder",      "HLineNoize1", "HLineNoize2",
-                                                       "HLineNoize3", "Noize",       "Setting",     "Window"};
+const std::vector<std::string> kMirdexFixedSections = {"Adjust",      "Average", "AviFiles",    "Compare",
+                                                       "Composit",    "Folder",  "HLineNoize1", "HLineNoize2",
+                                                       "HLineNoize3", "Noize",   "Setting",     "Window"};
 
 namespace {
 
@@ -62,8 +62,9 @@ uint32_t Read(const Setting& s) {
   if (s.flags & kSetText) {
     uint32_t capacity = s.flags & kSetCapacityMask;
     const char* def = static_cast<const char*>(s.pDefault);
-    if (s.pValue) return static_cast<uint32_t>(GetProfileText(s.section, s.key, def, static_cast<char*>(s.pValue),
-                                                              capacity, file));
+    if (s.pValue)
+      return static_cast<uint32_t>(
+          GetProfileText(s.section, s.key, def, static_cast<char*>(s.pValue), capacity, file));
     char buf[256];
     return static_cast<uint32_t>(GetProfileText(s.section, s.key, def, buf, sizeof buf, file));
   }
@@ -173,8 +174,9 @@ bool WriteValue(const Setting& templ, uint32_t value) {
   uint16_t v16 = static_cast<uint16_t>(value);
   uint8_t v8 = static_cast<uint8_t>(value);
   Setting s = templ;
-  s.pValue = SizeBits(s.flags) == 8 ? static_cast<void*>(&v8) : SizeBits(s.flags) == 16 ? static_cast<void*>(&v16)
-                                                                                         : static_cast<void*>(&v);
+  s.pValue = SizeBits(s.flags) == 8    ? static_cast<void*>(&v8)
+             : SizeBits(s.flags) == 16 ? static_cast<void*>(&v16)
+                                       : static_cast<void*>(&v);
   return Write(s);
 }
 
@@ -227,7 +229,8 @@ bool TidySettings(const std::vector<std::string>& keepSections) {
   if (FileExists(bakPath) && unlink(bakPath.c_str()) != 0) return false;
   // The backup is a second name of the old file, and the new file replaces the
   // old name in one step: at no moment is there no settings file.
-  if (link(path.c_str(), bakPath.c_str()) != 0 && std::rename(path.c_str(), bakPath.c_str()) != 0) return false;
+  if (link(path.c_str(), bakPath.c_str()) != 0 && std::rename(path.c_str(), bakPath.c_str()) != 0)
+    return false;
   if (std::rename(newPath.c_str(), path.c_str()) != 0) return false;
   ForgetProfileCache();
   return true;

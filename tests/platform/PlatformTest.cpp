@@ -76,8 +76,10 @@ TEST(Paths, SettingsFolderFollowsTheEnvironmentThenXdg) {
   SetProgramFiles(kQuendrixFiles);
   EXPECT_EQ(SettingsPath(), dir.path() + "cfg/quendrix/Quendrix.ini");
   SetProgramFiles(kMirdexFiles);
-  if (oldXdg.empty()) unsetenv("XDG_CONFIG_HOME");
-  else setenv("XDG_CONFIG_HOME", oldXdg.c_str(), 1);
+  if (oldXdg.empty())
+    unsetenv("XDG_CONFIG_HOME");
+  else
+    setenv("XDG_CONFIG_HOME", oldXdg.c_str(), 1);
 }
 
 TEST(Paths, NameParts) {
@@ -117,8 +119,8 @@ TEST(PowerOff, RoutineCanBeReplaced) {
 
 TEST(TempFiles, OnlyOurSignedWorkFilesAreDeleted) {
   ScratchDir dir;
-  std::string ours = dir.File("$QZ0001.TMP"), other = dir.File("$QZ0002.TMP"), plain = dir.File("$QZ0003.TMP"),
-              notMatching = dir.File("QZ0004.TMP");
+  std::string ours = dir.File("$QZ0001.TMP"), other = dir.File("$QZ0002.TMP"),
+              plain = dir.File("$QZ0003.TMP"), notMatching = dir.File("QZ0004.TMP");
   std::string junk = std::string("This file is made by Mirdex") + '\0';
   WriteFileBytes(ours, ListChunk("RIFF", "WAVE", Chunk("JUNK", junk) + Chunk("data", "")));
   WriteFileBytes(other, ListChunk("RIFF", "WAVE", Chunk("JUNK", std::string(28, 'x'))));

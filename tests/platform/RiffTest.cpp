@@ -59,7 +59,9 @@ TEST(Riff, DescendFindsChunksInsideTheParentOnly) {
 TEST(Riff, TruncatedHeadersFailCleanly) {
   ScratchDir dir;
   std::string f = dir.File("t.avi");
-  WriteFileBytes(f, std::string("RIFF\xff\xff\xff\x7f" "AV", 10));
+  WriteFileBytes(f, std::string("RIFF\xff\xff\xff\x7f"
+                                "AV",
+                                10));
   RiffFile r;
   ASSERT_TRUE(r.Open(f, RiffFile::ModeRead));
   ChunkInfo riff;

@@ -26,22 +26,19 @@ TEST(Settings, EveryTypeRoundTripsInItsTextForm) {
     const char* text;
   };
   const Case cases[] = {
-      {kSet32, 4000000000u, "4000000000"},
-      {kSet32 | kSetSigned, static_cast<uint32_t>(-5), "-5"},
-      {kSet16 | kSetSigned, 0xFFFE, "-2"},
-      {kSet8 | kSetSigned, 0x80, "-128"},
-      {kSet16, 0xFFFE, "65534"},
-      {kSet8, 200, "200"},
-      {kSet32 | kSetHex, 0xAB, "AB"},
-      {kSet8 | kSetHex, 0x0A, "0A"},
-      {kSet16 | kSetHex, 0x00AB, "00AB"},
-      {kSetHex, 0xAB, "000000AB"},
+      {kSet32, 4000000000u, "4000000000"}, {kSet32 | kSetSigned, static_cast<uint32_t>(-5), "-5"},
+      {kSet16 | kSetSigned, 0xFFFE, "-2"}, {kSet8 | kSetSigned, 0x80, "-128"},
+      {kSet16, 0xFFFE, "65534"},           {kSet8, 200, "200"},
+      {kSet32 | kSetHex, 0xAB, "AB"},      {kSet8 | kSetHex, 0x0A, "0A"},
+      {kSet16 | kSetHex, 0x00AB, "00AB"},  {kSetHex, 0xAB, "000000AB"},
   };
   for (const Case& c : cases) {
     uint32_t v32 = c.value;
     uint16_t v16 = static_cast<uint16_t>(c.value);
     uint8_t v8 = static_cast<uint8_t>(c.value);
-    void* p = (c.flags & kSet8) ? static_cast<void*>(&v8) : (c.flags & kSet16) ? static_cast<void*>(&v16) : &v32;
+    void* p = (c.flags & kSet8)    ? static_cast<void*>(&v8)
+              : (c.flags & kSet16) ? static_cast<void*>(&v16)
+                                   : &v32;
     Setting s = Make("K", c.flags, nullptr, p);
     ASSERT_TRUE(Write(s));
     EXPECT_EQ(GetProfileText("Setting", "K", "", SettingsPath()), c.text) << c.text;
@@ -128,8 +125,8 @@ TEST(SettingsTidy, DropsSectionsOfVanishedFilesAndSqueezesBlankLines) {
   std::string kept = dir.File("kept.avi");
   WriteFileBytes(kept, "x");
   std::string gone = dir.File("gone.avi");
-  std::string original = "[Setting]\r\nLogFile=Yes\r\n\r\n\r\n\r\n[" + gone + "]\r\nFrameNo=5\r\n\r\n[" + kept +
-                         "]\r\nFrameNo=6\r\n\r\n[window]\r\nPosLeft=1\r\n[Unknown]\r\nA=1\r\n";
+  std::string original = "[Setting]\r\nLogFile=Yes\r\n\r\n\r\n\r\n[" + gone + "]\r\nFrameNo=5\r\n\r\n[" +
+                         kept + "]\r\nFrameNo=6\r\n\r\n[window]\r\nPosLeft=1\r\n[Unknown]\r\nA=1\r\n";
   WriteFileBytes(SettingsPath(), original);
   ASSERT_TRUE(TidySettings(kMirdexFixedSections));
   EXPECT_EQ(ReadFileBytes(SettingsPath()),

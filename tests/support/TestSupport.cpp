@@ -70,7 +70,9 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   return static_cast<bool>(f);
 }
 
-std::string SamplePath(const std::string& name) { return std::string(MX_SAMPLES_DIR) + "/" + name; }
+std::string SamplePath(const std::string& name) {
+  return std::string(MX_SAMPLES_DIR) + "/" + name;
+}
 
 void Put16(std::string& s, uint16_t v) {
   s += static_cast<char>(v & 0xFF);
@@ -79,7 +81,9 @@ void Put16(std::string& s, uint16_t v) {
 void Put32(std::string& s, uint32_t v) {
   for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
-void PutFourCC(std::string& s, const char* fcc) { s.append(fcc, 4); }
+void PutFourCC(std::string& s, const char* fcc) {
+  s.append(fcc, 4);
+}
 
 std::string Chunk(const char* id, const std::string& data) {
   std::string s;

@@ -28,13 +28,13 @@ class RecordingHost : public Host {
   void Beep() override { ++beeps; }
 
   std::vector<Box> boxes;
-  std::vector<unsigned> timeouts;          // timeout of each timed box
-  std::deque<int> answers;                 // answers to give, in order; empty: IDNO/IDOK
-  std::vector<std::string> status[5];      // every text set in each pane
+  std::vector<unsigned> timeouts;      // timeout of each timed box
+  std::deque<int> answers;             // answers to give, in order; empty: IDNO/IDOK
+  std::vector<std::string> status[5];  // every text set in each pane
   std::string title;
   int pumps = 0;
   int beeps = 0;
-  std::function<void(int)> onPump;         // called with the pump count
+  std::function<void(int)> onPump;  // called with the pump count
 };
 
 // A fresh folder under the temporary directory, removed with its contents at
