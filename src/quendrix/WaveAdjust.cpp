@@ -1,0 +1,421 @@
+#include "quendrix/WaveAdjust.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/AppState.h"
+#include "platform/Format.h"
+#include "platform/Paths.h"
+#include "platform/Riff.h"
+
+const char kQuendrixCaption[] = "Quendrix";
+size_t gAdjustChunkBytes = 4u << 20;
+
+namespace {
+
+// A period buffer beyond this is refused as out of memory rather than tried:
+// N / M in the billions would otherwise ask for gigabytes per block.
+constexpr uint64_t kMaxBlockBytes = 512ull << 20;
+
+// Largest data chunk whose RIFF size still fits in 32 bits.
+uint64_t MaxDataBytes(uint32_t fmtSize) {
+  uint64_t overhead = 4 + 8 + fmtSize + (fmtSize & 1) + 8 + 1;
+  return 0xFFFFFFFFull - overhead;
+}
+
+void Show(const std::string& text) {
+  CurrentHost().MessageBox(text, kQuendrixCaption, MB_ICONQUESTION);
+}
+
+struct Buffer {
+  std::unique_ptr<uint8_t[]> p;
+  size_t size = 0;
+  bool Allocate(uint64_t n) {
+    if (n > SIZE_MAX) return false;
+    p.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
+    size = p ? static_cast<size_t>(n) : 0;
+    return p != nullptr;
+  }
+};
+
+}  // namespace
+
+uint32_t PeriodOf(uint32_t range, uint32_t dispose) {
+  if (range == 0 || dispose == 0) return 0;
+  // N / M + 0.5, truncated, in integers.
+  return static_cast<uint32_t>((2ull * range + dispose) / (2ull * dispose));
+}
+
+const char* CheckPeriod(uint32_t range, uint32_t dispose) {
+  if (range == 0 || dispose == 0) return "何サンプル毎に何サンプル処理するかを入力して下さい!";
+  if (PeriodOf(range, dispose) <= 3) return "4以上のサンプル数毎に1サンプル処理されるように設定して下さい!";
+  return nullptr;
+}
+
+int SampleLayout::Sample(const uint8_t* frame, unsigned ch) const {
+  unsigned width = frameSize / channels;
+  const uint8_t* slot = frame + ch * width;
+  if (eightBit) return static_cast<int>(slot[width - 1]) - 128;
+  return static_cast<int16_t>(GetLE16(slot + width - 2));
+}
+
+namespace {
+
+// The scan of every candidate is the hot loop; the common layouts get their
+// own instantiation so the compiler sees fixed offsets.
+template <typename Get>
+Choice ChooseWith(const uint8_t* block, uint32_t k, uint32_t u, uint32_t f, unsigned channels, Get get) {
+  const int64_t low = u / 2;
+  Choice best;
+  uint64_t bestCost = UINT64_MAX;
+  for (int64_t j = int64_t{k} - 2; j >= low; --j) {
+    const uint8_t* p = block + static_cast<size_t>(j) * f;
+    uint64_t cost = 0;
+    bool ok = true;
+    for (unsigned ch = 0; ch < channels; ++ch) {
+      int a = get(p - f, ch), b = get(p, ch), c = get(p + f, ch);
+      if (!((a < b && b <= c) || (a >= b && b >= c))) {
+        ok = false;
+        break;
+      }
+      cost += static_cast<uint64_t>(c > a ? c - a : a - c);
+    }
+    if (ok && cost < bestCost) {
+      bestCost = cost;
+      best.j = static_cast<uint32_t>(j);
+      if (cost == 0) break;  // nothing lower can follow, and ties keep the larger j
+    }
+  }
+  if (bestCost != UINT64_MAX) return best;
+
+  best.fallback = true;
+  for (int64_t j = int64_t{k} - 1; j >= low; --j) {
+    const uint8_t* p = block + static_cast<size_t>(j) * f;
+    uint64_t cost = 0;
+    for (unsigned ch = 0; ch < channels; ++ch) {
+      int64_t s = get(p, ch);
+      cost += static_cast<uint64_t>(s * s);
+    }
+    if (cost < bestCost) {
+      bestCost = cost;
+      best.j = static_cast<uint32_t>(j);
+      if (cost == 0) break;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+Choice ChoosePosition(const uint8_t* block, uint32_t k, uint32_t u, const SampleLayout& layout) {
+  const uint32_t f = layout.frameSize;
+  const unsigned channels = layout.channels;
+  if (!layout.eightBit && f == 4 && channels == 2)
+    return ChooseWith(block, k, u, f, 2, [](const uint8_t* p, unsigned ch) {
+      return static_cast<int>(int16_t(GetLE16(p + 2 * ch)));
+    });
+  if (!layout.eightBit && f == 2 && channels == 1)
+    return ChooseWith(block, k, u, f, 1,
+                      [](const uint8_t* p, unsigned) { return static_cast<int>(int16_t(GetLE16(p))); });
+  return ChooseWith(block, k, u, f, channels,
+                    [&layout](const uint8_t* p, unsigned ch) { return layout.Sample(p, ch); });
+}
+
+std::string ListLine(uint64_t position, bool fallback, const uint8_t* frame, const SampleLayout& layout) {
+  char mark = fallback ? '*' : ' ';
+  auto pos = static_cast<unsigned long>(position);
+  auto left = static_cast<short>(layout.Sample(frame, 0));
+  if (layout.channels >= 2)
+    return Fmt("%9lu%c %6hd %6hd", pos, mark, left, static_cast<short>(layout.Sample(frame, 1)));
+  return Fmt("%9lu%c %6hd", pos, mark, left);
+}
+
+std::string OutputName(const std::string& inputPath, bool extend) {
+  std::string name = FileNamePart(inputPath);
+  if (name.size() > 3 && EndsWithNoCase(name, ".wav")) name.resize(name.size() - 4);
+  return name + Fmt("%c.wav", extend ? '+' : '-');
+}
+
+std::string LogName(const std::string& outputPath) {
+  bool hasDot = false;
+  std::string ext = ExtensionPart(outputPath, &hasDot);
+  if (hasDot && EqualsNoCase(ext, "wav")) return outputPath.substr(0, outputPath.size() - ext.size()) + "log";
+  return outputPath + ".log";
+}
+
+namespace {
+
+// One run, from the input's headers to the closed output.
+class Run {
+ public:
+  Run(const std::string& input, const AdjustOptions& options, AdjustSession* session,
+      const AdjustCallbacks& callbacks)
+      : input_(input), opt_(options), session_(session), cb_(callbacks) {}
+
+  AdjustStatus Go();
+
+ private:
+  AdjustStatus Fail(const std::string& text) {
+    message_ = text;
+    return AdjustStatus::Failed;
+  }
+  AdjustStatus OpenInput();
+  bool ChooseOutput();
+  AdjustStatus CreateOutput();
+  AdjustStatus Process();
+  bool FlushOut(size_t* length);
+
+  std::string input_, output_;
+  AdjustOptions opt_;
+  AdjustSession* session_;
+  const AdjustCallbacks& cb_;
+  std::string message_;
+
+  RiffFile in_, out_;
+  std::string fmt_;
+  SampleLayout layout_;
+  uint32_t u_ = 0, k_ = 0;
+  uint64_t dataSize_ = 0;      // bytes to process (what the file really holds)
+  uint64_t declaredSize_ = 0;  // the data chunk's own size
+  Buffer inBuf_, outBuf_;
+  ChunkInfo riffOut_, dataOut_;
+  bool outputStarted_ = false;  // the data chunk exists: close it whatever happens
+  uint64_t written_ = 0;
+  bool tooLarge_ = false;
+};
+
+AdjustStatus Run::OpenInput() {
+  const char* path = input_.c_str();
+  if (!in_.Open(input_, RiffFile::ModeRead, 64 << 10)) return Fail(Fmt("%sがオープンできません!", path));
+  const uint64_t fileSize = in_.Size();
+  ChunkInfo riff;
+  riff.fccType = FourCC("WAVE");
+  if (!in_.Descend(&riff, nullptr, kFindRiff)) return Fail(Fmt("%sはWAVEファイルではありません!", path));
+  // The chunks are searched up to the end of the file: writers that could not
+  // seek back leave the RIFF size at 0 or at its maximum.
+  ChunkInfo scope = riff;
+  scope.cksize = static_cast<uint32_t>(std::min<uint64_t>(0xFFFFFFFFu, fileSize - riff.dwDataOffset));
+
+  ChunkInfo fmt;
+  fmt.ckid = FourCC("fmt ");
+  if (!in_.Descend(&fmt, &scope, kFindChunk)) return Fail(Fmt("%sはfmtチャンクがありません!", path));
+  if (fmt.End() > fileSize) return Fail(Fmt("%sのfmt読み出しに失敗しました!", path));
+  fmt_.resize(fmt.cksize);
+  if (!in_.ReadExact(fmt_.data(), fmt_.size())) return Fail(Fmt("%sのfmt読み出しに失敗しました!", path));
+  if (fmt_.size() < 14) return Fail(Fmt("%sのfmtチャンクが短すぎます(%zuバイト)!", path, fmt_.size()));
+
+  const uint16_t channels = GetLE16(&fmt_[2]);
+  const uint32_t rate = GetLE32(&fmt_[4]);
+  const uint32_t avgBytes = GetLE32(&fmt_[8]);
+  const uint16_t blockAlign = GetLE16(&fmt_[12]);
+  const uint32_t f = rate ? avgBytes / rate : 0;
+  // Frames are cut at f bytes; a frame size that disagrees with the block
+  // alignment, or has less than a byte per channel, would cut through samples.
+  if (channels == 0 || rate == 0 || blockAlign == 0 || f == 0 || f != blockAlign || f < channels)
+    return Fail(Fmt("%sは処理できない形式です(チャンネル数 %u, ブロックサイズ %u, 毎秒 %u/%uバイト)!", path,
+                    channels, blockAlign, avgBytes, rate));
+  layout_.frameSize = f;
+  layout_.channels = channels;
+  layout_.eightBit = f / channels < 2;
+
+  const uint64_t blockBytes = static_cast<uint64_t>(f) * (u_ + 1ull);
+  const uint64_t kBytes = static_cast<uint64_t>(k_) * f;
+  const uint64_t blocks = std::max<uint64_t>(1, gAdjustChunkBytes / kBytes);
+  if (blockBytes > kMaxBlockBytes || !inBuf_.Allocate(blocks * kBytes) ||
+      !outBuf_.Allocate(blocks * static_cast<uint64_t>(u_) * f))
+    return Fail("メモリが確保できません.");
+
+  if (!in_.Ascend(&fmt)) return Fail(Fmt("%sはdataチャンクがありません!", path));
+  ChunkInfo data;
+  data.ckid = FourCC("data");
+  if (!in_.Descend(&data, &scope, kFindChunk)) return Fail(Fmt("%sはdataチャンクがありません!", path));
+  declaredSize_ = data.cksize;
+  dataSize_ = std::min<uint64_t>(data.cksize, fileSize - data.dwDataOffset);
+  return AdjustStatus::Ok;
+}
+
+bool Run::ChooseOutput() {
+  if (session_->outputDir.empty()) session_->outputDir = DirectoryPart(input_);
+  FileDialogRequest request;
+  request.title = opt_.extend ? "WAVE延長保存ファイル名入力" : "WAVE短縮保存ファイル名入力";
+  request.initialDir = session_->outputDir;
+  request.initialName = OutputName(input_, opt_.extend);
+  request.filters = {{"WAVEファイル", "*.wav"}};
+  request.save = true;
+  request.overwritePrompt = true;
+  request.settingsKind = "Wave";
+  std::string chosen;
+  bool ok;
+  if (cb_.chooseOutput) {
+    ok = cb_.chooseOutput(request, &chosen);
+  } else {
+    std::vector<std::string> paths;
+    ok = CurrentHost().ChooseFiles(request, &paths) && !paths.empty();
+    if (ok) chosen = paths.front();
+  }
+  if (!ok || chosen.empty()) return false;
+  output_ = chosen;
+  std::string dir = DirectoryPart(output_);
+  if (!dir.empty()) session_->outputDir = dir;
+  return true;
+}
+
+AdjustStatus Run::CreateOutput() {
+  const char* path = output_.c_str();
+  // Creating the output truncates it: the input must never be the one.
+  if (SameFile(input_, output_))
+    return Fail(Fmt("%sは入力ファイルと同じです。別のファイル名を指定して下さい!", path));
+  session_->lastOutput = output_;
+  if (!out_.Open(output_, RiffFile::ModeCreate, 64 << 10)) return Fail(Fmt("%sが作成できません!", path));
+  riffOut_.fccType = FourCC("WAVE");
+  if (!out_.CreateChunk(&riffOut_, kCreateRiff)) return Fail(Fmt("%sにRIFFチャンクを作成できません!", path));
+  ChunkInfo fmt;
+  fmt.ckid = FourCC("fmt ");
+  if (!out_.CreateChunk(&fmt, 0)) return Fail(Fmt("%sにfmtチャンクを作成できません!", path));
+  if (!out_.Write(fmt_.data(), fmt_.size()) || !out_.Ascend(&fmt))
+    return Fail(Fmt("%sのfmt書き込みに失敗しました!", path));
+  dataOut_.ckid = FourCC("data");
+  if (!out_.CreateChunk(&dataOut_, 0)) return Fail(Fmt("%sにdataチャンクを作成できません!", path));
+  outputStarted_ = true;
+  return AdjustStatus::Ok;
+}
+
+// Writes the output buffer; stops short (and flags it) where the RIFF sizes
+// would no longer fit in 32 bits.
+bool Run::FlushOut(size_t* length) {
+  uint64_t room = MaxDataBytes(static_cast<uint32_t>(fmt_.size())) - written_;
+  size_t n = *length;
+  if (n > room) {
+    n = static_cast<size_t>(room - room % layout_.frameSize);
+    tooLarge_ = true;
+  }
+  if (n && !out_.Write(outBuf_.p.get(), n)) return false;
+  written_ += n;
+  *length = 0;
+  return true;
+}
+
+AdjustStatus Run::Process() {
+  const uint64_t f = layout_.frameSize;
+  const uint64_t kBytes = k_ * f, uBytes = u_ * f;
+  int64_t inRemaining = static_cast<int64_t>(dataSize_);
+  int64_t outRemaining = inRemaining;
+  uint64_t c = 0;
+  size_t inPos = 0, inAvail = 0, outLen = 0;
+  const bool keep = opt_.keepSize;
+  uint8_t* const out = outBuf_.p.get();
+  const std::string readFailed = Fmt("%sのdata読み出しに失敗しました!", input_.c_str());
+  const std::string writeFailed = Fmt("%sのdata書き込みに失敗しました!", output_.c_str());
+
+  while (keep ? outRemaining > 0 : inRemaining > 0) {
+    if (inPos == inAvail && inRemaining > 0) {
+      // Whole blocks per read, so a block never straddles two reads.
+      size_t want = static_cast<size_t>(std::min<uint64_t>(inRemaining, inBuf_.size));
+      if (!in_.ReadExact(inBuf_.p.get(), want)) {
+        FlushOut(&outLen);
+        return Fail(readFailed);
+      }
+      inPos = 0;
+      inAvail = want;
+    }
+    const uint8_t* block = inBuf_.p.get() + inPos;
+    const size_t r = static_cast<size_t>(std::min<uint64_t>(kBytes, inRemaining));
+    size_t t;
+    if (static_cast<uint64_t>(inRemaining) < kBytes ||
+        (keep && static_cast<uint64_t>(outRemaining) < uBytes)) {
+      // No change in this block: copied as read, or padded / cut to the input's length.
+      t = keep ? static_cast<size_t>(std::min<uint64_t>(outRemaining, uBytes)) : r;
+      size_t copy = std::min(r, t);
+      std::memcpy(out + outLen, block, copy);
+      std::memset(out + outLen + copy, 0, t - copy);
+    } else {
+      Choice choice = ChoosePosition(block, k_, u_, layout_);
+      const size_t at = choice.j * f;
+      if (cb_.addLine) cb_.addLine(ListLine(c * u_ + choice.j, choice.fallback, block + at, layout_));
+      uint8_t* dst = out + outLen;
+      if (opt_.extend) {
+        // Frames 0..j, frame j again, then the rest.
+        std::memcpy(dst, block, at + f);
+        std::memcpy(dst + at + f, block + at, kBytes - at);
+        t = uBytes;
+      } else {
+        std::memcpy(dst, block, at);
+        std::memcpy(dst + at, block + at + f, kBytes - at - f);
+        t = uBytes - f;
+      }
+    }
+    ++c;
+    const bool abort = PumpAndTestAbort();
+    outLen += t;
+    if (outLen + uBytes > outBuf_.size || abort) {
+      if (!FlushOut(&outLen)) return Fail(writeFailed);
+    }
+    if (tooLarge_) return Fail(Fmt("%sが4GBを超えるため、途中で打ち切りました!", output_.c_str()));
+    outRemaining -= static_cast<int64_t>(t);
+    inRemaining -= static_cast<int64_t>(r);
+    inPos += r;
+    if (abort) {
+      message_ = "中止されました.";
+      return AdjustStatus::Aborted;
+    }
+  }
+  if (!FlushOut(&outLen)) return Fail(writeFailed);
+  if (tooLarge_) return Fail(Fmt("%sが4GBを超えるため、途中で打ち切りました!", output_.c_str()));
+  return AdjustStatus::Ok;
+}
+
+AdjustStatus Run::Go() {
+  if (const char* refusal = CheckPeriod(opt_.range, opt_.dispose)) {
+    Show(refusal);
+    return AdjustStatus::Refused;
+  }
+  u_ = PeriodOf(opt_.range, opt_.dispose);
+  k_ = u_ - (opt_.extend ? 1 : 0);
+  ME.fAbort = 0;
+
+  AdjustStatus status = OpenInput();
+  if (status == AdjustStatus::Ok && !ChooseOutput()) {
+    message_ = "出力ファイル名の入力がキャンセルされました!";
+    status = AdjustStatus::Failed;
+  }
+  if (status == AdjustStatus::Ok) status = CreateOutput();
+  if (status == AdjustStatus::Ok) status = Process();
+
+  if (outputStarted_) {
+    // Close the chunks on every path, so even a stopped run leaves a valid file.
+    bool closed = out_.Ascend(&dataOut_) && out_.Ascend(&riffOut_);
+    closed = out_.Close() && closed;
+    if (!closed && status == AdjustStatus::Ok)
+      status = Fail(Fmt("%sのdata書き込みに失敗しました!", output_.c_str()));
+  } else if (out_.IsOpen()) {
+    // Not even the headers made it: what is there is no WAVE file.
+    out_.Close();
+    unlink(output_.c_str());
+  }
+  in_.Close();
+
+  if (status == AdjustStatus::Ok && dataSize_ < declaredSize_) {
+    status = Fail(
+        Fmt("%sのdataチャンクはファイルの終わりで切れています(%llu/%lluバイト)。ある分だけを処理しました!",
+            input_.c_str(), static_cast<unsigned long long>(dataSize_),
+            static_cast<unsigned long long>(declaredSize_)));
+  }
+  if (status == AdjustStatus::Ok)
+    CurrentHost().Beep();
+  else
+    Show(message_);
+  return status;
+}
+
+}  // namespace
+
+AdjustStatus AdjustWave(const std::string& inputPath, const AdjustOptions& options, AdjustSession* session,
+                        const AdjustCallbacks& callbacks) {
+  AdjustSession local;
+  Run run(inputPath, options, session ? session : &local, callbacks);
+  return run.Go();
+}
