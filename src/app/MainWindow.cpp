@@ -1,0 +1,505 @@
+#include "app/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/CommandLine.h"
+#include "app/CommandUi.h"
+#include "app/Commands.h"
+#include "app/KeyFilter.h"
+#include "platform/AppState.h"
+#include "platform/Format.h"
+#include "platform/Messages.h"
+#include "platform/Paths.h"
+#include "platform/System.h"
+#include "settings/MirdexSettings.h"
+#include "ui/QtHost.h"
+
+namespace {
+
+MainWindow* theMainWindow = nullptr;
+
+QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// A path in a menu caption must not turn '&' into a mnemonic.
+QString MenuText(const std::string& s) {
+  return Q(s).replace('&', "&&");
+}
+
+// The picture area; the frame view draws into it once it exists.
+class FrameAreaWidget : public QWidget {
+ public:
+  FrameAreaWidget() {
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::black);
+    setPalette(p);
+    setMinimumSize(160, 120);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+  }
+};
+
+// Check-mark settings and the commands that show them.
+struct CheckSetting {
+  int command;
+  int MirdexSettings::*field;
+};
+const CheckSetting kCheckSettings[] = {
+    {kCmdFitWindow, &MirdexSettings::fitWindow},   {kCmdMixField, &MirdexSettings::mixField},
+    {kCmdShowStatus, &MirdexSettings::showStatus}, {kCmdShowWave, &MirdexSettings::showWave},
+    {kCmdNotShow, &MirdexSettings::notShow},       {kCmdBlinkUndo, &MirdexSettings::blinkUndo},
+    {kCmdBringTop, &MirdexSettings::bringTop},     {kCmdDeleteRangeOn, &MirdexSettings::deleteRange},
+    {kCmdLogFile, &MirdexSettings::logFile},
+};
+
+}  // namespace
+
+MainWindow* TheMainWindow() {
+  return theMainWindow;
+}
+
+MainWindow::MainWindow() {
+  theMainWindow = this;
+  setWindowTitle("Mirdex");
+  SetCommandActionParent(this);
+
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(2, 2, 2, 2);
+  column->setSpacing(2);
+  auto* bar = new QHBoxLayout;
+  frameBox_ = new QLineEdit(central);
+  frameBox_->setObjectName("25007");
+  frameBox_->setFixedWidth(90);
+  static30006_ = new QLabel(central);
+  static30006_->setObjectName("30006");
+  static30007_ = new QLabel(central);
+  static30007_->setObjectName("30007");
+  abortButton_ = new QPushButton("中止", central);
+  abortButton_->setObjectName("21006");
+  abortButton_->hide();  // reachable as a command only
+  bar->addWidget(frameBox_);
+  bar->addWidget(static30006_);
+  bar->addWidget(static30007_, 1);
+  bar->addWidget(abortButton_);
+  column->addLayout(bar);
+  view_ = new FrameAreaWidget;
+  view_->setObjectName("FrameArea");
+  column->addWidget(view_, 1);
+  wave_ = new QWidget(central);
+  wave_->setObjectName("WaveArea");
+  wave_->setFixedHeight(64);
+  wave_->hide();
+  column->addWidget(wave_);
+  scroll_ = new QScrollBar(Qt::Horizontal, central);
+  scroll_->setObjectName("28000");
+  scroll_->setRange(0, 0);
+  column->addWidget(scroll_);
+  setCentralWidget(central);
+  resize(720, 560);
+
+  QObject::connect(abortButton_, &QPushButton::clicked, this,
+                   [] { DispatchCommand(kCmdAbortButton, CommandSource::kControl); });
+  QObject::connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    if (!menus_[kMenuContext]) return;
+    RefreshBeforePopup();
+    menus_[kMenuContext]->popup(view_->mapToGlobal(pos));
+  });
+
+  QStatusBar* status = statusBar();
+  status->setObjectName("39999");
+  status->setSizeGripEnabled(false);
+  for (int i = 0; i < 5; ++i) {
+    panes_[i] = new QLabel(status);
+    panes_[i]->setObjectName(QString("StatusPane%1").arg(i));
+    status->addWidget(panes_[i], i == 0 ? 1 : 0);
+  }
+  panes_[0]->setText("ようこそ Mirdex へ");
+  LayOutStatusPanes();
+
+  host_ = new QtHost;
+  host_->SetOwner(this);
+  host_->SetStatusPanes({panes_.begin(), panes_.end()});
+  SetHost(host_);
+
+  accel_ = new AcceleratorFilter(this, frameBox_);
+  qApp->installEventFilter(accel_);
+  SetUiRefreshListener([this] {
+    RefreshCommandStates();
+    RebuildRecentFiles();
+  });
+}
+
+MainWindow::~MainWindow() {
+  qApp->removeEventFilter(accel_);
+  SetUiRefreshListener(nullptr);
+  SetHost(nullptr);
+  delete host_;
+  ResetCommandUi();
+  if (theMainWindow == this) theMainWindow = nullptr;
+}
+
+QWidget* MainWindow::MainControl(int id) const {
+  switch (id) {
+    case kCmdFrameNumberBox:
+      return frameBox_;
+    case kCmdFrameScrollBar:
+      return scroll_;
+    case kCmdStatic30006:
+      return static30006_;
+    case kCmdStatic30007:
+      return static30007_;
+    case kCmdAbortButton:
+      return abortButton_;
+  }
+  return nullptr;
+}
+
+bool MainWindow::BuildMenus() {
+  menus_[kMenuBar] = nullptr;  // the bar is the window's own
+  for (const MenuDirectoryEntry* d = kMenuDirectory; d->menu >= 0; ++d) {
+    QWidget* target;
+    if (d->menu == kMenuBar) {
+      target = menuBar();
+    } else {
+      if (!menus_[d->menu]) menus_[d->menu] = new QMenu(this);
+      target = menus_[d->menu];
+    }
+    for (const MenuItemDef* it = d->items; it->flags != kMenuListEnd; ++it) {
+      if (it->flags & MF_SEPARATOR) {
+        if (auto* m = qobject_cast<QMenu*>(target)) m->addSeparator();
+        continue;
+      }
+      if (it->flags & MF_POPUP) {
+        QMenu* sub = it->idOrMenu >= 0 && it->idOrMenu < kMenuCount ? menus_[it->idOrMenu] : nullptr;
+        if (!sub) return false;  // sub-popups must come first in the directory
+        sub->setTitle(QString::fromUtf8(it->caption));
+        if (auto* m = qobject_cast<QMenu*>(target))
+          m->addMenu(sub);
+        else
+          menuBar()->addMenu(sub);
+        continue;
+      }
+      auto* m = qobject_cast<QMenu*>(target);
+      if (!m) return false;
+      AddCommandToMenu(m, it->idOrMenu, QString::fromUtf8(it->caption), it->flags);
+    }
+  }
+  for (int i = 0; i < kMenuCount; ++i) {
+    if (menus_[i]) QObject::connect(menus_[i], &QMenu::aboutToShow, this, [this] { RefreshBeforePopup(); });
+  }
+  return true;
+}
+
+void MainWindow::RegisterShellCommands() {
+  auto abort = [](int, CommandSource) { AbortCommand(); };
+  RegisterCommand(kCmdEsc, abort);
+  RegisterCommand(kCmdAbortMenu, abort);
+  RegisterCommand(kCmdAbortButton, abort);
+  RegisterCommand(kCmdExit, [this](int, CommandSource) { QTimer::singleShot(0, this, [this] { close(); }); });
+  RegisterCommand(kCmdAbout, [this](int, CommandSource) { ShowAbout(); });
+  RegisterCommand(kCmdLogFile, [](int id, CommandSource src) {
+    mirdexSettings.logFile = ToggleCheck(id, src, mirdexSettings.logFile);
+    // A log that cannot be opened leaves the option checked; nothing is shown.
+    if (mirdexSettings.logFile)
+      OpenLog();
+    else
+      CloseLog();
+  });
+  RegisterCommand(kCmdPowerOffAfter, [](int id, CommandSource src) {
+    ME.nPowerOffAfter = ToggleCheck(id, src, ME.nPowerOffAfter >= 1) ? 1 : -2;
+  });
+  RegisterCommand(
+      kCmdUseMMX, [](int id, CommandSource src) { ME.fUseMMX = ToggleCheck(id, src, ME.fUseMMX); },
+      [] { return ME.fHasMMX != 0; });
+  RegisterCommand(
+      kCmdUseSSE, [](int id, CommandSource src) { ME.fUseSSE = ToggleCheck(id, src, ME.fUseSSE); },
+      [] { return ME.fHasSSE != 0; });
+  RegisterCommand(kCmdBringTop, [this](int id, CommandSource src) {
+    mirdexSettings.bringTop = ToggleCheck(id, src, mirdexSettings.bringTop);
+    bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, mirdexSettings.bringTop != 0);
+    if (visible) show();  // changing the flag hides the window
+  });
+  RegisterCommand(kCmdBlinkUndo, [](int id, CommandSource src) {
+    mirdexSettings.blinkUndo = ToggleCheck(id, src, mirdexSettings.blinkUndo);
+  });
+  RegisterCommand(kCmdNotShow, [](int id, CommandSource src) {
+    mirdexSettings.notShow = ToggleCheck(id, src, mirdexSettings.notShow);
+  });
+}
+
+bool MainWindow::Startup() {
+  setWindowTitle("Mirdex");
+  if (!BuildMenus()) {
+    Message(MB_OK | MB_ICONSTOP, "メニューが作成できません!");
+    return false;
+  }
+  // Commands shown nowhere yet still keep their check mark in their action.
+  for (int id : {kCmdLogFile, kCmdPowerOffAfter, kCmdUseMMX, kCmdUseSSE}) CommandAction(id);
+  RegisterShellCommands();
+  ApplySettings();
+  RebuildRecentFiles();
+  TidySettings(kMirdexFixedSections);
+  CleanupTempFiles(TempDir());
+  setAcceptDrops(true);
+  RefreshCommandStates();
+  return true;
+}
+
+void MainWindow::ApplySettings() {
+  ReadMirdexSettings(mirdexSettings);
+  RestoredRect r = RestoreWindowRect(mirdexSettings, width(), height());
+  resize(r.width, r.height);
+  QPoint topLeft(r.left, r.top);
+  PlaceWindow(&topLeft);
+  if (mirdexSettings.maximize) setWindowState(windowState() | Qt::WindowMaximized);
+  if (ME.nPriorityFore != 0) SetPriorityLevel(ME.nPriorityFore);
+  if (!ParseFrameRate(mirdexSettings.frameRate, &frameRate_)) frameRate_ = 30000.0 / 1001.0;
+  // The check marks are applied through their commands, so a log that was on
+  // is opened again and the window is put on top again.
+  SetCheck(kCmdPowerOffAfter, false, false);
+  if (ME.fHasMMX) SetCheck(kCmdUseMMX, ME.fUseMMX, true);
+  if (ME.fHasSSE) SetCheck(kCmdUseSSE, ME.fUseSSE, true);
+  for (const CheckSetting& c : kCheckSettings) SetCheck(c.command, mirdexSettings.*c.field != 0, true);
+  DispatchCommand(kCmdBrightnessApply);
+}
+
+void MainWindow::CollectCheckStates() {
+  for (const CheckSetting& c : kCheckSettings) {
+    int v = IsCommandChecked(c.command);
+    if (v >= 0) mirdexSettings.*c.field = v;
+  }
+  if (ME.fHasMMX && IsCommandChecked(kCmdUseMMX) >= 0) ME.fUseMMX = IsCommandChecked(kCmdUseMMX);
+  if (ME.fHasSSE && IsCommandChecked(kCmdUseSSE) >= 0) ME.fUseSSE = IsCommandChecked(kCmdUseSSE);
+}
+
+void MainWindow::OpenFromCommandLine(const std::vector<std::string>& args) {
+  std::string name = CommandLineFile(args);
+  if (name.empty() || !FileExists(name)) return;  // a name that leads nowhere is ignored
+  SetPendingOpenName(QFileInfo(Q(name)).absoluteFilePath().toStdString());
+  QTimer::singleShot(0, this, [] { DispatchCommand(kCmdOpenRecord, CommandSource::kProgram); });
+}
+
+void MainWindow::OpenDroppedFile(const std::string& path) {
+  if (OpenFileCount() > 0) {
+    DispatchCommand(kCmdClose, CommandSource::kProgram);
+    if (OpenFileCount() > 0) return;  // the user kept them open
+  }
+  SetPendingOpenName(QFileInfo(Q(path)).absoluteFilePath().toStdString());
+  raise();
+  activateWindow();
+  DispatchCommand(kCmdOpenRecord, CommandSource::kProgram);
+}
+
+void MainWindow::RebuildRecentFiles() {
+  QMenu* file = menus_[kMenuFile];
+  if (!file) return;
+  int shown = 0;
+  for (int i = 0; i < kRecentFileCount; ++i) {
+    const char* path = mirdexSettings.recentFiles[i];
+    if (!path[0]) continue;
+    int id = kCmdRecentFile0 + i;
+    QAction* a = CommandAction(id);
+    a->setText(MenuText(RecentFileCaption(i, path)));
+    if (a->associatedObjects().isEmpty()) {
+      QList<QAction*> items = file->actions();
+      int pos = kRecentFilePosition + shown;
+      file->insertAction(pos < items.size() ? items[pos] : nullptr, a);
+      recentActions_.push_back(a);
+    }
+    ++shown;
+  }
+  // Entries that were cleared leave the menu.
+  for (auto it = recentActions_.begin(); it != recentActions_.end();) {
+    int i = (*it)->data().toInt() - kCmdRecentFile0;
+    if (i < 0 || i >= kRecentFileCount || !mirdexSettings.recentFiles[i][0]) {
+      file->removeAction(*it);
+      it = recentActions_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void MainWindow::SetSelectionCaptions(long start, long end, long lastFrame) {
+  if (QAction* popup = FindItemByCaption(menuBar(), "選択範囲"))
+    popup->menu()->setTitle(Q(SelectionMenuCaption(start, end, lastFrame)));
+  QString startCaption = Q(SelectionStartCaption(start)), endCaption = Q(SelectionEndCaption(end));
+  SetItem(43002, &startCaption, CanRunCommand(43002));
+  SetItem(43004, &endCaption, CanRunCommand(43004));
+}
+
+void MainWindow::SetBrightnessCaption(unsigned brightnessPercent) {
+  if (menus_[kMenuDisplay]) menus_[kMenuDisplay]->setTitle(Q(DisplayMenuCaption(brightnessPercent / 100.0)));
+}
+
+void MainWindow::SetMarkEntries(const std::vector<std::string>& captions) {
+  QMenu* menu = menus_[kMenuSelect];
+  for (QAction* a : markActions_) menu->removeAction(a);
+  markActions_.clear();
+  for (size_t n = 0; n < captions.size(); ++n) {
+    int id = kCmdMarkBase + static_cast<int>(n);
+    QAction* a = CommandAction(id);
+    a->setText(MenuText(captions[n]));
+    menu->addAction(a);
+    markActions_.push_back(a);
+  }
+  RefreshCommandStates();
+}
+
+void MainWindow::SetDeletionRangeEntries(const std::vector<std::string>& selectCaptions,
+                                         const std::vector<std::string>& deleteCaptions) {
+  auto fill = [](QMenu* menu, int base, const std::vector<std::string>& captions) {
+    // Empty down to the first item, which becomes the first entry.
+    QList<QAction*> items = menu->actions();
+    for (qsizetype i = 1; i < items.size(); ++i) menu->removeAction(items[i]);
+    for (size_t n = 0; n < captions.size() || n == 0; ++n) {
+      QAction* a = CommandAction(base + static_cast<int>(n));
+      a->setText(n < captions.size() ? MenuText(captions[n]) : QString());
+      if (n > 0) menu->addAction(a);
+    }
+  };
+  fill(menus_[kMenuDelSelect], kCmdDelSelectBase, selectCaptions);
+  fill(menus_[kMenuDelDelete], kCmdDelDeleteBase, deleteCaptions);
+  RefreshCommandStates();
+}
+
+void MainWindow::SetCursorPositions(const std::vector<CursorPosition>& positions) {
+  QMenu* menu = menus_[kMenuCursor];
+  menu->clear();
+  if (positions.empty()) {
+    AddCommandToMenu(menu, 47021, "0,0", MF_STRING);
+    return;
+  }
+  for (size_t n = 0; n < positions.size(); ++n) {
+    const CursorPosition& p = positions[n];
+    int id = kCmdCursorPosBase + static_cast<int>(n);
+    QAction* a = CommandAction(id);
+    a->setText(Q(CursorPositionCaption(p.x, p.y, p.shift, p.digit)));
+    menu->addAction(a);
+  }
+  RefreshCommandStates();
+}
+
+void MainWindow::RefreshBeforePopup() {
+  QString limit = Q(WaveLimitCaption(mirdexSettings.waveLimit));
+  QString level = Q(WaveLevelCaption(mirdexSettings.waveLevel));
+  if (QAction* a = FindCommandAction(21038)) a->setText(limit);
+  if (QAction* a = FindCommandAction(21041)) a->setText(level);
+  RefreshCommandStates();
+}
+
+void MainWindow::ShowTimeCode(long frame) {
+  Status(1, "%s", TimeCode(frame, frameRate_).c_str());
+}
+
+void MainWindow::PlaceWindow(const QPoint* desiredTopLeft) {
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  QRect desk = screen->availableGeometry();
+  QRect frame = frameGeometry();
+  QPoint p = desiredTopLeft ? *desiredTopLeft : frame.topLeft();
+  int w = frame.width(), h = frame.height();
+  if (p.x() + w > desk.right() + 1) p.setX(desk.right() + 1 - w);
+  if (p.x() < desk.left()) p.setX(desk.left());
+  if (p.y() + h > desk.bottom() + 1) p.setY(desk.bottom() + 1 - h);
+  if (p.y() < desk.top()) p.setY(desk.top());
+  move(p);
+}
+
+void MainWindow::ShowAbout() {
+  std::string buildDate;
+  ExeDir(&buildDate);
+  QMessageBox box(this);
+  box.setWindowTitle("バージョン情報");
+  box.setText(Q(Fmt("%s Ver %d.%02d", ME.programName, kVersionMajor, kVersionMinor)));
+  box.setInformativeText(Q("AVI file checker\n" + buildDate));
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // No closing under a running operation or playback.
+  if (ME.fBusy || ME.fAudioPlaying) {
+    event->ignore();
+    return;
+  }
+  if (OpenFileCount() > 0) {
+    DispatchCommand(kCmdClose, CommandSource::kProgram);
+    if (OpenFileCount() > 0) {
+      event->ignore();
+      return;
+    }
+  }
+  CloseLog();
+  CollectCheckStates();
+  WindowPlacement p;
+  p.maximized = isMaximized();
+  p.minimized = isMinimized();
+  QRect g = frameGeometry();
+  p.left = g.left();
+  p.top = g.top();
+  p.right = g.left() + g.width();
+  p.bottom = g.top() + g.height();
+  WriteMirdexSettings(mirdexSettings, p);
+  event->accept();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange) {
+    bool active = isActiveWindow();
+    ME.fMainInactive = active ? 0 : 1;
+    // Levels of 0 on both sides leave the priority alone.
+    if (ME.nPriorityFore || ME.nPriorityBack) SetPriorityLevel(active ? ME.nPriorityFore : ME.nPriorityBack);
+    if (active && !QApplication::focusWidget()) frameBox_->setFocus();
+  }
+  QMainWindow::changeEvent(event);
+}
+
+void MainWindow::LayOutStatusPanes() {
+  // Widths from the right: 50, 110, 80 and 70 pixels; pane 0 takes the rest.
+  static const int widths[5] = {0, 70, 80, 110, 50};
+  for (int i = 1; i < 5; ++i) panes_[i]->setFixedWidth(widths[i]);
+  panes_[0]->setMinimumWidth(0);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  LayOutStatusPanes();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (data->hasUrls() && !data->urls().isEmpty() && data->urls().first().isLocalFile())
+    event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (!data->hasUrls() || data->urls().isEmpty()) return;
+  QUrl url = data->urls().first();  // only the first file is taken
+  if (!url.isLocalFile()) return;
+  event->acceptProposedAction();
+  std::string path = url.toLocalFile().toStdString();
+  QTimer::singleShot(0, this, [this, path] { OpenDroppedFile(path); });
+}

@@ -1,0 +1,139 @@
+#include "ui/QtHost.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+}  // namespace
+
+void QtHost::SetStatusPanes(const std::vector<QLabel*>& panes) {
+  panes_.clear();
+  for (QLabel* l : panes) panes_.emplace_back(l);
+}
+
+int QtHost::ShowBox(const std::string& text, const std::string& caption, unsigned style, unsigned timeoutMs) {
+  QMessageBox box(owner_);
+  box.setWindowTitle(Q(caption));
+  box.setText(Q(text));
+  switch (style & MB_ICONMASK) {
+    case MB_ICONSTOP:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case MB_ICONQUESTION:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case MB_ICONEXCLAMATION:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case MB_ICONINFORMATION:
+      box.setIcon(QMessageBox::Information);
+      break;
+  }
+  // Answer of a box that is closed without a choice.
+  int closedAnswer = IDCANCEL;
+  switch (style & MB_TYPEMASK) {
+    case MB_YESNO:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      box.setEscapeButton(QMessageBox::No);
+      closedAnswer = IDNO;
+      break;
+    case MB_YESNOCANCEL:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      box.setEscapeButton(QMessageBox::Cancel);
+      break;
+    case MB_OKCANCEL:
+      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+      box.setEscapeButton(QMessageBox::Cancel);
+      break;
+    default:
+      box.setStandardButtons(QMessageBox::Ok);
+      box.setEscapeButton(QMessageBox::Ok);
+      closedAnswer = IDOK;
+  }
+  bool timedOut = false;
+  if (timeoutMs) {
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    QTimer::singleShot(timeoutMs, &box, [&box, &timedOut] {
+      timedOut = true;
+      box.done(-1);
+    });
+  }
+  box.exec();
+  if (timedOut) return closedAnswer;
+  QAbstractButton* clicked = box.clickedButton();
+  switch (box.standardButton(clicked)) {
+    case QMessageBox::Yes:
+      return IDYES;
+    case QMessageBox::No:
+      return IDNO;
+    case QMessageBox::Ok:
+      return IDOK;
+    case QMessageBox::Cancel:
+      return IDCANCEL;
+    default:
+      return closedAnswer;
+  }
+}
+
+int QtHost::MessageBox(const std::string& text, const std::string& caption, unsigned style) {
+  return ShowBox(text, caption, style, 0);
+}
+
+int QtHost::TimedMessageBox(const std::string& text, const std::string& caption, unsigned style,
+                            unsigned timeoutMs) {
+  return ShowBox(text, caption, style, timeoutMs);
+}
+
+void QtHost::SetStatusText(int part, const std::string& text) {
+  if (part < 0 || part >= static_cast<int>(panes_.size()) || !panes_[part]) return;
+  panes_[part]->setText(Q(text));
+}
+
+void QtHost::SetTitle(const std::string& title) {
+  if (owner_) owner_->setWindowTitle(Q(title));
+}
+
+void QtHost::Pump() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtHost::Beep() {
+  QApplication::beep();
+}
+
+bool QtHost::ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) {
+  QFileDialog dialog(owner_, Q(request.title), Q(request.initialDir));
+  QStringList filters;
+  for (const auto& [description, patterns] : request.filters) {
+    QString p = Q(patterns);
+    p.replace(';', ' ');
+    filters << Q(description) + " (" + p + ")";
+  }
+  if (!filters.isEmpty()) dialog.setNameFilters(filters);
+  if (!request.defaultExt.empty()) dialog.setDefaultSuffix(Q(request.defaultExt));
+  if (request.save) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!request.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!request.initialName.empty()) dialog.selectFile(Q(request.initialName));
+  } else {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+  }
+  if (dialog.exec() != QDialog::Accepted) return false;
+  if (paths) {
+    paths->clear();
+    for (const QString& f : dialog.selectedFiles()) paths->push_back(f.toStdString());
+  }
+  return true;
+}
