@@ -1,0 +1,486 @@
+#include "platform/VideoCodec.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "platform/Format.h"
+#include "platform/Riff.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+constexpr size_t kHeaderBytes = 40;
+constexpr int kMaxSide = 32768;
+
+uint32_t LowerFourCC(uint32_t fcc) {
+  uint32_t out = 0;
+  for (int i = 0; i < 4; ++i) {
+    uint32_t c = (fcc >> (8 * i)) & 0xFF;
+    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+    out |= c << (8 * i);
+  }
+  return out;
+}
+
+bool SameHandler(uint32_t a, const char (&b)[5]) {
+  return LowerFourCC(a) == LowerFourCC(FourCC(b));
+}
+
+std::string AvError(int err) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(err, text, sizeof text);
+  return text;
+}
+
+AVCodecID CodecOfTag(uint32_t tag) {
+  if (tag == 0) return AV_CODEC_ID_NONE;
+  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+  // av_codec_get_id also tries the tag upper-cased, so case does not matter.
+  return av_codec_get_id(tables, tag);
+}
+
+}  // namespace
+
+// ---- ChunkBytes -----------------------------------------------------------
+
+ChunkBytes::~ChunkBytes() {
+  av_buffer_unref(&buf_);
+}
+
+uint8_t* ChunkBytes::Resize(size_t size) {
+  if (size > static_cast<size_t>(INT_MAX) - AV_INPUT_BUFFER_PADDING_SIZE) return nullptr;
+  size_t need = size + AV_INPUT_BUFFER_PADDING_SIZE;
+  // The decoder may still hold a reference to the last chunk: never write
+  // into a buffer someone else shares.
+  if (!buf_ || !av_buffer_is_writable(buf_) || buf_->size < need) {
+    av_buffer_unref(&buf_);
+    size_ = 0;
+    buf_ = av_buffer_alloc(need + need / 4);
+    if (!buf_) return nullptr;
+  }
+  size_ = size;
+  std::memset(buf_->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  return buf_->data;
+}
+
+bool ChunkBytes::Assign(const void* data, size_t size) {
+  uint8_t* p = Resize(size);
+  if (!p) return false;
+  if (size) std::memcpy(p, data, size);
+  return true;
+}
+
+const uint8_t* ChunkBytes::data() const {
+  return buf_ ? buf_->data : nullptr;
+}
+
+// ---- VideoDecompressor ----------------------------------------------------
+
+VideoDecompressor::VideoDecompressor() = default;
+VideoDecompressor::~VideoDecompressor() {
+  Close();
+}
+
+void VideoDecompressor::Close() {
+  avcodec_free_context(&ctx_);
+  av_packet_free(&packet_);
+  av_frame_free(&decoded_);
+  av_frame_free(&last_);
+  sws_freeContext(sws_);
+  sws_ = nullptr;
+  swsColorspace_ = swsRange_ = -1;
+  haveLast_ = false;
+  palette_.reset();
+  paletteSent_ = false;
+  width_ = height_ = 0;
+  description_.clear();
+}
+
+bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t formatSize) {
+  Close();
+  error_.clear();
+  if (!format || formatSize < kHeaderBytes) {
+    error_ = "stream format shorter than a BITMAPINFOHEADER";
+    return false;
+  }
+  const uint8_t* bih = static_cast<const uint8_t*>(format);
+  int32_t width = static_cast<int32_t>(GetLE32(bih + 4));
+  int32_t height = static_cast<int32_t>(GetLE32(bih + 8));
+  uint16_t bitCount = GetLE16(bih + 14);
+  uint32_t compression = GetLE32(bih + 16);
+  uint32_t clrUsed = GetLE32(bih + 32);
+  if (height < 0 && height != INT32_MIN) height = -height;
+  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
+    error_ = Fmt("unusable frame size %dx%d", width, height);
+    return false;
+  }
+
+  AVCodecID id = CodecOfTag(fccHandler);
+  AVCodecID byCompression = CodecOfTag(compression);
+  if (id == AV_CODEC_ID_NONE) id = byCompression;
+  // "dvrs" frames point at DV frames, which are what gets decoded.
+  if (id == AV_CODEC_ID_NONE && SameHandler(fccHandler, "dvrs")) id = AV_CODEC_ID_DVVIDEO;
+  const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+  if (!codec) {
+    error_ = "no decoder for " + FourCCText(fccHandler) + "/" + FourCCText(compression);
+    return false;
+  }
+
+  ctx_ = avcodec_alloc_context3(codec);
+  packet_ = av_packet_alloc();
+  decoded_ = av_frame_alloc();
+  last_ = av_frame_alloc();
+  if (!ctx_ || !packet_ || !decoded_ || !last_) {
+    Close();
+    error_ = "out of memory";
+    return false;
+  }
+  ctx_->width = ctx_->coded_width = width;
+  ctx_->height = ctx_->coded_height = height;
+  ctx_->bits_per_coded_sample = bitCount;
+  // Decoders look at the bitstream tag (raw layouts, encoder workarounds),
+  // which is biCompression as long as it names the same codec.
+  ctx_->codec_tag = byCompression == id ? compression : fccHandler;
+  size_t extra = formatSize - kHeaderBytes;
+  if (extra > 0) {
+    ctx_->extradata = static_cast<uint8_t*>(av_mallocz(extra + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!ctx_->extradata) {
+      Close();
+      error_ = "out of memory";
+      return false;
+    }
+    std::memcpy(ctx_->extradata, bih + kHeaderBytes, extra);
+    ctx_->extradata_size = static_cast<int>(extra);
+  }
+  // Slice threads only: frame threads would hold pictures back, so one chunk
+  // in would no longer mean one picture out, and every seek would have to
+  // drain them. Without a read-ahead pipeline they gain nothing here.
+  ctx_->thread_count = 0;
+  ctx_->thread_type = FF_THREAD_SLICE;
+  int err = avcodec_open2(ctx_, codec, nullptr);
+  if (err < 0) {
+    std::string why = AvError(err);
+    Close();
+    error_ = "cannot open decoder: " + why;
+    return false;
+  }
+
+  if (bitCount >= 1 && bitCount <= 8) {
+    size_t entries = clrUsed ? clrUsed : (1u << bitCount);
+    entries = std::min({entries, extra / 4, size_t{256}});
+    if (entries) {
+      palette_.reset(new uint32_t[256]());
+      for (size_t i = 0; i < entries; ++i)
+        palette_[i] = 0xFF000000u | (GetLE32(bih + kHeaderBytes + 4 * i) & 0xFFFFFF);
+    }
+  }
+  width_ = width;
+  height_ = height;
+  description_ = codec->long_name ? codec->long_name : codec->name;
+  return true;
+}
+
+void VideoDecompressor::Black(uint8_t* dest, size_t destStride) const {
+  if (dest && destStride) std::memset(dest, 0, destStride * static_cast<size_t>(height_));
+}
+
+bool VideoDecompressor::Fail(const std::string& why, uint8_t* dest, size_t destStride) {
+  error_ = why;
+  Black(dest, destStride);
+  return false;
+}
+
+void VideoDecompressor::Flush() {
+  if (ctx_) avcodec_flush_buffers(ctx_);
+}
+
+bool VideoDecompressor::Decompress(const void* data, size_t size, bool keyFrame, uint8_t* dest,
+                                   size_t destStride) {
+  if (!copy_.Assign(data, size)) return Fail("out of memory", dest, destStride);
+  copy_.keyFrame = keyFrame;
+  return Decompress(copy_, dest, destStride);
+}
+
+bool VideoDecompressor::Decompress(const ChunkBytes& chunk, uint8_t* dest, size_t destStride) {
+  if (!ctx_) return Fail("no decoder", dest, destStride);
+  if (dest && destStride < 3 * static_cast<size_t>(width_))
+    return Fail("destination stride too small", nullptr, 0);
+  if (chunk.size() == 0) return RepeatLast(dest, destStride);
+
+  av_packet_unref(packet_);
+  packet_->buf = av_buffer_ref(chunk.buf_);
+  if (!packet_->buf) return Fail("out of memory", dest, destStride);
+  packet_->data = chunk.buf_->data;
+  packet_->size = static_cast<int>(chunk.size());
+  packet_->flags = chunk.keyFrame ? AV_PKT_FLAG_KEY : 0;
+  if (palette_ && !paletteSent_) {
+    uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+    if (side) {
+      std::memcpy(side, palette_.get(), AVPALETTE_SIZE);
+      paletteSent_ = true;
+    }
+  }
+  int err = avcodec_send_packet(ctx_, packet_);
+  av_packet_unref(packet_);
+  if (err < 0) return Fail("decoder rejected the chunk: " + AvError(err), dest, destStride);
+
+  // Take every picture the chunk releases; the newest is this chunk's.
+  for (;;) {
+    err = avcodec_receive_frame(ctx_, decoded_);
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) break;
+    if (err < 0) return Fail("decoder rejected the chunk: " + AvError(err), dest, destStride);
+    av_frame_unref(last_);
+    av_frame_move_ref(last_, decoded_);
+    haveLast_ = true;
+  }
+  return RepeatLast(dest, destStride);
+}
+
+bool VideoDecompressor::RepeatLast(uint8_t* dest, size_t destStride) {
+  if (!dest) return true;
+  if (!haveLast_) {
+    Black(dest, destStride);
+    return true;
+  }
+  return Convert(last_, dest, destStride);
+}
+
+bool VideoDecompressor::Convert(const AVFrame* frame, uint8_t* dest, size_t destStride) {
+  if (destStride > static_cast<size_t>(INT_MAX)) return Fail("destination stride too large", nullptr, 0);
+  if (frame->width <= 0 || frame->height <= 0) return Fail("decoder gave an empty picture", dest, destStride);
+  SwsContext* next =
+      sws_getCachedContext(sws_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                           width_, height_, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!next) {
+    sws_ = nullptr;
+    const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
+    return Fail(Fmt("cannot convert %s to 24-bit RGB", name ? name : "?"), dest, destStride);
+  }
+  if (next != sws_) swsColorspace_ = swsRange_ = -1;
+  sws_ = next;
+  // The colour matrix and range follow the picture's own tags, as the
+  // ffmpeg tool's scaler does, so our pixels agree with its conversion.
+  if (frame->colorspace != swsColorspace_ || frame->color_range != swsRange_) {
+    int *inv = nullptr, *table = nullptr;
+    int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
+    if (sws_getColorspaceDetails(sws_, &inv, &srcRange, &table, &dstRange, &brightness, &contrast,
+                                 &saturation) >= 0) {
+      const int* coefficients = sws_getCoefficients(frame->colorspace);
+      if (frame->color_range != AVCOL_RANGE_UNSPECIFIED) srcRange = frame->color_range == AVCOL_RANGE_JPEG;
+      sws_setColorspaceDetails(sws_, coefficients, srcRange, table, dstRange, brightness, contrast,
+                               saturation);
+    }
+    swsColorspace_ = frame->colorspace;
+    swsRange_ = frame->color_range;
+  }
+  // Bottom-up rows: the source is read upside down (last row first, negative
+  // strides), which is what the ffmpeg tool's vflip does before its scaler,
+  // so the scaler takes the same code path and the pixels agree exactly.
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  if (!desc) return Fail("unknown pixel format", dest, destStride);
+  const uint8_t* src[4] = {};
+  int srcStride[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    if (!frame->data[i]) continue;
+    src[i] = frame->data[i];
+    srcStride[i] = frame->linesize[i];
+    if (i > 0 && (desc->flags & AV_PIX_FMT_FLAG_PAL)) continue;  // the palette
+    int chromaShift = (i == 1 || i == 2) ? desc->log2_chroma_h : 0;
+    int rows = AV_CEIL_RSHIFT(frame->height, chromaShift);
+    src[i] += static_cast<ptrdiff_t>(rows - 1) * frame->linesize[i];
+    srcStride[i] = -frame->linesize[i];
+  }
+  uint8_t* dst[4] = {dest, nullptr, nullptr, nullptr};
+  int dstStride[4] = {static_cast<int>(destStride), 0, 0, 0};
+  int rows = sws_scale(sws_, src, srcStride, 0, frame->height, dst, dstStride);
+  if (rows <= 0) return Fail("conversion to 24-bit RGB failed", dest, destStride);
+  return true;
+}
+
+std::string VideoCodecOpenErrorText(const std::string& fileName, uint32_t fccHandler) {
+  return Fmt("%sのビデオコーデック%sが開けません!", fileName.c_str(), FourCCText(fccHandler).c_str());
+}
+
+// ---- Reference chunks -----------------------------------------------------
+
+namespace {
+
+// A 32-bit value of a chunk that may end before it: missing bytes are 0.
+uint32_t ValueAt(const uint8_t* data, size_t size, size_t offset) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4 && offset + i < size; ++i) v |= static_cast<uint32_t>(data[offset + i]) << (8 * i);
+  return v;
+}
+
+std::string NameAt(const uint8_t* data, size_t size, size_t offset) {
+  if (offset >= size) return {};
+  const char* p = reinterpret_cast<const char*>(data + offset);
+  return std::string(p, strnlen(p, size - offset));
+}
+
+}  // namespace
+
+ReferenceCheck DetectReference(uint32_t fccHandler, const uint8_t* data, size_t size, ReferenceInfo& info) {
+  info = ReferenceInfo();
+  if (!data) size = 0;
+  size_t nameOffset = 0;
+  if (SameHandler(fccHandler, "dvrs")) {
+    info.kind = kRefDvrs;
+    info.refBase = ValueAt(data, size, 0);
+    info.refFrame = ValueAt(data, size, 4);
+    info.refFrame2 = ValueAt(data, size, 8);
+    nameOffset = 12;
+  } else if (size >= 4 && std::memcmp(data, "REF ", 4) == 0 && SameHandler(fccHandler, "cdvc")) {
+    info.kind = kRefCdvc;
+    info.refFrame = ValueAt(data, size, 4);
+    nameOffset = 16;
+  } else if (size >= 8 && std::memcmp(data, "RefCodec", 8) == 0) {
+    uint32_t second = ValueAt(data, size, 12);
+    info.kind = kRefCodec | (second & 0x40000000u ? kRefCodecFlag30 : 0) |
+                (second & 0x80000000u ? kRefCodecFlag31 : 0);
+    info.refFrame = ValueAt(data, size, 8);
+    info.refFrame2 = second & 0x3FFFFFFFu;
+    nameOffset = 16;
+  } else {
+    return ReferenceCheck::kNone;
+  }
+  info.fileName = NameAt(data, size, nameOffset);
+  return info.fileName.size() >= 260 ? ReferenceCheck::kNameTooLong : ReferenceCheck::kReference;
+}
+
+bool ReferencedDataLocation(const ReferenceInfo& info, uint64_t& offset, uint32_t& size) {
+  if (info.kind == kRefDvrs) {
+    offset = info.refFrame;
+    size = info.refFrame2;
+    return true;
+  }
+  if (info.kind == kRefCdvc) {
+    offset = static_cast<uint64_t>(info.refFrame) + 8;
+    size = 120000;
+    return true;
+  }
+  return false;
+}
+
+bool ReadReferencedData(const std::string& path, const ReferenceInfo& info, ChunkBytes& out,
+                        std::string& error) {
+  uint64_t offset = 0;
+  uint32_t size = 0;
+  if (!ReferencedDataLocation(info, offset, size)) {
+    error = "reference kind has no data position";
+    return false;
+  }
+  // A frame's size fits the index's 24 bits; anything larger is damage.
+  if (size == 0 || size >= (1u << 24)) {
+    error = Fmt("referenced frame size %u is not usable", size);
+    return false;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot open " + path;
+    return false;
+  }
+  uint8_t* p = out.Resize(size);
+  size_t got = 0;
+  while (p && got < size) {
+    ssize_t n = pread(fd, p + got, size - got, static_cast<off_t>(offset + got));
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  if (!p || got < size) {
+    error = Fmt("cannot read %u bytes at %llu of ", size, static_cast<unsigned long long>(offset)) + path;
+    return false;
+  }
+  out.keyFrame = true;
+  return true;
+}
+
+// ---- FrameGetter ----------------------------------------------------------
+
+FrameGetter::FrameGetter(VideoDecompressor& decoder, uint32_t handler, uint32_t frameCount, Source source)
+    : decoder_(decoder), handler_(handler), frameCount_(frameCount), source_(std::move(source)) {}
+
+bool FrameGetter::DecodeChunk(uint32_t frame, uint8_t* dest, size_t destStride, bool& decoderFailed) {
+  decoderFailed = false;
+  if (!source_.readChunk || !source_.readChunk(frame, chunk_)) {
+    error_ = Fmt("chunk of frame %u cannot be read", frame);
+    return false;
+  }
+  // A null frame leaves the decoder's picture as it was.
+  if (chunk_.size() == 0) return decoder_.RepeatLast(dest, destStride);
+  const ChunkBytes* input = &chunk_;
+  ReferenceInfo ref;
+  switch (DetectReference(handler_, chunk_.data(), chunk_.size(), ref)) {
+    case ReferenceCheck::kNone:
+      break;
+    case ReferenceCheck::kNameTooLong:
+      error_ = "referenced file name too long: " + ref.fileName;
+      return false;
+    case ReferenceCheck::kReference: {
+      std::string why = "no way to read referenced files";
+      if (!source_.resolveReference || !source_.resolveReference(ref, ref_, why)) {
+        error_ = why;
+        return false;
+      }
+      input = &ref_;
+      break;
+    }
+  }
+  ++decodes_;
+  if (!decoder_.Decompress(*input, dest, destStride)) {
+    error_ = decoder_.Error();
+    decoderFailed = true;
+    return false;
+  }
+  return true;
+}
+
+bool FrameGetter::GetFrame(uint32_t frame, uint8_t* dest, size_t destStride) {
+  auto fail = [&](const std::string& why) {
+    if (!why.empty()) error_ = why;
+    position_ = -1;
+    if (dest) std::memset(dest, 0, destStride * static_cast<size_t>(decoder_.Height()));
+    return false;
+  };
+  error_.clear();
+  if (!decoder_.IsOpen()) return fail("no decoder");
+  if (frame >= frameCount_) return fail(Fmt("frame %u is past the stream's %u frames", frame, frameCount_));
+  if (position_ == frame) return decoder_.RepeatLast(dest, destStride) || fail("");
+
+  // The nearest key frame at or before `frame`, unless the decoder already
+  // stands after it: then going on from there costs less.
+  uint32_t start = frame;
+  int64_t stopAt = position_ >= 0 && position_ < frame ? position_ : -1;
+  while (static_cast<int64_t>(start) > stopAt && start > 0 && !source_.isKeyFrame(start)) --start;
+  uint32_t from;
+  if (static_cast<int64_t>(start) == stopAt) {
+    from = start + 1;
+  } else {
+    decoder_.Flush();
+    from = start;
+  }
+  position_ = -1;
+  for (uint32_t i = from; i < frame; ++i) {
+    bool decoderFailed = false;
+    // A damaged delta frame on the way is passed over, as a player would;
+    // its successors show what the decoder makes of it.
+    if (!DecodeChunk(i, nullptr, 0, decoderFailed) && !decoderFailed) return fail("");
+  }
+  bool decoderFailed = false;
+  if (!DecodeChunk(frame, dest, destStride, decoderFailed)) return fail("");
+  position_ = frame;
+  return true;
+}

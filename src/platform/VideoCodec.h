@@ -1,0 +1,188 @@
+// The video side of the codec layer: a decompressor per handler FOURCC backed
+// by libavcodec, delivering 24-bit BGR bottom-up rows; a frame getter for
+// streams with delta frames; and the classification of reference chunks
+// (frames that only point into another AVI file).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct AVBufferRef;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+// Row stride of a 24-bit frame: 3·W rounded up to a multiple of 4.
+inline size_t BgrStride(int width) {
+  return (static_cast<size_t>(width) * 3 + 3) & ~static_cast<size_t>(3);
+}
+
+// The bytes of one chunk, kept with the zeroed input padding libavcodec needs
+// so that a chunk read here is decoded without another copy. size() 0 means a
+// null frame.
+class ChunkBytes {
+ public:
+  ChunkBytes() = default;
+  ~ChunkBytes();
+  ChunkBytes(const ChunkBytes&) = delete;
+  ChunkBytes& operator=(const ChunkBytes&) = delete;
+
+  // Room for `size` bytes followed by zeroed padding; returns where to write
+  // them, or null when the memory cannot be had. Earlier contents are lost.
+  uint8_t* Resize(size_t size);
+  bool Assign(const void* data, size_t size);
+  const uint8_t* data() const;
+  size_t size() const { return size_; }
+
+  bool keyFrame = false;
+
+ private:
+  friend class VideoDecompressor;
+  AVBufferRef* buf_ = nullptr;
+  size_t size_ = 0;
+};
+
+class VideoDecompressor {
+ public:
+  VideoDecompressor();
+  ~VideoDecompressor();
+  VideoDecompressor(const VideoDecompressor&) = delete;
+  VideoDecompressor& operator=(const VideoDecompressor&) = delete;
+
+  // Opens a decoder for the stream handler `fccHandler` (case ignored) and the
+  // stream format (BITMAPINFOHEADER, then extra data or palette). A handler
+  // of 0 or one libavformat's tag table does not know falls back to
+  // biCompression. False with Error() set when no decoder can be opened.
+  bool Open(uint32_t fccHandler, const void* format, size_t formatSize);
+  void Close();
+  bool IsOpen() const { return ctx_ != nullptr; }
+
+  // The codec's name for the window title.
+  const std::string& Description() const { return description_; }
+  // Whether the codec has options the user can set (none of ours has).
+  bool Configurable() const { return false; }
+  // Why the last Open or Decompress failed.
+  const std::string& Error() const { return error_; }
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }  // |biHeight|
+  size_t Stride() const { return BgrStride(width_); }
+  size_t FrameBytes() const { return Stride() * static_cast<size_t>(height_); }
+
+  // Decodes one chunk and writes the picture into `dest` as 24-bit BGR rows,
+  // bottom-up, `destStride` bytes apart (at least 3·W), Height() rows. A null
+  // dest decodes without converting (frames skipped on the way to another).
+  // A decoder that holds pictures back (reordering delay) yields the newest
+  // picture it has given out so far, black before the first one. On failure
+  // dest is black and false is returned with Error() set.
+  bool Decompress(const ChunkBytes& chunk, uint8_t* dest, size_t destStride);
+  bool Decompress(const void* data, size_t size, bool keyFrame, uint8_t* dest, size_t destStride);
+  // Converts the newest decoded picture again (black when there is none).
+  bool RepeatLast(uint8_t* dest, size_t destStride);
+  // Drops the decoder's reference pictures, as before decoding from a key
+  // frame elsewhere in the stream. The newest picture stays for RepeatLast.
+  void Flush();
+
+ private:
+  bool Fail(const std::string& why, uint8_t* dest, size_t destStride);
+  bool Convert(const AVFrame* frame, uint8_t* dest, size_t destStride);
+  void Black(uint8_t* dest, size_t destStride) const;
+
+  AVCodecContext* ctx_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  AVFrame* decoded_ = nullptr;  // receives pictures from the decoder
+  AVFrame* last_ = nullptr;     // the newest picture given out
+  bool haveLast_ = false;
+  SwsContext* sws_ = nullptr;
+  int swsColorspace_ = -1, swsRange_ = -1;
+  std::unique_ptr<uint32_t[]> palette_;  // sent with the first chunk
+  bool paletteSent_ = false;
+  ChunkBytes copy_;  // chunks handed over as plain bytes
+  int width_ = 0, height_ = 0;
+  std::string description_, error_;
+};
+
+// "%sのビデオコーデック%sが開けません!" with the file name and the handler as
+// four characters.
+std::string VideoCodecOpenErrorText(const std::string& fileName, uint32_t fccHandler);
+
+// ---- Reference chunks ----------------------------------------------------
+
+enum : int {
+  kRefNone = 0,
+  kRefCdvc = 1,         // "REF " chunk of a "cdvc" stream
+  kRefCodec = 2,        // chunk starting with "RefCodec"
+  kRefCodecFlag30 = 4,  // added to kRefCodec for bit 30 of the second value
+  kRefCodecFlag31 = 8,  // bit 31: the reference is to an uncompressed frame
+  kRefDvrs = 0x20,      // any chunk of a "dvrs" stream
+};
+
+struct ReferenceInfo {
+  int kind = kRefNone;
+  uint32_t refFrame = 0, refFrame2 = 0, refBase = 0;
+  std::string fileName;
+};
+
+enum class ReferenceCheck { kNone, kReference, kNameTooLong };
+
+// Classifies a chunk of a stream with handler `fccHandler`. Values past the
+// end of a short chunk read as 0 and the name stops at the end of the data.
+// kNameTooLong: the name has 260 characters or more (info.fileName holds it
+// for the message "%sの参照ファイル名%sが長すぎます!").
+ReferenceCheck DetectReference(uint32_t fccHandler, const uint8_t* data, size_t size, ReferenceInfo& info);
+
+// Where the frame data of a reference lies in the referenced file: "dvrs"
+// records give offset and size; "REF " records give the chunk header's
+// offset, the data following 8 bytes later, 120,000 bytes of it. False for
+// kinds whose target is not a position ("RefCodec").
+bool ReferencedDataLocation(const ReferenceInfo& info, uint64_t& offset, uint32_t& size);
+
+// Reads the referenced frame data from the file at `path` (the caller maps the
+// recorded name to a path) into `out` as a key frame.
+bool ReadReferencedData(const std::string& path, const ReferenceInfo& info, ChunkBytes& out,
+                        std::string& error);
+
+// ---- Frame getter ----------------------------------------------------------
+
+// Reads frames of a stream with delta frames: decodes from the nearest key
+// frame at or before the frame asked for, or on from where the decoder stands
+// when that is closer, so that stepping forward costs one decode.
+class FrameGetter {
+ public:
+  struct Source {
+    // Key-frame flag of chunk `frame` from the index (no reading).
+    std::function<bool(uint32_t frame)> isKeyFrame;
+    // Reads chunk `frame` into `chunk` (size 0: null frame). False: unreadable.
+    std::function<bool(uint32_t frame, ChunkBytes& chunk)> readChunk;
+    // Optional: replaces a reference chunk by the referenced frame's data.
+    // Without it a reference chunk cannot be decoded.
+    std::function<bool(const ReferenceInfo& ref, ChunkBytes& chunk, std::string& error)> resolveReference;
+  };
+
+  // `handler` is the stream handler, used to recognise reference chunks.
+  FrameGetter(VideoDecompressor& decoder, uint32_t handler, uint32_t frameCount, Source source);
+
+  // Writes frame `frame` into dest (BGR bottom-up, destStride apart). Null
+  // frames repeat the picture before them. On failure dest is black, false is
+  // returned with Error() set, and the position is forgotten.
+  bool GetFrame(uint32_t frame, uint8_t* dest, size_t destStride);
+  // Forgets the position (the index changed, or the decoder was used elsewhere).
+  void Invalidate() { position_ = -1; }
+  // Chunks handed to the decoder so far.
+  uint64_t Decodes() const { return decodes_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool DecodeChunk(uint32_t frame, uint8_t* dest, size_t destStride, bool& decoderFailed);
+
+  VideoDecompressor& decoder_;
+  uint32_t handler_, frameCount_;
+  Source source_;
+  ChunkBytes chunk_, ref_;
+  int64_t position_ = -1;  // frame whose picture the decoder shows, -1 none
+  uint64_t decodes_ = 0;
+  std::string error_;
+};
