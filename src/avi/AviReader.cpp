@@ -1,0 +1,950 @@
+#include "avi/AviReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/AppState.h"
+#include "platform/Format.h"
+#include "platform/Host.h"
+#include "platform/Messages.h"
+
+bool (*gDecodeAudioStreamHook)(OpenAviFile*) = nullptr;
+bool (*gChangeOpenAviParamHook)(OpenAviFile*) = nullptr;
+bool gScanMissingIndexSilently = false;
+AviReadNotes gLastReadNotes;
+int gIdx1WriteFailAtStep = -1;
+
+namespace {
+
+constexpr uint32_t kIdx1KeyFrame = 0x10;
+constexpr uint64_t kMaxOffset = uint64_t{1} << 38;
+// Header chunks (formats, super-indexes) are small; anything this big is damage.
+constexpr uint32_t kMaxHeaderChunk = 0x1000000;
+
+char Ch(uint32_t fcc, int i) {
+  return static_cast<char>((fcc >> (8 * i)) & 0xFF);
+}
+
+bool IsVideoId(uint32_t id, char stream) {
+  return Ch(id, 0) == '0' && Ch(id, 1) == stream && Ch(id, 2) == 'd' &&
+         (Ch(id, 3) == 'c' || Ch(id, 3) == 'b');
+}
+bool IsAudioId(uint32_t id, char stream) {
+  return stream && Ch(id, 0) == '0' && Ch(id, 1) == stream && Ch(id, 2) == 'w' && Ch(id, 3) == 'b';
+}
+
+// The state of one open: the message composed so far, shown once at the end.
+struct Opener {
+  OpenAviFile* avi;
+  int mode;
+  const char* name;
+  std::string msg;
+  bool silent = false;  // already reported or cancelled
+  uint64_t fileSize = 0;
+  RiffFile* f = nullptr;
+
+  bool Fail(const char* format) {
+    if (msg.empty() && !silent) msg = Fmt(format, name);
+    return false;
+  }
+  bool FailText(const std::string& text) {
+    if (msg.empty() && !silent) msg = text;
+    return false;
+  }
+  bool TooLarge(uint32_t id, uint32_t size) {
+    return FailText(Fmt("%sには16MiB以上のチャンク(%s, %uバイト)があるため開けません!", name,
+                        FourCCText(id).c_str(), size));
+  }
+  // A header chunk must lie inside its parent and the file.
+  bool Inside(const ChunkInfo& ck, uint64_t parentEnd) {
+    uint64_t limit = std::min(parentEnd, fileSize);
+    if (ck.End() > limit) {
+      return FailText(Fmt("%sの%sチャンクのサイズ(%u)が親チャンクかファイルの終わりを越えています!", name,
+                          FourCCText(ck.ckid).c_str(), ck.cksize));
+    }
+    return true;
+  }
+};
+
+void FreeIndexes(OpenAviFile* avi) {
+  for (auto& s : avi->sets) {
+    std::vector<FrameIndexEntry>().swap(s.pFrameIndex);
+    std::vector<FrameIndexEntry>().swap(s.pWaveIndex);
+    s.FrameMax = s.WaveIndexAlloc = s.WaveIndexEntries = s.dwWaveSampleCounts = 0;
+  }
+}
+
+void CloseRecord(OpenAviFile* avi) {
+  avi->hAvi2.reset();
+  std::vector<FrameIndexEntry>().swap(avi->pIndexPCM);
+  avi->dwIndexPCM = avi->dwSamplesPCM = 0;
+  avi->hmmioPCM.reset();
+  if (avi->szPCMFile[0]) unlink(avi->szPCMFile);
+  avi->szPCMFile[0] = 0;
+  avi->hicDecompress.reset();
+  avi->fCodecFailed = false;
+  avi->hmmioAvi.reset();
+  std::vector<uint8_t>().swap(avi->pbiVideo);
+  std::vector<uint8_t>().swap(avi->pwfAudio);
+  FreeIndexes(avi);
+  std::vector<int32_t>().swap(avi->pFrameOffset);
+  std::vector<uint64_t>().swap(avi->pFieldShift);
+  std::vector<DeleteRange>().swap(avi->deleteRanges);
+  avi->pCurrentSet = &avi->sets[0];
+  // The name stays: callers reopen the record by it.
+  avi->szCodecName[0] = 0;
+  avi->fccVideoType = avi->fccVideoHandler = 0;
+  avi->biDecoded = {};
+  avi->cbVideoFormat = avi->cbAudioFormat = 0;
+  avi->dwRiffDataPos = avi->dwAvihPos = avi->dwVideoStrhPos = 0;
+  avi->nIndexKind = 0;
+  avi->cVideoStream = avi->cAudioStream = 0;
+  avi->fAllKeyFrames = 0;
+  avi->nAudioKind = 0;
+  avi->fReadError = 0;
+  avi->fCodecConfigurable = 0;
+  avi->wfPCM = {};
+  for (auto& s : avi->sets) {
+    s.avih = {};
+    s.strhVideo = {};
+    s.strhAudio = {};
+  }
+}
+
+// ---- OpenDML super-index ----
+
+struct StdIndexRef {
+  uint64_t offset;  // of the ix## chunk header
+  uint32_t entries;
+  uint64_t base;
+};
+
+// Reads the super-index `indx` of one stream; true when the stream's index
+// came from it. On a failed attempt *reason says why.
+bool ReadOpenDmlIndex(Opener& o, const ChunkInfo& indx, bool video, std::string* reason, bool* fatal) {
+  OpenAviFile* avi = o.avi;
+  AviStreamSet& set = avi->sets[0];
+  const char* kind = video ? "ビデオ" : "オーディオ";
+  auto why = [&](const std::string& text) {
+    *reason = text;
+    return false;
+  };
+  if (indx.cksize < 40 || indx.cksize > kMaxHeaderChunk) return false;
+  std::vector<uint8_t> chunk(indx.cksize);
+  if (!o.f->ReadExact(chunk.data(), chunk.size())) return false;
+  uint16_t longsPerEntry = GetLE16(&chunk[0]);
+  uint8_t indexType = chunk[3];
+  uint32_t entries = GetLE32(&chunk[4]);
+  uint32_t chunkId = GetLE32(&chunk[8]);
+  if (indexType != 0) return why(Fmt("%sのAVI2インデックスタイプ%02Xは未対応です!", kind, indexType));
+  if (longsPerEntry != 4) return false;
+  entries = std::min<uint32_t>(entries, (indx.cksize - 24) / 16);
+  if (video ? !IsVideoId(chunkId, Ch(chunkId, 1)) : !IsAudioId(chunkId, Ch(chunkId, 1))) return false;
+  if (!avi->hAvi2) {
+    auto h = std::make_unique<RiffFile>();
+    // Read only: our writes go through a handle opened for them.
+    if (!h->Open(avi->szFileName, RiffFile::ModeRead, 1 << 16)) return false;
+    avi->hAvi2 = std::move(h);
+  }
+  RiffFile* h = avi->hAvi2.get();
+  std::vector<StdIndexRef> refs;
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint8_t* e = &chunk[24 + 16 * static_cast<size_t>(i)];
+    uint64_t qwOffset = GetLE64(e);
+    if (qwOffset > o.fileSize || o.fileSize - qwOffset < 32)
+      return why(Fmt("%sのAVI2インデックス(%u番目)がファイルの外を指しています!", kind, i));
+    uint8_t head[32];
+    if (h->Seek(static_cast<int64_t>(qwOffset)) < 0 || !h->ReadExact(head, 32)) return false;
+    uint32_t ixId = GetLE32(head), ixSize = GetLE32(head + 4);
+    if (GetLE16(head + 8) != 2 || head[11] != 1 || GetLE32(head + 16) != chunkId) return false;
+    if (Ch(ixId, 0) != 'i' || Ch(ixId, 1) != 'x' || Ch(ixId, 2) != Ch(chunkId, 0) ||
+        Ch(ixId, 3) != Ch(chunkId, 1))
+      return false;
+    uint32_t n = GetLE32(head + 12);
+    uint64_t room = std::min<uint64_t>(ixSize, o.fileSize - qwOffset - 8);
+    n = static_cast<uint32_t>(std::min<uint64_t>(n, room < 24 ? 0 : (room - 24) / 8));
+    refs.push_back({qwOffset, n, GetLE64(head + 20)});
+    total += n;
+    if (PumpAndTestAbort()) {
+      o.silent = true;
+      *fatal = true;
+      return false;
+    }
+  }
+  // Standard indexes that overlap (or are listed twice) would count chunks twice.
+  std::vector<StdIndexRef> sorted = refs;
+  std::sort(sorted.begin(), sorted.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+  for (size_t i = 1; i < sorted.size(); ++i)
+    if (sorted[i].offset < sorted[i - 1].offset + 32 + 8 * static_cast<uint64_t>(sorted[i - 1].entries))
+      return why(Fmt("%sのAVI2インデックスが重なっています!", kind));
+  if (total > UINT32_MAX || total > o.fileSize / 8) return false;
+
+  std::vector<FrameIndexEntry> index;
+  try {
+    index.reserve(static_cast<size_t>(total));
+  } catch (const std::bad_alloc&) {
+    *fatal = true;
+    return o.Fail(video ? "必要なメモリ(フレームインデックス用)が確保できません!"
+                        : "必要なメモリ(オーディオインデックス用)が確保できません!");
+  }
+  bool compressedId = Ch(chunkId, 3) == 'c';
+  WaveFormatEx wf = avi->AudioFormat();
+  bool pcm = wf.wFormatTag == 1;
+  uint64_t samples = 0;
+  int allKey = 1;
+  std::vector<uint8_t> buf;
+  for (const StdIndexRef& r : refs) {
+    buf.resize(8 * static_cast<size_t>(r.entries));
+    if (h->Seek(static_cast<int64_t>(r.offset + 32)) < 0 || !h->ReadExact(buf.data(), buf.size()))
+      return false;
+    for (uint32_t k = 0; k < r.entries; ++k) {
+      uint32_t dwOffset = GetLE32(&buf[8 * k]), dwSize = GetLE32(&buf[8 * k + 4]);
+      uint64_t off = r.base + dwOffset;
+      uint32_t size = dwSize & 0x7FFFFFFF;
+      if (size >= kMaxChunkSize) {
+        *fatal = true;
+        return o.TooLarge(chunkId, size);
+      }
+      if (off >= kMaxOffset || off > o.fileSize || o.fileSize - off < size)
+        return why(Fmt("%sのAVI2インデックスのエントリ(%llu番目)がファイルの外を指しています!", kind,
+                       static_cast<unsigned long long>(index.size())));
+      bool notKey = video && (dwSize & 0x80000000u) && size != 0;
+      if (notKey) allKey = 0;
+      index.push_back(MakeIndexEntry(off, size, video && compressedId, notKey));
+      if (!video) samples += pcm ? (wf.nBlockAlign ? size / wf.nBlockAlign : 0) : size;
+    }
+  }
+  if (video) {
+    set.pFrameIndex = std::move(index);
+    set.FrameMax = static_cast<uint32_t>(set.pFrameIndex.size());
+    avi->cVideoStream = Ch(chunkId, 1);
+    avi->fAllKeyFrames = allKey;
+  } else {
+    set.pWaveIndex = std::move(index);
+    set.WaveIndexEntries = set.WaveIndexAlloc = static_cast<uint32_t>(set.pWaveIndex.size());
+    set.dwWaveSampleCounts = static_cast<uint32_t>(std::min<uint64_t>(samples, UINT32_MAX));
+    avi->cAudioStream = Ch(chunkId, 1);
+  }
+  return true;
+}
+
+// Looks for "indx" in the stream list and reads it; falls back to plain AVI
+// reading with a box when it cannot be used.
+bool TryOpenDml(Opener& o, ChunkInfo& strl, bool video) {
+  OpenAviFile* avi = o.avi;
+  ChunkInfo indx;
+  indx.ckid = FourCC("indx");
+  if (!o.f->Descend(&indx, &strl, kFindChunk)) return true;
+  if (!o.Inside(indx, strl.End())) return false;
+  if (avi->nIndexKind == kIndexParsing) avi->nIndexKind = kIndexIdx1;
+  gLastReadNotes.openDmlTried = true;
+  std::string reason;
+  bool fatal = false;
+  uint64_t here = static_cast<uint64_t>(o.f->Tell());
+  if (ReadOpenDmlIndex(o, indx, video, &reason, &fatal)) {
+    avi->nIndexKind = kIndexOpenDml;
+  } else {
+    if (fatal) return false;
+    if (reason.empty()) reason = "AVI2形式での読み出し中にエラーが発生しました!";
+    gLastReadNotes.openDmlFallback = reason;
+    Message(MB_OK | MB_ICONINFORMATION, nullptr, "%sの%s\n通常のAVIとして開きます.", o.name, reason.c_str());
+    // Both indexes then come from idx1.
+    avi->nIndexKind = kIndexIdx1;
+    FreeIndexes(avi);
+  }
+  o.f->Seek(static_cast<int64_t>(here));
+  return true;
+}
+
+// ---- headers ----
+
+bool ReadHeaders(Opener& o, ChunkInfo& riff, bool* haveVideo, bool* haveAudio, bool* havePcm) {
+  OpenAviFile* avi = o.avi;
+  RiffFile* f = o.f;
+  ChunkInfo hdrl;
+  hdrl.fccType = FourCC("hdrl");
+  if (!f->Descend(&hdrl, &riff, kFindList)) return o.Fail("%sにList/hdrlチャンクがありません!");
+  if (!o.Inside(hdrl, riff.End())) return false;
+  ChunkInfo avih;
+  avih.ckid = FourCC("avih");
+  if (!f->Descend(&avih, &hdrl, kFindChunk)) return o.Fail("%sにavihチャンクがありません!");
+  if (!o.Inside(avih, hdrl.End())) return false;
+  avi->dwAvihPos = avih.dwDataOffset;
+  uint8_t b[56];
+  if (avih.cksize < 56 || !f->ReadExact(b, 56)) return o.Fail("%sのavihチャンクが読み出せません!");
+  avi->sets[0].avih = ParseMainAviHeader(b, 56);
+  avi->sets[0].FrameMax = avi->sets[0].avih.dwTotalFrames;
+  if (!f->Ascend(&avih)) return o.Fail("%sのアセンドができません!");
+
+  avi->nIndexKind = kIndexParsing;
+  avi->hAvi2.reset();
+  while (!(*haveVideo && *havePcm)) {
+    ChunkInfo strl;
+    strl.fccType = FourCC("strl");
+    if (!f->Descend(&strl, &hdrl, kFindList)) break;
+    if (!o.Inside(strl, hdrl.End())) return false;
+    ChunkInfo strh;
+    strh.ckid = FourCC("strh");
+    if (f->Descend(&strh, &strl, kFindChunk)) {
+      if (!o.Inside(strh, strl.End())) return false;
+      uint8_t sh[56] = {};
+      if (strh.cksize > 8) {
+        if (!f->ReadExact(sh, 8)) return o.Fail("%sのstrhチャンクが読み出せません!");
+        uint32_t type = GetLE32(sh), handler = GetLE32(sh + 4);
+        size_t rest = std::min<size_t>(strh.cksize - 8, 48);
+        if (type == FourCC("vids")) {
+          avi->dwVideoStrhPos = static_cast<uint64_t>(f->Tell());
+          if (!f->ReadExact(sh + 8, rest)) return o.Fail("%sのstrhチャンクが読み出せません!");
+          avi->sets[0].strhVideo = ParseStreamHeader(sh, 56);
+          avi->sets[0].FrameMax = avi->sets[0].strhVideo.dwLength;
+          if (!f->Ascend(&strh)) return o.Fail("%sのstrhチャンクのアセンドができません!");
+          ChunkInfo strf;
+          strf.ckid = FourCC("strf");
+          if (f->Descend(&strf, &strl, kFindChunk) && strf.cksize >= 40) {
+            if (!o.Inside(strf, strl.End())) return false;
+            if (strf.cksize > kMaxHeaderChunk) return o.TooLarge(strf.ckid, strf.cksize);
+            try {
+              avi->pbiVideo.assign(strf.cksize, 0);
+            } catch (const std::bad_alloc&) {
+              return o.Fail("必要なメモリ(ビデオフォーマット用)が確保できません!");
+            }
+            if (f->ReadExact(avi->pbiVideo.data(), strf.cksize)) {
+              *haveVideo = true;
+              BitmapInfoHeader bi = avi->VideoFormat();
+              avi->fccVideoType = FourCC("vids");
+              avi->fccVideoHandler = handler;
+              if (handler == 0 && bi.biCompression > 3) {
+                avi->fccVideoHandler = bi.biCompression;
+                avi->sets[0].strhVideo.fccHandler = bi.biCompression;
+              }
+              avi->cbVideoFormat = strf.cksize;
+            }
+            if (avi->nIndexKind == kIndexParsing || avi->nIndexKind == kIndexOpenDml) {
+              if (!f->Ascend(&strf)) return o.Fail("%sのstrfチャンクのアセンドができません!");
+              if (!TryOpenDml(o, strl, true)) return false;
+            }
+          }
+        } else if (type == FourCC("auds")) {
+          if (!f->ReadExact(sh + 8, rest)) return o.Fail("%sのstrhチャンクが読み出せません!");
+          avi->sets[0].strhAudio = ParseStreamHeader(sh, 56);
+          if (!f->Ascend(&strh)) return o.Fail("%sのstrhチャンクのアセンドができません!");
+          ChunkInfo strf;
+          strf.ckid = FourCC("strf");
+          if (f->Descend(&strf, &strl, kFindChunk)) {
+            if (!o.Inside(strf, strl.End())) return false;
+            if (strf.cksize > kMaxHeaderChunk) return o.TooLarge(strf.ckid, strf.cksize);
+            // Shorter than a PCM format: nothing in it can be trusted.
+            if (strf.cksize < 16) return o.Fail("%sのオーディオフォーマット(strf)が短すぎます!");
+            avi->cbAudioFormat = std::max<uint32_t>(strf.cksize, 18);
+            try {
+              avi->pwfAudio.assign(avi->cbAudioFormat, 0);
+            } catch (const std::bad_alloc&) {
+              return o.Fail("必要なメモリ(オーディオフォーマット用)が確保できません!");
+            }
+            if (f->ReadExact(avi->pwfAudio.data(), strf.cksize)) {
+              *haveAudio = true;
+              WaveFormatEx wf = avi->AudioFormat();
+              if (wf.wFormatTag == 1) {
+                *havePcm = true;
+                if (strf.cksize < 18) {
+                  if (wf.nChannels)
+                    wf.wBitsPerSample = static_cast<uint16_t>(wf.nBlockAlign * 8 / wf.nChannels);
+                  wf.cbSize = 0;
+                  StoreWaveFormat(wf, avi->pwfAudio.data());
+                }
+              }
+            }
+            if (avi->nIndexKind == kIndexParsing || avi->nIndexKind == kIndexOpenDml) {
+              if (!f->Ascend(&strf)) return o.Fail("%sのstrfチャンクのアセンドができません!");
+              if (!TryOpenDml(o, strl, false)) return false;
+            }
+          }
+        }
+      }
+    }
+    if (!f->Ascend(&strl)) return o.Fail("%sのLISTチャンクのアセンドができません!");
+  }
+  if (!f->Ascend(&hdrl)) return o.Fail("%sのLIST/hdrlチャンクのアセンドができません!");
+  return true;
+}
+
+// Formats the rest of the program divides by or allocates from.
+bool CheckFormats(Opener& o, bool haveAudio) {
+  OpenAviFile* avi = o.avi;
+  BitmapInfoHeader bi = avi->VideoFormat();
+  int64_t w = bi.biWidth, h = bi.biHeight < 0 ? -static_cast<int64_t>(bi.biHeight) : bi.biHeight;
+  if (w <= 0 || h <= 0 || w > 32768 || h > 32768)
+    return o.FailText(Fmt("%sのビデオのサイズ(%dx%d)が不正です!", o.name, bi.biWidth, bi.biHeight));
+  if (haveAudio) {
+    WaveFormatEx wf = avi->AudioFormat();
+    if (wf.nChannels == 0 || (wf.wFormatTag == 1 && wf.nBlockAlign == 0))
+      return o.FailText(Fmt("%sのオーディオフォーマット(チャンネル数%u, ブロック長%u)が不正です!", o.name,
+                            wf.nChannels, wf.nBlockAlign));
+  }
+  return true;
+}
+
+void OpenCodec(Opener& o) {
+  OpenAviFile* avi = o.avi;
+  BitmapInfoHeader bi = avi->VideoFormat();
+  if (IsUncompressedHandler(avi->fccVideoHandler)) {
+    const char* tail = bi.biCompression == 1   ? "-RLE8"
+                       : bi.biCompression == 2 ? "-RLE4"
+                       : bi.biCompression == 3 ? "-BitField"
+                                               : "";
+    std::snprintf(avi->szCodecName, sizeof avi->szCodecName, "無圧縮%dbit%s", bi.biBitCount, tail);
+    avi->hicDecompress.reset();
+    avi->fCodecConfigurable = 0;
+    return;
+  }
+  avi->hicDecompress = VideoCodec::Open(avi->fccVideoHandler);
+  if (!avi->hicDecompress) {
+    avi->fCodecFailed = true;
+    if (o.mode != 3)
+      Message(MB_OK | MB_ICONINFORMATION, nullptr, "%sのビデオコーデック%sが開けません!", o.name,
+              FourCCText(avi->fccVideoHandler).c_str());
+    return;
+  }
+  std::string d = CutUtf8(avi->hicDecompress->Description(), 127);
+  std::snprintf(avi->szCodecName, sizeof avi->szCodecName, "%s", d.c_str());
+  avi->fCodecConfigurable = avi->hicDecompress->ConfigureQuery() ? 1 : 0;
+}
+
+// Finds the stream characters and the first video chunk in movi.
+bool WalkMovi(Opener& o, ChunkInfo& riff, bool haveAudio, uint64_t* firstVideoHeader) {
+  OpenAviFile* avi = o.avi;
+  RiffFile* f = o.f;
+  if (f->Seek(static_cast<int64_t>(avi->dwRiffDataPos)) < 0) return o.Fail("%sがシークできません!");
+  ChunkInfo movi;
+  movi.fccType = FourCC("movi");
+  if (!f->Descend(&movi, &riff, kFindList)) return o.Fail("%sにList/moviチャンクがありません!");
+  avi->cVideoStream = avi->cAudioStream = 0;
+  ChunkInfo limit = movi;
+  for (;;) {
+    ChunkInfo ck;
+    if (!f->Descend(&ck, &limit, 0)) {
+      // An audio stream without chunks (a header-only track) is no reason to
+      // refuse the video.
+      if (avi->cVideoStream) break;
+      return o.FailText(Fmt("%sにdb/dc%sチャンクがありません!", o.name, haveAudio ? "/wb" : ""));
+    }
+    // Chunks grouped in 'rec ' lists are walked inside.
+    if (ck.ckid == FourCC("LIST") && ck.fccType == FourCC("rec ")) continue;
+    char c = Ch(ck.ckid, 1);
+    if (!avi->cVideoStream && IsVideoId(ck.ckid, c)) {
+      avi->cVideoStream = c;
+      *firstVideoHeader = ck.dwDataOffset - 8;
+    } else if (!avi->cAudioStream && IsAudioId(ck.ckid, c)) {
+      avi->cAudioStream = c;
+    }
+    if (avi->cVideoStream && (avi->cAudioStream || !haveAudio)) break;
+    if (!f->Ascend(&ck)) return o.Fail("%sのアセンドができません!");
+  }
+  if (f->Seek(static_cast<int64_t>(movi.PaddedEnd())) < 0)
+    return o.Fail("%sのLISTチャンクのアセンドができません!");
+  return true;
+}
+
+bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missing) {
+  OpenAviFile* avi = o.avi;
+  AviStreamSet& set = avi->sets[0];
+  RiffFile* f = o.f;
+  ChunkInfo idx1;
+  idx1.ckid = FourCC("idx1");
+  if (!f->Descend(&idx1, &riff, kFindChunk)) {
+    *missing = true;
+    return true;
+  }
+  avi->nIndexKind = kIndexIdx1;
+  uint64_t n = idx1.cksize / 16;
+  // A cut file keeps the part of idx1 that is present.
+  uint64_t present = (o.fileSize - std::min(o.fileSize, idx1.dwDataOffset)) / 16;
+  if (n > present) {
+    n = present;
+    gLastReadNotes.idx1Clamped = true;
+  }
+  WaveFormatEx wf = avi->AudioFormat();
+  bool pcm = avi->nAudioKind == 0;
+  constexpr size_t kBlock = 4096;
+  std::vector<uint8_t> buf(16 * kBlock);
+  uint64_t nVideo = 0, nAudio = 0;
+  auto pass = [&](auto&& visit) -> bool {
+    if (f->Seek(static_cast<int64_t>(idx1.dwDataOffset)) < 0) return o.Fail("%sがシークできません!");
+    for (uint64_t i = 0; i < n;) {
+      size_t m = static_cast<size_t>(std::min<uint64_t>(kBlock, n - i));
+      if (!f->ReadExact(buf.data(), 16 * m)) return o.Fail("%sのidx1チャンクが読み出せません!");
+      for (size_t k = 0; k < m; ++k)
+        if (!visit(i + k, &buf[16 * k])) return false;
+      i += m;
+    }
+    return true;
+  };
+  if (!pass([&](uint64_t, const uint8_t* e) {
+        uint32_t id = GetLE32(e);
+        if (IsVideoId(id, avi->cVideoStream))
+          ++nVideo;
+        else if (IsAudioId(id, avi->cAudioStream))
+          ++nAudio;
+        return true;
+      }))
+    return false;
+  try {
+    set.pWaveIndex.clear();
+    set.pFrameIndex.clear();
+    if (nAudio) set.pWaveIndex.reserve(static_cast<size_t>(nAudio));
+  } catch (const std::bad_alloc&) {
+    return o.Fail("必要なメモリ(オーディオインデックス用)が確保できません!");
+  }
+  try {
+    set.pFrameIndex.reserve(static_cast<size_t>(nVideo));
+  } catch (const std::bad_alloc&) {
+    return o.Fail("必要なメモリ(フレームインデックス用)が確保できません!");
+  }
+  avi->fAllKeyFrames = 1;
+  uint64_t samples = 0;
+  bool pinned = false;
+  int64_t base = 0;
+  auto outside = [&](uint64_t i) {
+    return o.FailText(Fmt("%sのidx1チャンクの%llu番目のエントリがファイルの外を指しています!", o.name,
+                          static_cast<unsigned long long>(i)));
+  };
+  std::vector<uint64_t> audioEntry;  // idx1 position of each audio entry, for messages
+  if (!pass([&](uint64_t i, const uint8_t* e) {
+        uint32_t id = GetLE32(e), flags = GetLE32(e + 4), off = GetLE32(e + 8), len = GetLE32(e + 12);
+        bool video = IsVideoId(id, avi->cVideoStream);
+        if (!video && !IsAudioId(id, avi->cAudioStream)) return true;
+        if (len >= kMaxChunkSize) return o.TooLarge(id, len);
+        if (video) {
+          if (!pinned) {
+            // The first video entry is the first video chunk in movi, so
+            // offsets relative to movi and absolute offsets both resolve.
+            base = static_cast<int64_t>(firstVideoHeader) - static_cast<int64_t>(off);
+            pinned = true;
+          }
+          int64_t pos = static_cast<int64_t>(off) + 8 + base;
+          if (pos < 8 || static_cast<uint64_t>(pos) >= kMaxOffset ||
+              static_cast<uint64_t>(pos) > o.fileSize || o.fileSize - static_cast<uint64_t>(pos) < len)
+            return outside(i);
+          bool notKey = !(flags & kIdx1KeyFrame) && len != 0;
+          if (notKey) avi->fAllKeyFrames = 0;
+          set.pFrameIndex.push_back(
+              MakeIndexEntry(static_cast<uint64_t>(pos), len, Ch(id, 3) == 'c', notKey));
+        } else {
+          // The base is added once it is known.
+          set.pWaveIndex.push_back((static_cast<uint64_t>(off) + 8) | (static_cast<uint64_t>(len) << 38));
+          audioEntry.push_back(i);
+          samples += pcm ? len / wf.nBlockAlign : len;
+        }
+        return true;
+      }))
+    return false;
+  for (size_t k = 0; k < set.pWaveIndex.size(); ++k) {
+    FrameIndexEntry& e = set.pWaveIndex[k];
+    int64_t pos = static_cast<int64_t>(IndexOffset(e)) + base;
+    uint32_t len = IndexSize(e);
+    if (pos < 8 || static_cast<uint64_t>(pos) >= kMaxOffset || static_cast<uint64_t>(pos) > o.fileSize ||
+        o.fileSize - static_cast<uint64_t>(pos) < len)
+      return outside(audioEntry[k]);
+    e = MakeIndexEntry(static_cast<uint64_t>(pos), len, false, false);
+  }
+  set.FrameMax = static_cast<uint32_t>(set.pFrameIndex.size());
+  set.WaveIndexEntries = set.WaveIndexAlloc = static_cast<uint32_t>(set.pWaveIndex.size());
+  set.dwWaveSampleCounts = static_cast<uint32_t>(std::min<uint64_t>(samples, UINT32_MAX));
+
+  if (set.avih.dwTotalFrames != set.FrameMax || set.FrameMax != set.strhVideo.dwLength) {
+    Message(MB_OK | MB_ICONINFORMATION, nullptr,
+            "%sの"
+            "\nフレームのインデックス数(%ld)が\nヘッダのフレーム数(%ld/%ld)と異なります!",
+            o.name, static_cast<long>(set.FrameMax), static_cast<long>(set.avih.dwTotalFrames),
+            static_cast<long>(set.strhVideo.dwLength));
+  }
+
+  // What follows the RIFF: anything but JUNK means more data after the index.
+  uint64_t pos = riff.PaddedEnd();
+  while (pos < o.fileSize && o.fileSize - pos >= 8) {
+    uint8_t head[8];
+    if (f->Seek(static_cast<int64_t>(pos)) < 0 || !f->ReadExact(head, 8)) break;
+    if (ToLowerAscii(std::string(reinterpret_cast<char*>(head), 4)) != "junk") {
+      if (!gIgnoreDataAfterIdx1) avi->nIndexKind = kIndexDataAfterIdx1;
+      break;
+    }
+    pos += 8 + static_cast<uint64_t>(GetLE32(head + 4)) + (GetLE32(head + 4) & 1);
+  }
+  return true;
+}
+
+bool Finish(Opener& o) {
+  OpenAviFile* avi = o.avi;
+  avi->biDecoded = DecodedFormat(avi->VideoFormat());
+  try {
+    avi->pFieldShift.assign(avi->sets[0].FrameMax, 0);
+  } catch (const std::bad_alloc&) {
+    return o.Fail("必要なメモリ(フィールドずれ調整データ用)が確保できません!");
+  }
+  if (avi->nAudioKind == -1) {
+    WaveFormatEx src = avi->AudioFormat();
+    WaveFormatEx& w = avi->wfPCM;
+    w = {};
+    w.wFormatTag = 1;
+    w.nChannels = src.nChannels;
+    w.nSamplesPerSec = src.nSamplesPerSec;
+    w.wBitsPerSample = 16;
+    w.nBlockAlign = static_cast<uint16_t>(2 * src.nChannels);
+    w.nAvgBytesPerSec = w.nBlockAlign * w.nSamplesPerSec;
+    w.cbSize = 0;
+    if (gDecodeAudioAtOpen && gDecodeAudioStreamHook) {
+      ++ME.fBusy;
+      bool ok = gDecodeAudioStreamHook(avi);
+      --ME.fBusy;
+      if (!ok) {
+        o.silent = true;
+        return false;
+      }
+    }
+  }
+  if (gChangeOpenAviParamHook && !gChangeOpenAviParamHook(avi)) {
+    o.silent = true;
+    return false;
+  }
+  return true;
+}
+
+bool Open(Opener& o) {
+  OpenAviFile* avi = o.avi;
+  auto file = std::make_unique<RiffFile>();
+  // Header reads are small and scattered.
+  if (!file->Open(avi->szFileName, RiffFile::ModeRead, 1 << 16)) return o.Fail("%sが開けません!");
+  avi->hmmioAvi = std::move(file);
+  o.f = avi->hmmioAvi.get();
+  o.fileSize = o.f->Size();
+  gLastReadNotes = {};
+  gLastReadNotes.fileSize = o.fileSize;
+  ChunkInfo riff;
+  riff.fccType = FourCC("AVI ");
+  if (!o.f->Descend(&riff, nullptr, kFindRiff)) return o.Fail("%sにAVIチャンクがありません!");
+  int64_t here = o.f->Tell();
+  if (here < 0) return o.Fail("%sがシークできません!");
+  avi->dwRiffDataPos = static_cast<uint64_t>(here);
+
+  bool haveVideo = false, haveAudio = false, havePcm = false;
+  if (!ReadHeaders(o, riff, &haveVideo, &haveAudio, &havePcm)) return false;
+  if (!haveVideo) {
+    std::string m = Fmt("%sのvidsチャンクからビデオコーデック/ビデオフォーマットが取得できません!", o.name);
+    if (!haveAudio) m += Fmt("\n%sのaudsチャンクからオーディオフォーマットが取得できません!", o.name);
+    return o.FailText(m);
+  }
+  avi->nAudioKind = havePcm ? 0 : haveAudio ? -1 : 1;
+  if (!CheckFormats(o, haveAudio)) return false;
+  OpenCodec(o);
+
+  if (avi->nIndexKind != kIndexOpenDml) {
+    uint64_t firstVideo = 0;
+    if (!WalkMovi(o, riff, haveAudio, &firstVideo)) return false;
+    bool missing = false;
+    if (!ReadIdx1(o, riff, firstVideo, &missing)) return false;
+    if (missing) {
+      avi->nIndexKind = kIndexScanned;
+      if (o.mode == 2) return o.Fail("%sにidx1チャンクがありません!");
+      if (!gScanMissingIndexSilently) {
+        std::string q = Fmt("%sにidx1チャンクがありません! インデックスを作成します.", o.name);
+        if (CurrentHost().TimedMessageBox(q, ME.programName, MB_YESNO | MB_ICONQUESTION, 10000) != IDYES) {
+          o.silent = true;
+          return false;
+        }
+      }
+      if (!RebuildAviIndex(avi, false)) {
+        o.silent = true;
+        return false;
+      }
+      avi->nIndexKind = kIndexScanned;
+    }
+  }
+  return Finish(o);
+}
+
+}  // namespace
+
+bool CloseOpenAvi(OpenAviFile* avi, int mode) {
+  CloseRecord(avi);
+  if (mode == 0) return true;
+  Opener o{avi, mode, avi->szFileName, {}};
+  ++ME.fReading;
+  bool ok = Open(o);
+  --ME.fReading;
+  if (!ok) {
+    if (!o.silent && !o.msg.empty()) Message(MB_OK | MB_ICONSTOP, o.msg.c_str());
+    CloseRecord(avi);
+  }
+  return ok;
+}
+
+// ---- index rebuild ----
+
+namespace {
+
+// Reads chunk headers at arbitrary positions with few system calls: small
+// chunks are served from one block, big gaps get a short read of their own.
+class HeaderReader {
+ public:
+  explicit HeaderReader(int fd) : fd_(fd), buf_(1 << 20) {}
+  // Copies up to 12 bytes at `pos`; returns how many are there.
+  size_t Get(uint64_t pos, uint8_t* out, uint32_t lastGap) {
+    if (pos < start_ || pos + 12 > start_ + len_) {
+      size_t want = std::clamp<size_t>(static_cast<size_t>(lastGap) * 32, 4096, buf_.size());
+      ssize_t got = pread(fd_, buf_.data(), want, static_cast<off_t>(pos));
+      start_ = pos;
+      len_ = got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    size_t have = std::min<uint64_t>(12, start_ + len_ - pos);
+    std::memcpy(out, &buf_[pos - start_], have);
+    return have;
+  }
+
+ private:
+  int fd_;
+  std::vector<uint8_t> buf_;
+  uint64_t start_ = 0;
+  size_t len_ = 0;
+};
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+bool Idx1WriteStep(int step) {
+  return step != gIdx1WriteFailAtStep;
+}
+
+// Replaces idx1 in place. The writes are ordered so that a file cut short at
+// any step still opens with every index entry inside the file: the new
+// entries are written (and stored) while the old size still hides any
+// surplus, then the size, and only then is the file shortened.
+bool WriteIdx1InPlace(OpenAviFile* avi, const std::vector<uint8_t>& entries, uint64_t idx1DataPos) {
+  const char* name = avi->szFileName;
+  auto fail = [&](const char* format) {
+    Message(MB_OK | MB_ICONSTOP, nullptr, format, name);
+    return false;
+  };
+  Fd f;
+  f.fd = open(name, O_RDWR | O_CLOEXEC);
+  if (f.fd < 0) return fail("%sが開けません!");
+  struct stat st;
+  if (fstat(f.fd, &st) != 0) return fail("%sがシークできません!");
+  uint64_t oldEnd = static_cast<uint64_t>(st.st_size);
+  uint64_t newEnd = idx1DataPos + entries.size();
+  auto put32 = [&](uint64_t pos, uint32_t v) {
+    uint8_t b[4];
+    PutLE32(b, v);
+    return pwrite(f.fd, b, 4, static_cast<off_t>(pos)) == 4;
+  };
+  // 0: make room first, so the entries never run past the end of the file.
+  if (newEnd > oldEnd && (!Idx1WriteStep(0) || ftruncate(f.fd, static_cast<off_t>(newEnd)) != 0))
+    return fail("%sのファイルサイズを変更できません!");
+  // 1, 2: the entries, stored before anything points at them.
+  size_t done = 0;
+  while (done < entries.size()) {
+    if (!Idx1WriteStep(1)) return fail("%sにidx1チャンク書き込みでエラーが発生しました!");
+    ssize_t w =
+        pwrite(f.fd, entries.data() + done, entries.size() - done, static_cast<off_t>(idx1DataPos + done));
+    if (w <= 0) return fail("%sにidx1チャンク書き込みでエラーが発生しました!");
+    done += static_cast<size_t>(w);
+  }
+  if (!Idx1WriteStep(2) || fsync(f.fd) != 0) return fail("%sにidx1チャンク書き込みでエラーが発生しました!");
+  // 3, 4: the new size.
+  if (!Idx1WriteStep(3) || !put32(idx1DataPos - 4, static_cast<uint32_t>(entries.size())))
+    return fail("%sにidx1チャンクサイズ書き込みでエラーが発生しました!");
+  if (!Idx1WriteStep(4) || fsync(f.fd) != 0)
+    return fail("%sにidx1チャンクサイズ書き込みでエラーが発生しました!");
+  // 5: whatever followed the old idx1 goes.
+  if (!Idx1WriteStep(5) || ftruncate(f.fd, static_cast<off_t>(newEnd)) != 0)
+    return fail("%sのファイルサイズを変更できません!");
+  // 6, 7, 8: headers.
+  if (!Idx1WriteStep(6) || !put32(avi->dwRiffDataPos - 8, static_cast<uint32_t>(newEnd - 8)))
+    return fail("%sにRIFFチャンクサイズ書き込みでエラーが発生しました!");
+  uint32_t frames = avi->sets[0].FrameMax;
+  if (!Idx1WriteStep(7) || !put32(avi->dwAvihPos + 16, frames))
+    return fail("%sにavihのdwTotalFrames書き込みでエラーが発生しました!");
+  if (!Idx1WriteStep(8) || !put32(avi->dwVideoStrhPos + 24, frames))
+    return fail("%sにavisのdwLength書き込みでエラーが発生しました!");
+  // 9: on disk before success is reported.
+  if (!Idx1WriteStep(9) || fsync(f.fd) != 0)
+    return fail("%sにRIFFチャンクサイズ書き込みでエラーが発生しました!");
+  int fd = f.fd;
+  f.fd = -1;
+  if (close(fd) != 0) return fail("%sにidx1チャンク書き込みでエラーが発生しました!");
+  avi->sets[0].avih.dwTotalFrames = frames;
+  avi->sets[0].strhVideo.dwLength = frames;
+  return true;
+}
+
+}  // namespace
+
+bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
+  const char* name = avi->szFileName;
+  RiffFile* f = avi->hmmioAvi.get();
+  if (!f) return false;
+  auto fail = [&](const char* format) {
+    Message(MB_OK | MB_ICONSTOP, nullptr, format, name);
+    return false;
+  };
+  avi->fAllKeyFrames = 1;
+  avi->pCurrentSet->dwWaveSampleCounts = 0;
+  uint64_t size = f->Size();
+  uint64_t step = size / 200;
+  if (f->Seek(0) < 0) return fail("%sがシークできません!");
+  ChunkInfo riff, movi;
+  riff.fccType = FourCC("AVI ");
+  if (!f->Descend(&riff, nullptr, kFindRiff)) return fail("%sにAVIチャンクがありません!");
+  movi.fccType = FourCC("movi");
+  if (!f->Descend(&movi, &riff, kFindList)) return fail("%sにList/moviチャンクがありません!");
+  uint64_t moviPos = movi.dwDataOffset;
+
+  Fd in;
+  in.fd = open(name, O_RDONLY | O_CLOEXEC);
+  if (in.fd < 0) return fail("%sが開けません!");
+  posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  HeaderReader reader(in.fd);
+
+  WaveFormatEx wf = avi->AudioFormat();
+  bool pcm = avi->nAudioKind == 0;
+  char cv = avi->cVideoStream, ca = avi->cAudioStream;
+  std::vector<FrameIndexEntry> video, audio;
+  std::vector<uint8_t> idx1;
+  bool idx1Expressible = true;
+  uint64_t samples = 0;
+  uint64_t lastReport = 0;
+  unsigned long lastPct = ~0ul;
+  ME.fAbort = 0;
+  gLastReadNotes.scanStoppedAtCutChunk = false;
+  uint64_t pos = moviPos + 4;
+  uint32_t gap = 0;
+  try {
+    for (;;) {
+      uint8_t h[12];
+      size_t got = reader.Get(pos, h, gap);
+      if (got < 8) break;
+      uint32_t id = GetLE32(h), sz = GetLE32(h + 4);
+      // Frames grouped in 'rec ' lists and the movi lists of further RIFF
+      // parts are read inside.
+      if (got == 12 &&
+          ((id == FourCC("LIST") && (GetLE32(h + 8) == FourCC("rec ") || GetLE32(h + 8) == FourCC("movi"))) ||
+           (id == FourCC("RIFF") && GetLE32(h + 8) == FourCC("AVIX")))) {
+        pos += 12;
+        gap = 12;
+        continue;
+      }
+      bool isVideo = IsVideoId(id, cv), isAudio = !isVideo && IsAudioId(id, ca);
+      if (isVideo || isAudio) {
+        if (sz >= kMaxChunkSize) {
+          Message(MB_OK | MB_ICONSTOP, nullptr,
+                  "%sには16MiB以上のチャンク(%s, %uバイト)があるため開けません!", name,
+                  FourCCText(id).c_str(), sz);
+          return false;
+        }
+        if (pos + 8 + sz > size) {
+          // A chunk cut by the end of the file holds no whole frame.
+          gLastReadNotes.scanStoppedAtCutChunk = true;
+          gLastReadNotes.cutChunkPos = pos;
+          break;
+        }
+        if (pos + 8 >= kMaxOffset) break;
+        if (isVideo) {
+          video.push_back(MakeIndexEntry(pos + 8, sz, Ch(id, 3) == 'c', false));
+        } else {
+          audio.push_back(MakeIndexEntry(pos + 8, sz, false, false));
+          samples += pcm ? (wf.nBlockAlign ? sz / wf.nBlockAlign : 0) : sz;
+        }
+        if (writeBack) {
+          if (pos - moviPos > UINT32_MAX) {
+            idx1Expressible = false;
+          } else {
+            uint8_t e[16];
+            PutLE32(e, id);
+            PutLE32(e + 4, kIdx1KeyFrame);
+            PutLE32(e + 8, static_cast<uint32_t>(pos - moviPos));
+            PutLE32(e + 12, sz);
+            idx1.insert(idx1.end(), e, e + 16);
+          }
+        }
+      }
+      if (PumpAndTestAbort()) {
+        Status(0, "%s", "");
+        SetMainTitle(nullptr);
+        return false;
+      }
+      if (pos - lastReport > step) {
+        lastReport = pos;
+        unsigned long pct = size ? static_cast<unsigned long>(pos * 100 / size) : 0;
+        if (pct != lastPct) {
+          lastPct = pct;
+          Status(0, "%sインデックス作成中(%3lu%%) ESC:中止", name, pct);
+          SetMainTitle(Fmt(" (%sインデックス作成中 %3lu%%)", name, pct).c_str());
+        }
+      }
+      uint64_t next = pos + 8 + sz + (sz & 1);
+      gap = sz + 8;
+      pos = next;
+    }
+  } catch (const std::bad_alloc&) {
+    SetMainTitle(nullptr);
+    return fail(writeBack ? "必要なメモリ(AVIインデックス用)が確保できません!"
+                          : "必要なメモリ(ビデオインデックス用)が確保できません!");
+  }
+  SetMainTitle(nullptr);
+
+  uint64_t idx1DataPos = 0;
+  if (writeBack) {
+    f->Seek(static_cast<int64_t>(movi.PaddedEnd()));
+    ChunkInfo ck;
+    ck.ckid = FourCC("idx1");
+    if (f->Descend(&ck, &riff, kFindChunk)) idx1DataPos = ck.dwDataOffset;
+    // Entries that lie behind the old idx1 would be cut off with it.
+    for (const auto* list : {&video, &audio})
+      for (FrameIndexEntry e : *list)
+        if (idx1DataPos && IndexOffset(e) >= idx1DataPos) idx1Expressible = false;
+  }
+
+  video.shrink_to_fit();
+  audio.shrink_to_fit();
+  AviStreamSet& set = avi->sets[0];
+  set.pFrameIndex = std::move(video);
+  set.FrameMax = static_cast<uint32_t>(set.pFrameIndex.size());
+  set.pWaveIndex = std::move(audio);
+  set.WaveIndexEntries = set.WaveIndexAlloc = static_cast<uint32_t>(set.pWaveIndex.size());
+  set.dwWaveSampleCounts = static_cast<uint32_t>(std::min<uint64_t>(samples, UINT32_MAX));
+  if (avi->pFieldShift.size() < set.FrameMax && !avi->pFieldShift.empty())
+    avi->pFieldShift.resize(set.FrameMax, 0);
+  Status(0, "%sのインデックスを作成しました.", name);
+
+  if (writeBack) {
+    if (avi->nIndexKind == kIndexIdx1 && idx1DataPos && idx1Expressible) {
+      std::string q =
+          Fmt("作成し直した%sのインデックスを書き戻します."
+              "\n書き戻さない場合、閉じると作成したインデックスは失われます.",
+              name);
+      if (CurrentHost().MessageBox(q, ME.programName, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
+        avi->nIndexKind = kIndexRebuilt;
+        return true;
+      }
+      if (!WriteIdx1InPlace(avi, idx1, idx1DataPos)) {
+        avi->nIndexKind = kIndexRebuilt;
+        return false;
+      }
+      avi->nIndexKind = kIndexIdx1;
+    } else {
+      avi->nIndexKind = kIndexRebuilt;
+      Message(MB_OK | MB_ICONINFORMATION, nullptr,
+              "作成し直した%sのインデックスを保存する場合は新しいAVIファイルで保存して下さい.", name);
+    }
+  }
+  return true;
+}

@@ -1,0 +1,589 @@
+#include "avi/OpenAvi.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "avi/AviReader.h"
+#include "platform/AppState.h"
+#include "platform/Format.h"
+#include "platform/Host.h"
+#include "platform/Messages.h"
+#include "platform/Paths.h"
+#include "settings/Settings.h"
+
+std::vector<OpenAviFile> pOpenAviList;
+int nOpenAvi = 0;
+int nOpenAviIndex = 0;
+uint32_t dwFrameBase = 0;
+OpenAviFile* pCurrentOpenAvi = nullptr;
+bool gDeleteRangesOn = false;
+bool gIgnoreDataAfterIdx1 = false;
+bool gDecodeAudioAtOpen = false;
+
+namespace {
+bool gFixedRateOn = false;
+std::string gFixedRateText;
+
+uint32_t Get32At(const uint8_t* p, size_t n, size_t at) {
+  return at + 4 <= n ? GetLE32(p + at) : 0;
+}
+uint16_t Get16At(const uint8_t* p, size_t n, size_t at) {
+  return at + 2 <= n ? GetLE16(p + at) : 0;
+}
+}  // namespace
+
+// ---- header parsing ----
+
+MainAVIHeader ParseMainAviHeader(const uint8_t* p, size_t n) {
+  MainAVIHeader h{};
+  uint32_t* f = &h.dwMicroSecPerFrame;
+  for (size_t i = 0; i < 14; ++i) f[i] = Get32At(p, n, 4 * i);
+  return h;
+}
+
+AVIStreamHeader ParseStreamHeader(const uint8_t* p, size_t n) {
+  AVIStreamHeader h{};
+  h.fccType = Get32At(p, n, 0);
+  h.fccHandler = Get32At(p, n, 4);
+  h.dwFlags = Get32At(p, n, 8);
+  h.wPriority = Get16At(p, n, 12);
+  h.wLanguage = Get16At(p, n, 14);
+  h.dwInitialFrames = Get32At(p, n, 16);
+  h.dwScale = Get32At(p, n, 20);
+  h.dwRate = Get32At(p, n, 24);
+  h.dwStart = Get32At(p, n, 28);
+  h.dwLength = Get32At(p, n, 32);
+  h.dwSuggestedBufferSize = Get32At(p, n, 36);
+  h.dwQuality = Get32At(p, n, 40);
+  h.dwSampleSize = Get32At(p, n, 44);
+  for (int i = 0; i < 4; ++i) h.rcFrame[i] = static_cast<int16_t>(Get16At(p, n, 48 + 2 * i));
+  return h;
+}
+
+BitmapInfoHeader ParseBitmapInfoHeader(const uint8_t* p, size_t n) {
+  BitmapInfoHeader b{};
+  b.biSize = Get32At(p, n, 0);
+  b.biWidth = static_cast<int32_t>(Get32At(p, n, 4));
+  b.biHeight = static_cast<int32_t>(Get32At(p, n, 8));
+  b.biPlanes = Get16At(p, n, 12);
+  b.biBitCount = Get16At(p, n, 14);
+  b.biCompression = Get32At(p, n, 16);
+  b.biSizeImage = Get32At(p, n, 20);
+  b.biXPelsPerMeter = static_cast<int32_t>(Get32At(p, n, 24));
+  b.biYPelsPerMeter = static_cast<int32_t>(Get32At(p, n, 28));
+  b.biClrUsed = Get32At(p, n, 32);
+  b.biClrImportant = Get32At(p, n, 36);
+  return b;
+}
+
+WaveFormatEx ParseWaveFormat(const uint8_t* p, size_t n) {
+  WaveFormatEx w{};
+  w.wFormatTag = Get16At(p, n, 0);
+  w.nChannels = Get16At(p, n, 2);
+  w.nSamplesPerSec = Get32At(p, n, 4);
+  w.nAvgBytesPerSec = Get32At(p, n, 8);
+  w.nBlockAlign = Get16At(p, n, 12);
+  w.wBitsPerSample = Get16At(p, n, 14);
+  w.cbSize = Get16At(p, n, 16);
+  return w;
+}
+
+void StoreWaveFormat(const WaveFormatEx& w, uint8_t* p) {
+  PutLE16(p, w.wFormatTag);
+  PutLE16(p + 2, w.nChannels);
+  PutLE32(p + 4, w.nSamplesPerSec);
+  PutLE32(p + 8, w.nAvgBytesPerSec);
+  PutLE16(p + 12, w.nBlockAlign);
+  PutLE16(p + 14, w.wBitsPerSample);
+  PutLE16(p + 16, w.cbSize);
+}
+
+const BitmapInfoHeader OpenAviFile::VideoFormat() const {
+  return ParseBitmapInfoHeader(pbiVideo.data(), pbiVideo.size());
+}
+const WaveFormatEx OpenAviFile::AudioFormat() const {
+  return ParseWaveFormat(pwfAudio.data(), pwfAudio.size());
+}
+
+BitmapInfoHeader DecodedFormat(const BitmapInfoHeader& bi) {
+  BitmapInfoHeader d{};
+  d.biSize = 40;
+  d.biWidth = bi.biWidth;
+  d.biHeight = bi.biHeight;
+  d.biPlanes = bi.biPlanes;
+  d.biBitCount = 24;
+  d.biCompression = 0;
+  int64_t stride = (static_cast<int64_t>(bi.biWidth) * 3 + 3) & ~int64_t{3};
+  int64_t h = bi.biHeight < 0 ? -static_cast<int64_t>(bi.biHeight) : bi.biHeight;
+  // Dimensions are checked at open, so this fits.
+  d.biSizeImage = static_cast<uint32_t>(stride * h);
+  return d;
+}
+
+// ---- the table ----
+
+bool AllocOpenAviTable(int count) {
+  if (count > static_cast<int>(pOpenAviList.size())) {
+    try {
+      pOpenAviList.resize(static_cast<size_t>(count));
+    } catch (const std::bad_alloc&) {
+      Message(MB_OK | MB_ICONSTOP, "必要なメモリ(AVIファイル情報用)が確保できません!");
+      return false;
+    }
+  }
+  for (auto& avi : pOpenAviList) avi.pCurrentSet = &avi.sets[gDeleteRangesOn ? 1 : 0];
+  if (nOpenAvi > 0 && nOpenAviIndex < static_cast<int>(pOpenAviList.size()))
+    pCurrentOpenAvi = &pOpenAviList[static_cast<size_t>(nOpenAviIndex)];
+  return true;
+}
+
+void SelectOpenAvi(int index) {
+  if (nOpenAvi <= 0) {
+    nOpenAviIndex = 0;
+    dwFrameBase = 0;
+    pCurrentOpenAvi = nullptr;
+    return;
+  }
+  index = std::clamp(index, 0, nOpenAvi - 1);
+  uint32_t base = 0;
+  for (int i = 0; i < index; ++i) base += pOpenAviList[static_cast<size_t>(i)].Set().FrameMax;
+  nOpenAviIndex = index;
+  dwFrameBase = base;
+  pCurrentOpenAvi = &pOpenAviList[static_cast<size_t>(index)];
+}
+
+void CloseAllOpenAvi() {
+  for (auto& avi : pOpenAviList) CloseOpenAvi(&avi, 0);
+  nOpenAvi = 0;
+  SelectOpenAvi(0);
+}
+
+static uint32_t FramesOf(OpenAviFile& avi, bool set0) {
+  return set0 ? avi.sets[0].FrameMax : avi.Set().FrameMax;
+}
+
+uint32_t TotalFrames(bool set0) {
+  uint64_t total = 0;
+  for (int i = 0; i < nOpenAvi; ++i) total += FramesOf(pOpenAviList[static_cast<size_t>(i)], set0);
+  return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
+}
+
+FramePlace GlobalToLocal(uint32_t global, bool set0) {
+  FramePlace place;
+  uint64_t before = 0;
+  for (int i = 0; i < nOpenAvi; ++i) {
+    uint32_t n = FramesOf(pOpenAviList[static_cast<size_t>(i)], set0);
+    if (global < before + n) {
+      place.file = i;
+      place.frame = static_cast<uint32_t>(global - before);
+      return place;
+    }
+    before += n;
+  }
+  // Past the end: the last frame of the last file (that has frames).
+  for (int i = nOpenAvi - 1; i >= 0; --i) {
+    uint32_t n = FramesOf(pOpenAviList[static_cast<size_t>(i)], set0);
+    if (n) {
+      place.file = i;
+      place.frame = n - 1;
+      return place;
+    }
+  }
+  place.file = nOpenAvi > 0 ? nOpenAvi - 1 : 0;
+  return place;
+}
+
+uint32_t LocalToGlobal(int file, uint32_t local, bool set0) {
+  uint64_t g = local;
+  for (int i = 0; i < file && i < nOpenAvi; ++i) g += FramesOf(pOpenAviList[static_cast<size_t>(i)], set0);
+  return static_cast<uint32_t>(std::min<uint64_t>(g, UINT32_MAX));
+}
+
+// Kept frame k of a file as a frame of set 0, through its deletion ranges.
+static uint32_t KeptToSet0(const OpenAviFile& avi, uint32_t k) {
+  uint32_t f = k;
+  for (const auto& r : avi.deleteRanges) {
+    if (static_cast<int64_t>(r.lFrame1) > static_cast<int64_t>(f)) break;
+    f += static_cast<uint32_t>(r.lFrame2 - r.lFrame1 + 1);
+  }
+  return f;
+}
+
+static uint32_t Set0ToKept(const OpenAviFile& avi, uint32_t f) {
+  uint32_t deleted = 0;
+  for (const auto& r : avi.deleteRanges) {
+    if (static_cast<int64_t>(r.lFrame1) > static_cast<int64_t>(f)) break;
+    if (static_cast<int64_t>(r.lFrame2) >= static_cast<int64_t>(f)) {
+      // Inside a deleted range: the next kept frame.
+      deleted += f - static_cast<uint32_t>(r.lFrame1);
+      break;
+    }
+    deleted += static_cast<uint32_t>(r.lFrame2 - r.lFrame1 + 1);
+  }
+  return f - deleted;
+}
+
+uint32_t CurrentToSet0Global(uint32_t global) {
+  if (!gDeleteRangesOn || nOpenAvi == 0) return global;
+  FramePlace p = GlobalToLocal(global, false);
+  const OpenAviFile& avi = pOpenAviList[static_cast<size_t>(p.file)];
+  return LocalToGlobal(p.file, KeptToSet0(avi, p.frame), true);
+}
+
+uint32_t Set0ToCurrentGlobal(uint32_t global) {
+  if (!gDeleteRangesOn || nOpenAvi == 0) return global;
+  FramePlace p = GlobalToLocal(global, true);
+  const OpenAviFile& avi = pOpenAviList[static_cast<size_t>(p.file)];
+  return LocalToGlobal(p.file, Set0ToKept(avi, p.frame), false);
+}
+
+// ---- frame rate ----
+
+namespace {
+// A decimal text as digits and the count of digits behind the point.
+bool ParseDecimal(const std::string& text, unsigned __int128* digits, int* fraction) {
+  size_t i = text.find_first_not_of(" \t");
+  if (i == std::string::npos) return false;
+  unsigned __int128 v = 0;
+  int frac = 0, count = 0;
+  bool point = false, any = false;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      // Digits beyond what matters for a 28-bit pair are dropped.
+      if (count < 30) {
+        v = v * 10 + static_cast<unsigned>(c - '0');
+        if (point) ++frac;
+        if (v) ++count;
+      }
+      any = true;
+    } else if (c == ' ' || c == '\t') {
+      break;
+    } else {
+      return false;
+    }
+  }
+  if (!any) return false;
+  *digits = v;
+  *fraction = frac;
+  return true;
+}
+}  // namespace
+
+bool ParseFrameRateText(const std::string& text, uint32_t* rate, uint32_t* scale) {
+  size_t slash = text.find('/');
+  unsigned __int128 r, s;
+  if (slash != std::string::npos) {
+    int fr, fs;
+    if (!ParseDecimal(text.substr(0, slash), &r, &fr) || !ParseDecimal(text.substr(slash + 1), &s, &fs))
+      return false;
+    // Multiplying both by ten until both are whole is the same as aligning the
+    // digits behind the point.
+    for (; fr < fs; ++fr) r *= 10;
+    for (; fs < fr; ++fs) s *= 10;
+    while (r >= 268435455u || s >= 268435455u) {
+      r /= 10;
+      s /= 10;
+    }
+  } else {
+    int f;
+    if (!ParseDecimal(text, &r, &f)) return false;
+    s = 100000000;
+    for (int i = f; i < 8; ++i) r *= 10;
+    for (int i = 8; i < f; ++i) r /= 10;
+    // The pair is stored in 32-bit header fields.
+    while (r > UINT32_MAX) {
+      r /= 10;
+      s /= 10;
+    }
+  }
+  if (r == 0 || s == 0) return false;
+  *rate = static_cast<uint32_t>(r);
+  *scale = static_cast<uint32_t>(s);
+  return true;
+}
+
+void SetFixedFrameRate(bool on, const std::string& text) {
+  gFixedRateOn = on;
+  gFixedRateText = text;
+}
+
+double EffectiveFrameRate() {
+  uint32_t rate, scale;
+  if (gFixedRateOn && ParseFrameRateText(gFixedRateText, &rate, &scale))
+    return static_cast<double>(rate) / scale;
+  if (nOpenAvi > 0) {
+    const AVIStreamHeader& h = pOpenAviList[0].sets[0].strhVideo;
+    if (h.dwScale && h.dwRate) return static_cast<double>(h.dwRate) / h.dwScale;
+  }
+  return 30000.0 / 1001.0;
+}
+
+uint32_t FirstSampleOfFrame(uint32_t frame, uint32_t samplesPerSec, double rate) {
+  if (!(rate > 0)) return 0;
+  double v = std::floor(frame * (samplesPerSec / rate) + 0.5);
+  return v >= 4294967295.0 ? UINT32_MAX : static_cast<uint32_t>(v);
+}
+
+// ---- I/O wrappers ----
+
+static RiffFile* Route(OpenAviFile* avi, RiffFile* handle, bool audio) {
+  if (handle) return handle;
+  if (audio && avi->nAudioKind == -1) return avi->hmmioPCM.get();
+  if (avi->nIndexKind == kIndexOpenDml && avi->hAvi2) return avi->hAvi2.get();
+  return avi->hmmioAvi.get();
+}
+
+int64_t MyAviSeek(OpenAviFile* avi, RiffFile* handle, uint64_t position, int origin, bool audio) {
+  RiffFile* f = Route(avi, handle, audio);
+  if (!f || position > static_cast<uint64_t>(INT64_MAX)) return -1;
+  int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+  int64_t got = f->Seek(static_cast<int64_t>(position), whence);
+  if (got < 0 || (origin == 0 && static_cast<uint64_t>(got) != position)) return -1;
+  return got;
+}
+
+int64_t MyAviRead(OpenAviFile* avi, RiffFile* handle, void* buffer, uint32_t count, bool audio) {
+  RiffFile* f = Route(avi, handle, audio);
+  if (!f || !f->ReadExact(buffer, count)) return -1;
+  return count;
+}
+
+int64_t MyAviWrite(OpenAviFile* avi, RiffFile* handle, const void* buffer, uint32_t count, bool audio) {
+  (void)avi;
+  (void)audio;
+  // Writing needs a handle opened for it.
+  if (!handle || !handle->Write(buffer, count)) return -1;
+  return count;
+}
+
+bool MyAviOpen(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio) {
+  const char* name = audio && avi->nAudioKind == -1 ? avi->szPCMFile : avi->szFileName;
+  auto f = std::make_unique<RiffFile>();
+  if (!*name || !f->Open(name, RiffFile::ModeReadWrite)) {
+    handle->reset();
+    return false;
+  }
+  *handle = std::move(f);
+  return true;
+}
+
+bool MyAviClose(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio) {
+  (void)avi;
+  (void)audio;
+  if (!*handle) return true;
+  bool ok = (*handle)->Close();
+  handle->reset();
+  return ok;
+}
+
+// ---- comparisons ----
+
+bool IsDvCodec(const OpenAviFile* avi) {
+  std::string h = ToLowerAscii(std::string(reinterpret_cast<const char*>(&avi->fccVideoHandler), 4));
+  return h == "cdvc" || h == "dvsd" || h == "dvis" || h == "dvrs";
+}
+
+static bool SameFourCCNoCase(uint32_t a, uint32_t b) {
+  return EqualsNoCase(std::string(reinterpret_cast<const char*>(&a), 4),
+                      std::string(reinterpret_cast<const char*>(&b), 4));
+}
+
+bool IsSameVideoFormat(const OpenAviFile* a, const OpenAviFile* b) {
+  return a->fccVideoType == b->fccVideoType && SameFourCCNoCase(a->fccVideoHandler, b->fccVideoHandler) &&
+         std::strcmp(a->szCodecName, b->szCodecName) == 0 && a->cbVideoFormat == b->cbVideoFormat &&
+         a->pbiVideo == b->pbiVideo;
+}
+
+// ---- dialogs and commands ----
+
+const char* OpenAviDialogTitle(int purpose) {
+  switch (purpose) {
+    case 40000:
+      return "Mirdex / 開くAVIファイル名入力";
+    case 40001:
+      return "Mirdex / 追加で開くAVIファイル名入力";
+    case 40005:
+      return "Mirdex / ビデオコピーAVIファイル名入力";
+    case 40006:
+      return "Mirdex / ビデオ輝度コピーAVIファイル名入力";
+    case 40007:
+      return "Mirdex / ビデオゆれ補正AVIファイル名入力";
+    case 40008:
+      return "Mirdex / ビデオ合成AVIファイル名入力";
+    case 40009:
+      return "Mirdex / ビデオ比較AVIファイル名入力";
+    case 40010:
+      return "Mirdex / オーディオ読込AVIファイル名入力";
+    case 40011:
+      return "Mirdex / オーディオ比較AVIファイル名入力";
+    default:
+      return nullptr;
+  }
+}
+
+static Setting OpenFolderSetting() {
+  Setting s;
+  s.section = "Folder";
+  s.key = "Open";
+  s.flags = kSetText | 261;
+  return s;
+}
+
+int CompareWithTable(const OpenAviFile* avi) {
+  int diff = 0;
+  if (nOpenAvi <= 0) return 0;
+  const OpenAviFile& first = pOpenAviList[0];
+  BitmapInfoHeader a = avi->VideoFormat(), b = first.VideoFormat();
+  if (a.biWidth != b.biWidth || std::llabs(a.biHeight) != std::llabs(b.biHeight)) diff |= 1;
+  if (avi->nAudioKind == 0 || avi->nAudioKind == -1) {
+    for (int i = 0; i < nOpenAvi; ++i) {
+      const OpenAviFile& o = pOpenAviList[static_cast<size_t>(i)];
+      if (o.nAudioKind != 0 && o.nAudioKind != -1) continue;
+      if (o.cbAudioFormat != avi->cbAudioFormat || o.pwfAudio != avi->pwfAudio) diff |= 2;
+      break;
+    }
+  }
+  for (int i = 0; i < nOpenAvi; ++i) {
+    const OpenAviFile& o = pOpenAviList[static_cast<size_t>(i)];
+    if (&o != avi && o.IsOpen() && EqualsNoCase(o.szFileName, avi->szFileName)) diff |= 4;
+  }
+  return diff;
+}
+
+std::string AppendRefusalText(const OpenAviFile* avi, int diff) {
+  std::string s = Fmt("%sは", avi->szFileName);
+  if (diff & 4) return s + "既に開かれています!";
+  if (diff & 1) s += "ビデオのサイズ";
+  if ((diff & 3) == 3) s += "と";
+  if (diff & 2) s += "オーディオの形式";
+  return s + "が異なります!";
+}
+
+static void StoreName(OpenAviFile* avi, const std::string& path) {
+  std::snprintf(avi->szFileName, sizeof avi->szFileName, "%s", path.c_str());
+}
+
+bool OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths) {
+  if (!OpenAviDialogTitle(purpose) || paths.empty()) return false;
+  bool decode = gDecodeAudioAtOpen || purpose == 40010 || purpose == 40011;
+  bool saved = gDecodeAudioAtOpen;
+  gDecodeAudioAtOpen = decode;
+  struct Restore {
+    bool v;
+    ~Restore() { gDecodeAudioAtOpen = v; }
+  } restore{saved};
+
+  if (purpose == 40001) {
+    bool tableWasEmpty = nOpenAvi == 0;
+    if (!AllocOpenAviTable(nOpenAvi + static_cast<int>(paths.size()))) return false;
+    bool appended = false;
+    for (const std::string& path : paths) {
+      OpenAviFile* rec = &pOpenAviList[static_cast<size_t>(nOpenAvi)];
+      CloseOpenAvi(rec, 0);
+      StoreName(rec, path);
+      rec->nOpenCommand = purpose;
+      int mode = tableWasEmpty && paths.size() == 1 ? 1 : 2;
+      ME.fAbort = 0;
+      if (!CloseOpenAvi(rec, mode)) {
+        if (ME.fAbort) break;
+        Message(MB_OK | MB_ICONSTOP, nullptr, "%sが開けません!", path.c_str());
+        continue;
+      }
+      int diff = CompareWithTable(rec);
+      if (diff) {
+        Message(MB_OK | MB_ICONSTOP, AppendRefusalText(rec, diff).c_str());
+        CloseOpenAvi(rec, 0);
+        continue;
+      }
+      ++nOpenAvi;
+      appended = true;
+    }
+    if (appended) SelectOpenAvi(nOpenAviIndex);
+    return appended;
+  }
+
+  StoreName(avi, paths[0]);
+  avi->nOpenCommand = purpose;
+  if (avi->IsOpen() && decode && avi->nAudioKind == -1 && !avi->hmmioPCM) CloseOpenAvi(avi, 0);
+  if (!avi->IsOpen()) {
+    StoreName(avi, paths[0]);
+    if (!CloseOpenAvi(avi, 1)) return false;
+  }
+  if (purpose == 40000) {
+    nOpenAvi = std::max(nOpenAvi, 1);
+    SelectOpenAvi(0);
+  }
+  return true;
+}
+
+bool OpenAviDialog(int purpose, OpenAviFile* avi) {
+  const char* title = OpenAviDialogTitle(purpose);
+  if (!title) return false;
+  FileDialogRequest req;
+  req.title = title;
+  if (avi && avi->szFileName[0]) {
+    req.initialDir = DirectoryPart(avi->szFileName);
+  } else {
+    req.initialDir = ReadText(OpenFolderSetting(), 261);
+    if (req.initialDir.empty()) req.initialName = "*.avi";
+  }
+  req.filters = {{"AVIファイル", "*.avi"}, {"すべてのファイル", "*.*"}};
+  req.defaultExt = "avi";
+  req.multiple = purpose == 40001;
+  req.settingsKind = "Open";
+  std::vector<std::string> paths;
+  if (!CurrentHost().ChooseFiles(req, &paths) || paths.empty()) {
+    if (avi && purpose != 40001) CloseOpenAvi(avi, 0);
+    return false;
+  }
+  WriteText(OpenFolderSetting(), DirectoryPart(paths[0]));
+  if (purpose != 40001 && avi) CloseOpenAvi(avi, 0);
+  return OpenChosenFiles(purpose, avi, paths);
+}
+
+bool CommandOpen(int commandId) {
+  switch (commandId) {
+    case 40000: {
+      CloseAllOpenAvi();
+      if (!AllocOpenAviTable(1)) return false;
+      bool ok = OpenAviDialog(40000, &pOpenAviList[0]);
+      SetMainTitle(nullptr);
+      return ok;
+    }
+    case 40001: {
+      bool ok = OpenAviDialog(40001, nullptr);
+      SetMainTitle(nullptr);
+      return ok;
+    }
+    case 40002:
+      CloseAllOpenAvi();
+      SetMainTitle(nullptr);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool OpenNamedFile(const std::string& path) {
+  CloseAllOpenAvi();
+  if (!AllocOpenAviTable(1)) return false;
+  bool ok = OpenChosenFiles(40000, &pOpenAviList[0], {path});
+  SetMainTitle(nullptr);
+  return ok;
+}
+
+std::string MainTitleText(const char* extra) {
+  if (pCurrentOpenAvi && nOpenAvi > 0 && pCurrentOpenAvi->IsOpen())
+    return Fmt("%s / %s [%d/%d] / %s%s", "Mirdex", pCurrentOpenAvi->szFileName, nOpenAviIndex + 1, nOpenAvi,
+               pCurrentOpenAvi->szCodecName, extra ? extra : "");
+  return Fmt("%s %s", "Mirdex", extra ? extra : "");
+}
+
+void SetMainTitle(const char* extra) {
+  CurrentHost().SetTitle(MainTitleText(extra));
+}

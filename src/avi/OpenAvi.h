@@ -1,0 +1,242 @@
+// The record of an opened AVI file, its frame and audio indexes, the table of
+// opened files with the global frame numbering over it, the effective frame
+// rate, and the file I/O wrappers every reader of frame or audio data uses.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "avi/VideoCodec.h"
+#include "platform/Riff.h"
+
+// One 64-bit word per chunk: bits 0-37 data offset, 38-61 data size (0 = null
+// frame), 62 "dc" chunk, 63 not a key frame.
+using FrameIndexEntry = uint64_t;
+
+constexpr uint64_t kIndexOffsetMask = (uint64_t{1} << 38) - 1;
+constexpr uint32_t kIndexSizeMask = 0xFFFFFF;
+constexpr uint64_t kIndexCompressed = uint64_t{1} << 62;
+constexpr uint64_t kIndexNotKey = uint64_t{1} << 63;
+// A chunk must be smaller than this to fit the size field.
+constexpr uint32_t kMaxChunkSize = 0x1000000;
+
+constexpr FrameIndexEntry MakeIndexEntry(uint64_t offset, uint32_t size, bool compressed, bool notKey) {
+  return (offset & kIndexOffsetMask) | (static_cast<uint64_t>(size & kIndexSizeMask) << 38) |
+         (compressed ? kIndexCompressed : 0) | (notKey ? kIndexNotKey : 0);
+}
+constexpr uint64_t IndexOffset(FrameIndexEntry e) {
+  return e & kIndexOffsetMask;
+}
+constexpr uint32_t IndexSize(FrameIndexEntry e) {
+  return static_cast<uint32_t>(e >> 38) & kIndexSizeMask;
+}
+constexpr bool IndexIsCompressed(FrameIndexEntry e) {
+  return (e & kIndexCompressed) != 0;
+}
+constexpr bool IndexIsKey(FrameIndexEntry e) {
+  return (e & kIndexNotKey) == 0;
+}
+constexpr bool IndexIsNull(FrameIndexEntry e) {
+  return IndexSize(e) == 0;
+}
+
+// The standard headers in their file form.
+struct MainAVIHeader {
+  uint32_t dwMicroSecPerFrame, dwMaxBytesPerSec, dwPaddingGranularity, dwFlags, dwTotalFrames,
+      dwInitialFrames, dwStreams, dwSuggestedBufferSize, dwWidth, dwHeight, dwReserved[4];
+};
+static_assert(sizeof(MainAVIHeader) == 56);
+
+struct AVIStreamHeader {
+  uint32_t fccType, fccHandler, dwFlags;
+  uint16_t wPriority, wLanguage;
+  uint32_t dwInitialFrames, dwScale, dwRate, dwStart, dwLength, dwSuggestedBufferSize, dwQuality,
+      dwSampleSize;
+  int16_t rcFrame[4];
+  uint32_t reserved[2];  // the 64-byte field holds the 56-byte file form
+};
+static_assert(sizeof(AVIStreamHeader) == 64);
+
+struct BitmapInfoHeader {
+  uint32_t biSize;
+  int32_t biWidth, biHeight;
+  uint16_t biPlanes, biBitCount;
+  uint32_t biCompression, biSizeImage;
+  int32_t biXPelsPerMeter, biYPelsPerMeter;
+  uint32_t biClrUsed, biClrImportant;
+};
+static_assert(sizeof(BitmapInfoHeader) == 40);
+
+struct WaveFormatEx {
+  uint16_t wFormatTag, nChannels;
+  uint32_t nSamplesPerSec, nAvgBytesPerSec;
+  uint16_t nBlockAlign, wBitsPerSample, cbSize;
+};
+
+// Reads the file forms of the headers field by field (little-endian); `n` is
+// the number of bytes available, missing fields stay 0.
+MainAVIHeader ParseMainAviHeader(const uint8_t* p, size_t n);
+// `p` starts at fccType.
+AVIStreamHeader ParseStreamHeader(const uint8_t* p, size_t n);
+BitmapInfoHeader ParseBitmapInfoHeader(const uint8_t* p, size_t n);
+WaveFormatEx ParseWaveFormat(const uint8_t* p, size_t n);
+void StoreWaveFormat(const WaveFormatEx& wf, uint8_t* p18);
+
+struct AviStreamSet {
+  std::vector<FrameIndexEntry> pFrameIndex;
+  std::vector<FrameIndexEntry> pWaveIndex;
+  uint32_t FrameMax = 0;
+  uint32_t WaveIndexAlloc = 0;
+  uint32_t WaveIndexEntries = 0;
+  // PCM: samples; compressed audio: bytes.
+  uint32_t dwWaveSampleCounts = 0;
+  MainAVIHeader avih{};
+  AVIStreamHeader strhVideo{};
+  AVIStreamHeader strhAudio{};
+};
+
+// Deletion range (first and last deleted frame, local numbers of set 0);
+// the rest of the 80-byte entry is the comment of the mark file.
+struct DeleteRange {
+  int32_t lFrame1 = 0, lFrame2 = 0;
+  char szComment[72] = {};
+};
+
+enum : int {
+  kIndexParsing = -1,
+  kIndexIdx1 = 0,
+  kIndexScanned = 1,
+  kIndexRebuilt = 2,
+  kIndexDataAfterIdx1 = 3,
+  kIndexOpenDml = 4,
+};
+
+struct OpenAviFile {
+  char szFileName[261] = {};
+  char szCodecName[129] = {};
+  uint32_t fccVideoType = 0;
+  uint32_t fccVideoHandler = 0;
+  // Null for uncompressed video; see fCodecFailed.
+  std::unique_ptr<VideoCodec> hicDecompress;
+  bool fCodecFailed = false;  // the codec could not be opened (frames cannot be decoded)
+  std::unique_ptr<RiffFile> hmmioAvi;
+  std::vector<uint8_t> pbiVideo;
+  BitmapInfoHeader biDecoded{};
+  std::vector<uint8_t> pwfAudio;  // at least 18 bytes once read
+  uint32_t cbVideoFormat = 0;
+  uint32_t cbAudioFormat = 0;
+  uint64_t dwRiffDataPos = 0;
+  uint64_t dwAvihPos = 0;
+  uint64_t dwVideoStrhPos = 0;
+  int nIndexKind = 0;
+  char cVideoStream = 0;
+  char cAudioStream = 0;
+  int fAllKeyFrames = 0;
+  int nAudioKind = 0;  // 1 none, 0 PCM, -1 compressed
+  int fReadError = 0;
+  int fCodecConfigurable = 0;
+  int nOpenCommand = 0;
+  std::vector<uint64_t> pFieldShift;  // 8 bytes per frame of set 0
+  std::vector<DeleteRange> deleteRanges;
+  AviStreamSet* pCurrentSet = nullptr;
+  AviStreamSet sets[2];
+  std::vector<int32_t> pFrameOffset;
+  char szPCMFile[260] = {};
+  std::unique_ptr<RiffFile> hmmioPCM;
+  uint32_t dwIndexPCM = 0;
+  uint32_t dwSamplesPCM = 0;
+  std::vector<FrameIndexEntry> pIndexPCM;
+  WaveFormatEx wfPCM{};
+  // Second handle for OpenDML reads; null when none.
+  std::unique_ptr<RiffFile> hAvi2;
+
+  // Moving (the table grows) leaves pCurrentSet pointing at the old place;
+  // AllocOpenAviTable re-points it.
+  OpenAviFile() { pCurrentSet = &sets[0]; }
+
+  bool IsOpen() const { return hmmioAvi != nullptr; }
+  AviStreamSet& Set() { return *pCurrentSet; }
+  const BitmapInfoHeader VideoFormat() const;
+  const WaveFormatEx AudioFormat() const;
+};
+
+// ---- the table of opened files ----
+extern std::vector<OpenAviFile> pOpenAviList;  // capacity = size(); the first nOpenAvi are open
+extern int nOpenAvi;
+extern int nOpenAviIndex;
+extern uint32_t dwFrameBase;
+extern OpenAviFile* pCurrentOpenAvi;
+// Whether deletion ranges are applied (the current sets are set 1).
+extern bool gDeleteRangesOn;
+// Toggled by command 48001: data after idx1 does not make index kind 3.
+extern bool gIgnoreDataAfterIdx1;
+// The open dialog's check box: decode compressed audio at open.
+extern bool gDecodeAudioAtOpen;
+
+// Grows the table to `count` zero records and re-points every pCurrentSet.
+bool AllocOpenAviTable(int count);
+// Makes file `index` current (nOpenAviIndex, dwFrameBase, pCurrentOpenAvi).
+void SelectOpenAvi(int index);
+// Closes every file of the table.
+void CloseAllOpenAvi();
+
+// Global frame numbers over the current sets (set0 false) or over set 0.
+uint32_t TotalFrames(bool set0 = false);
+struct FramePlace {
+  int file = 0;
+  uint32_t frame = 0;  // local
+};
+// A number past the end maps to the last frame of the last file.
+FramePlace GlobalToLocal(uint32_t global, bool set0 = false);
+uint32_t LocalToGlobal(int file, uint32_t local, bool set0 = false);
+// Conversion between the two numberings through each file's deletion ranges.
+uint32_t CurrentToSet0Global(uint32_t global);
+uint32_t Set0ToCurrentGlobal(uint32_t global);  // a deleted frame maps to the next kept one
+
+// ---- effective frame rate ----
+// Parses "numerator/denominator" or a plain number into (rate, scale).
+bool ParseFrameRateText(const std::string& text, uint32_t* rate, uint32_t* scale);
+// The fixed-rate option and its text (settings FrameRate / FrameRateList).
+void SetFixedFrameRate(bool on, const std::string& text);
+double EffectiveFrameRate();
+// First audio sample of frame f.
+uint32_t FirstSampleOfFrame(uint32_t frame, uint32_t samplesPerSec, double rate);
+
+// ---- file I/O wrappers ----
+// Every read of frame or audio data goes through these. `handle` null means
+// the record's own handle by the routing rule: audio of compressed audio goes
+// to the PCM work file, OpenDML files use hAvi2, the rest hmmioAvi. Positions
+// are 64-bit on every path. Results: -1 on failure, else the position or count.
+int64_t MyAviSeek(OpenAviFile* avi, RiffFile* handle, uint64_t position, int origin, bool audio);
+int64_t MyAviRead(OpenAviFile* avi, RiffFile* handle, void* buffer, uint32_t count, bool audio);
+int64_t MyAviWrite(OpenAviFile* avi, RiffFile* handle, const void* buffer, uint32_t count, bool audio);
+// Opens a second handle for writing into the file in place.
+bool MyAviOpen(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio);
+bool MyAviClose(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio);
+
+// ---- format comparisons ----
+bool IsDvCodec(const OpenAviFile* avi);
+bool IsSameVideoFormat(const OpenAviFile* a, const OpenAviFile* b);
+// The 24-bit form every frame is decoded to.
+BitmapInfoHeader DecodedFormat(const BitmapInfoHeader& bi);
+
+// ---- dialogs, commands, title ----
+// Purposes 40000, 40001, 40005..40011; shows the open dialog for `avi`.
+// For 40000 `avi` is the table's first record; for 40001 it is ignored.
+bool OpenAviDialog(int purpose, OpenAviFile* avi);
+const char* OpenAviDialogTitle(int purpose);
+// Opens `paths` as the dialog would after the user chose them (used by the
+// dialog itself, by recent files, the command line and dropped files).
+bool OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths);
+// Commands: 40000 open, 40001 append, 40002 close all.
+bool CommandOpen(int commandId);
+// Commands 50100+i (recent file i) and 50402 (command line, dropped file):
+// closes the table and opens `path` as the main file.
+bool OpenNamedFile(const std::string& path);
+// The append checks: 0 accepted, else bits 1 size, 2 audio format, 4 already open.
+int CompareWithTable(const OpenAviFile* avi);
+std::string AppendRefusalText(const OpenAviFile* avi, int difference);
+
+void SetMainTitle(const char* extra);
+std::string MainTitleText(const char* extra);

@@ -1,0 +1,422 @@
+// Reading synthetic files: idx1 in both offset forms, OpenDML, scanning,
+// stream formats, the codec name and the index kinds.
+#include <gtest/gtest.h>
+
+#include "AviTestUtil.h"
+#include "platform/AppState.h"
+
+namespace {
+
+AviBuildOptions MixedFile() {
+  AviBuildOptions o;
+  o.frames = Frames(12, 300);
+  o.frames[3].size = 0;  // null frame, no key flag
+  o.frames[3].key = false;
+  o.frames[5].key = false;
+  o.frames[6].dc = false;
+  o.frames[6].size = 301;  // odd: padded
+  o.audio = true;
+  o.audioSizes = std::vector<uint32_t>(12, 1280);
+  o.audioSizes[4] = 1282;
+  return o;
+}
+
+void ExpectIndexMatches(const OpenAviFile& avi, const AviBuildOptions& o, const AviLayout& L) {
+  const AviStreamSet& s = avi.sets[0];
+  ASSERT_EQ(s.FrameMax, o.frames.size());
+  for (size_t i = 0; i < o.frames.size(); ++i) {
+    FrameIndexEntry e = s.pFrameIndex[i];
+    EXPECT_EQ(IndexOffset(e), L.videoData[i]) << i;
+    EXPECT_EQ(IndexSize(e), o.frames[i].size) << i;
+    EXPECT_EQ(IndexIsCompressed(e), o.frames[i].dc) << i;
+    EXPECT_EQ(IndexIsKey(e), o.frames[i].key || o.frames[i].size == 0) << i;
+  }
+  ASSERT_EQ(s.WaveIndexEntries, L.audioData.size());
+  for (size_t i = 0; i < L.audioData.size(); ++i) {
+    EXPECT_EQ(IndexOffset(s.pWaveIndex[i]), L.audioData[i]) << i;
+    EXPECT_EQ(IndexSize(s.pWaveIndex[i]), o.audioSizes[i]) << i;
+  }
+}
+
+}  // namespace
+
+TEST(AviReader, RelativeAndAbsoluteIdx1GiveTheSameIndex) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o = MixedFile();
+  AviLayout rel = BuildAvi(o);
+  o.idx1 = AviBuildOptions::kAbsolute;
+  AviLayout abs = BuildAvi(o);
+  ASSERT_EQ(rel.bytes.size(), abs.bytes.size());
+  ASSERT_NE(rel.bytes, abs.bytes);
+  OpenAviFile a, b;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "rel.avi", rel), 1)) << BoxTexts(host);
+  ASSERT_TRUE(OpenRecord(&b, WriteAvi(dir, "abs.avi", abs), 1)) << BoxTexts(host);
+  EXPECT_TRUE(host.boxes.empty()) << BoxTexts(host);
+  ExpectIndexMatches(a, o, rel);
+  EXPECT_EQ(a.sets[0].pFrameIndex, b.sets[0].pFrameIndex);
+  EXPECT_EQ(a.sets[0].pWaveIndex, b.sets[0].pWaveIndex);
+  EXPECT_EQ(a.nIndexKind, kIndexIdx1);
+  EXPECT_EQ(a.nAudioKind, 0);
+  EXPECT_EQ(a.cVideoStream, '0');
+  EXPECT_EQ(a.cAudioStream, '1');
+  // 11 x 1280 + 1282 bytes in 4-byte blocks.
+  EXPECT_EQ(a.sets[0].dwWaveSampleCounts, (11 * 1280 + 1282) / 4u);
+  EXPECT_EQ(a.fAllKeyFrames, 0);  // frame 5
+  EXPECT_EQ(a.dwRiffDataPos, 12u);
+  EXPECT_EQ(a.dwAvihPos, rel.avihData);
+  EXPECT_EQ(a.pFieldShift.size(), 12u);
+  EXPECT_EQ(a.pCurrentSet, &a.sets[0]);
+}
+
+TEST(AviReader, NullFramesDoNotCountAsDeltaFrames) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(5);
+  o.frames[2].size = 0;
+  o.frames[2].key = false;
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "n.avi", BuildAvi(o)), 1));
+  EXPECT_EQ(a.fAllKeyFrames, 1);
+  EXPECT_TRUE(IndexIsNull(a.sets[0].pFrameIndex[2]));
+}
+
+TEST(AviReader, DecodedFormatAndCodecNames) {
+  ScratchDir dir;
+  RecordingHost host;
+  struct Case {
+    uint16_t bits;
+    uint32_t compression;
+    const char* handler;
+    const char* name;
+  } cases[] = {{24, 0, "DIB ", "無圧縮24bit"},
+               {8, 1, "DIB ", "無圧縮8bit-RLE8"},
+               {4, 2, nullptr, "無圧縮4bit-RLE4"},
+               {16, 3, "DIB\0", "無圧縮16bit-BitField"}};
+  for (const Case& c : cases) {
+    AviBuildOptions o;
+    o.frames = Frames(1);
+    o.width = 13;
+    o.height = -7;
+    o.bitCount = c.bits;
+    o.compression = c.compression;
+    o.handler = c.handler;
+    OpenAviFile a;
+    ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "c.avi", BuildAvi(o)), 1)) << BoxTexts(host);
+    EXPECT_STREQ(a.szCodecName, c.name);
+    EXPECT_EQ(a.hicDecompress, nullptr);
+    EXPECT_EQ(a.biDecoded.biSize, 40u);
+    EXPECT_EQ(a.biDecoded.biBitCount, 24);
+    EXPECT_EQ(a.biDecoded.biHeight, -7);
+    EXPECT_EQ(a.biDecoded.biSizeImage, 40u * 7);  // (13*3+3) & ~3 = 40
+  }
+  // Handler 0 with a FOURCC in biCompression takes the FOURCC.
+  AviBuildOptions o;
+  o.frames = Frames(1);
+  o.handler = nullptr;
+  o.compression = FourCC("MJPG");
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "m.avi", BuildAvi(o)), 1));
+  EXPECT_EQ(a.fccVideoHandler, FourCC("MJPG"));
+  EXPECT_EQ(a.sets[0].strhVideo.fccHandler, FourCC("MJPG"));
+  ASSERT_NE(a.hicDecompress, nullptr);
+  EXPECT_NE(std::string(a.szCodecName).find("JPEG"), std::string::npos) << a.szCodecName;
+}
+
+TEST(AviReader, UnknownCodecIsReportedUnlessMode3) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(2);
+  o.handler = "zzzz";
+  std::string p = WriteAvi(dir, "z.avi", BuildAvi(o));
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 1));
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text, p + "のビデオコーデックzzzzが開けません!");
+  EXPECT_EQ(host.boxes[0].style & MB_ICONMASK, static_cast<unsigned>(MB_ICONINFORMATION));
+  EXPECT_TRUE(a.fCodecFailed);
+  host.boxes.clear();
+  ASSERT_TRUE(OpenRecord(&a, p, 3));
+  EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST(AviReader, ShortPcmFormatGetsItsBitsRecomputed) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(2);
+  o.audio = true;
+  o.wf.bits = 0;  // wrong on purpose: recomputed from nBlockAlign
+  o.wf.strfSize = 16;
+  o.audioSizes = {8, 8};
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "p.avi", BuildAvi(o)), 1));
+  EXPECT_EQ(a.cbAudioFormat, 18u);
+  ASSERT_EQ(a.pwfAudio.size(), 18u);
+  WaveFormatEx wf = a.AudioFormat();
+  EXPECT_EQ(wf.wBitsPerSample, 16);
+  EXPECT_EQ(wf.cbSize, 0);
+  EXPECT_EQ(a.sets[0].dwWaveSampleCounts, 4u);
+}
+
+TEST(AviReader, CompressedAudioCountsBytesAndFillsThePcmFormat) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(3);
+  o.audio = true;
+  o.wf.tag = 0x55;
+  o.wf.channels = 1;
+  o.wf.rate = 22050;
+  o.wf.blockAlign = 1;
+  o.wf.bits = 0;
+  o.wf.strfSize = 30;
+  o.audioSizes = {417, 418, 417};
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "mp3.avi", BuildAvi(o)), 1)) << BoxTexts(host);
+  EXPECT_EQ(a.nAudioKind, -1);
+  EXPECT_EQ(a.cbAudioFormat, 30u);
+  EXPECT_EQ(a.sets[0].dwWaveSampleCounts, 1252u);
+  EXPECT_EQ(a.wfPCM.wFormatTag, 1);
+  EXPECT_EQ(a.wfPCM.nChannels, 1);
+  EXPECT_EQ(a.wfPCM.nSamplesPerSec, 22050u);
+  EXPECT_EQ(a.wfPCM.wBitsPerSample, 16);
+  EXPECT_EQ(a.wfPCM.nBlockAlign, 2);
+  EXPECT_EQ(a.wfPCM.nAvgBytesPerSec, 44100u);
+}
+
+TEST(AviReader, FrameCountMismatchIsReportedAndTheOpenGoesOn) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(4);
+  o.avihFrames = 9;
+  std::string p = WriteAvi(dir, "h.avi", BuildAvi(o));
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 1));
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text,
+            p + "の\nフレームのインデックス数(4)が\nヘッダのフレーム数(9/4)と異なります!");
+  EXPECT_EQ(a.sets[0].FrameMax, 4u);
+}
+
+TEST(AviReader, WhatFollowsTheRiffDecidesIndexKind3) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(3);
+  struct Case {
+    std::string after;
+    int kind;
+  } cases[] = {
+      {"", kIndexIdx1},
+      {Chunk("JUNK", std::string(10, 'j')) + Chunk("junk", "x"), kIndexIdx1},
+      {Chunk("JUNK", "a") + ListChunk("RIFF", "AVIX", ListChunk("LIST", "movi", "")), kIndexDataAfterIdx1},
+      {"garbage!", kIndexDataAfterIdx1},
+      {"abc", kIndexIdx1}};  // less than a header
+  for (const Case& c : cases) {
+    o.afterRiff = c.after;
+    OpenAviFile a;
+    ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "k.avi", BuildAvi(o)), 1));
+    EXPECT_EQ(a.nIndexKind, c.kind) << c.after;
+  }
+  gIgnoreDataAfterIdx1 = true;
+  o.afterRiff = "garbage!";
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "k.avi", BuildAvi(o)), 1));
+  EXPECT_EQ(a.nIndexKind, kIndexIdx1);
+  gIgnoreDataAfterIdx1 = false;
+}
+
+TEST(AviReader, MissingIdx1AsksWithATimedQuestion) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o = MixedFile();
+  o.idx1 = AviBuildOptions::kNone;
+  AviLayout L = BuildAvi(o);
+  std::string p = WriteAvi(dir, "noidx.avi", L);
+  OpenAviFile a;
+  // Declined: no message, closed record.
+  host.answers = {IDNO};
+  EXPECT_FALSE(OpenRecord(&a, p, 1));
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text, p + "にidx1チャンクがありません! インデックスを作成します.");
+  EXPECT_EQ(host.boxes[0].style, static_cast<unsigned>(MB_YESNO | MB_ICONQUESTION));
+  ASSERT_EQ(host.timeouts.size(), 1u);
+  EXPECT_EQ(host.timeouts[0], 10000u);
+  EXPECT_FALSE(a.IsOpen());
+  EXPECT_TRUE(a.sets[0].pFrameIndex.empty());
+  // Accepted: scanned. Every frame counts as a key frame.
+  host.boxes.clear();
+  host.answers = {IDYES};
+  ASSERT_TRUE(OpenRecord(&a, p, 3)) << BoxTexts(host);
+  EXPECT_EQ(a.nIndexKind, kIndexScanned);
+  AviBuildOptions allKey = o;
+  for (auto& f : allKey.frames) f.key = true;
+  ExpectIndexMatches(a, allKey, L);
+  EXPECT_EQ(a.fAllKeyFrames, 1);
+  EXPECT_EQ(a.sets[0].dwWaveSampleCounts, (11 * 1280 + 1282) / 4u);
+  EXPECT_EQ(host.status[0].back(), p + "のインデックスを作成しました.");
+  EXPECT_GT(host.pumps, 12);
+  // Mode 2 refuses.
+  host.boxes.clear();
+  EXPECT_FALSE(OpenRecord(&a, p, 2));
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text, p + "にidx1チャンクがありません!");
+}
+
+TEST(AviReader, EscStopsTheScanSilently) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(50);
+  o.idx1 = AviBuildOptions::kNone;
+  std::string p = WriteAvi(dir, "esc.avi", BuildAvi(o));
+  host.answers = {IDYES};
+  host.onPump = [](int n) {
+    if (n == 20) ME.fAbort = 1;
+  };
+  OpenAviFile a;
+  EXPECT_FALSE(OpenRecord(&a, p, 1));
+  EXPECT_EQ(host.boxes.size(), 1u);  // only the question
+  EXPECT_FALSE(a.IsOpen());
+  EXPECT_EQ(host.status[0].back(), "");
+  ME.fAbort = 0;
+}
+
+TEST(AviReader, ScanEntersRecListsAndStopsBeforeACutChunk) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o = MixedFile();
+  o.recLists = true;
+  AviLayout L = BuildAvi(o);
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "rec.avi", L), 1)) << BoxTexts(host);
+  ExpectIndexMatches(a, o, L);
+  // Without idx1 and cut in the middle of the last frame.
+  o.idx1 = AviBuildOptions::kNone;
+  L = BuildAvi(o);
+  L.bytes.resize(L.videoData.back() + 10);
+  host.answers = {IDYES};
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "cut.avi", L), 1)) << BoxTexts(host);
+  EXPECT_EQ(a.sets[0].FrameMax, 11u);
+  EXPECT_EQ(IndexOffset(a.sets[0].pFrameIndex[10]), L.videoData[10]);
+  EXPECT_EQ(a.sets[0].WaveIndexEntries, 11u);
+  EXPECT_TRUE(gLastReadNotes.scanStoppedAtCutChunk);
+}
+
+TEST(AviReader, AudioTrackWithoutChunksDoesNotRefuseTheVideo) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(3);
+  o.audio = true;  // no audio sizes: no 01wb chunks
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "na.avi", BuildAvi(o)), 1)) << BoxTexts(host);
+  EXPECT_EQ(a.sets[0].FrameMax, 3u);
+  EXPECT_EQ(a.sets[0].WaveIndexEntries, 0u);
+  EXPECT_EQ(a.nAudioKind, 0);
+}
+
+TEST(AviReader, OpenDmlWithSeveralRiffParts) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o = MixedFile();
+  o.frames.resize(30, AviFrame{});
+  o.frames[20].key = false;
+  o.frames[25].size = 0;
+  // The standard index carries no chunk ids: "dc" comes from its dwChunkId.
+  o.frames[6].dc = true;
+  o.audioSizes.resize(30, 640);
+  o.openDml = true;
+  o.framesPerPart = 8;
+  AviLayout L = BuildAvi(o);
+  ASSERT_EQ(L.stdIndex.size(), 8u);  // 4 parts x (video, audio)
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "odml.avi", L), 1)) << BoxTexts(host);
+  EXPECT_TRUE(host.boxes.empty()) << BoxTexts(host);
+  EXPECT_EQ(a.nIndexKind, kIndexOpenDml);
+  ExpectIndexMatches(a, o, L);
+  EXPECT_NE(a.hAvi2, nullptr);
+  // Data reads go through the OpenDML handle.
+  char c = 0;
+  ASSERT_EQ(MyAviSeek(&a, nullptr, L.videoData[29], 0, false), static_cast<int64_t>(L.videoData[29]));
+  ASSERT_EQ(MyAviRead(&a, nullptr, &c, 1, false), 1);
+  EXPECT_EQ(c, static_cast<char>(29));
+}
+
+TEST(AviReader, BadStandardIndexFallsBackToIdx1WithAMessage) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(6);
+  o.openDml = true;
+  AviLayout L = BuildAvi(o);
+  // The standard index names another stream.
+  SetLe32(L.bytes, L.stdIndex[0] + 16, FourCC("01dc"));
+  std::string p = WriteAvi(dir, "fb.avi", L);
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 1)) << BoxTexts(host);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text,
+            p + "のAVI2形式での読み出し中にエラーが発生しました!\n通常のAVIとして開きます.");
+  EXPECT_EQ(a.nIndexKind, kIndexIdx1);
+  ExpectIndexMatches(a, o, L);
+  // An unsupported super-index type names itself.
+  L = BuildAvi(o);
+  L.bytes[L.superIndex[0] + 3] = 0x80;
+  host.boxes.clear();
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "fb2.avi", L), 1));
+  ASSERT_GE(host.boxes.size(), 1u);
+  EXPECT_NE(
+      host.boxes[0].text.find("のビデオのAVI2インデックスタイプ80は未対応です!\n通常のAVIとして開きます."),
+      std::string::npos)
+      << host.boxes[0].text;
+}
+
+TEST(AviReader, SuperIndexEntriesOutsideOrOverlappingFallBack) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(9);
+  o.openDml = true;
+  o.framesPerPart = 3;
+  AviLayout L = BuildAvi(o);
+  struct Case {
+    const char* what;
+    std::function<void(std::string&)> damage;
+    const char* reason;
+  } cases[] = {
+      {"outside", [&](std::string& s) { SetLe32(s, L.superIndex[0] + 24 + 16, 0x7FFFFFF0); },
+       "のビデオのAVI2インデックス(1番目)がファイルの外を指しています!"},
+      {"twice", [&](std::string& s) { SetLe32(s, L.superIndex[0] + 24 + 16, Le32(s, L.superIndex[0] + 24)); },
+       "のビデオのAVI2インデックスが重なっています!"},
+      {"entry outside", [&](std::string& s) { SetLe32(s, L.stdIndex[1] + 32, 0x70000000); },
+       "のビデオのAVI2インデックスのエントリ(3番目)がファイルの外を指しています!"},
+      {"huge count", [&](std::string& s) { SetLe32(s, L.stdIndex[2] + 12, 0xFFFFFFF0); }, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = L.bytes;
+    c.damage(bytes);
+    host.boxes.clear();
+    OpenAviFile a;
+    std::string p = dir.File("bad.avi");
+    WriteFileBytes(p, bytes);
+    bool ok = OpenRecord(&a, p, 1);
+    if (!c.reason) {
+      // The count is limited by the chunk: the index stays usable.
+      EXPECT_TRUE(ok) << c.what << BoxTexts(host);
+      EXPECT_EQ(a.nIndexKind, kIndexOpenDml) << c.what;
+      EXPECT_EQ(a.sets[0].FrameMax, 9u) << c.what;
+      continue;
+    }
+    // Falls back to idx1, which holds the first part only.
+    EXPECT_TRUE(ok) << c.what << BoxTexts(host);
+    ASSERT_GE(host.boxes.size(), 1u) << c.what;
+    EXPECT_EQ(host.boxes[0].text, p + c.reason + "\n通常のAVIとして開きます.") << c.what;
+    EXPECT_EQ(a.nIndexKind, kIndexDataAfterIdx1) << c.what;
+    EXPECT_EQ(a.sets[0].FrameMax, 3u) << c.what;
+  }
+}

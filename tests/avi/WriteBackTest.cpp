@@ -1,0 +1,191 @@
+// Writing a rebuilt index back into the file: the result, the confirmation,
+// and a file that still opens after the write stops at any step.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "AviTestUtil.h"
+
+namespace {
+
+// idx1 declares only the first 6 of 10 frames: the rebuilt index is larger.
+AviLayout ShortIdx1File(std::string afterRiff = "") {
+  AviBuildOptions o;
+  o.frames = Frames(10, 200);
+  o.frames[4].size = 0;
+  o.avihFrames = 6;
+  o.strhLength = 6;
+  o.afterRiff = std::move(afterRiff);
+  AviLayout L = BuildAvi(o);
+  SetLe32(L.bytes, L.idx1Data - 4, 6 * 16);
+  L.bytes.erase(L.idx1Data + 6 * 16, 4 * 16);
+  SetLe32(L.bytes, 4, Le32(L.bytes, 4) - 4 * 16);
+  return L;
+}
+
+// idx1 lists the chunks of a stream the header no longer has: the rebuilt
+// index is smaller.
+AviLayout LongIdx1File() {
+  AviBuildOptions o;
+  o.frames = Frames(10, 200);
+  o.audio = true;
+  o.audioSizes = std::vector<uint32_t>(10, 100);
+  AviLayout L = BuildAvi(o);
+  size_t auds = L.bytes.find("auds");
+  L.bytes.replace(auds, 4, "txts");
+  return L;
+}
+
+// Every entry of a freshly opened record lies inside the file and points at
+// a chunk of its own kind and size.
+void ExpectSoundIndex(const std::string& path, const std::string& what) {
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, path, 2)) << what;
+  std::string bytes = ReadFileBytes(path);
+  for (FrameIndexEntry e : a.sets[0].pFrameIndex) {
+    ASSERT_LE(IndexOffset(e) + IndexSize(e), bytes.size()) << what;
+    ASSERT_GE(IndexOffset(e), 8u) << what;
+    EXPECT_EQ(bytes.substr(IndexOffset(e) - 8, 2), "00") << what;
+    EXPECT_EQ(Le32(bytes, IndexOffset(e) - 4), IndexSize(e)) << what;
+  }
+}
+
+}  // namespace
+
+TEST(IndexWriteBack, ReplacesIdx1AndCutsWhatFollowed) {
+  ScratchDir dir;
+  RecordingHost host;
+  std::string after = Chunk("INFO", "trailing") + ListChunk("RIFF", "AVIX", ListChunk("LIST", "movi", ""));
+  AviLayout L = ShortIdx1File(after);
+  std::string p = WriteAvi(dir, "wb.avi", L);
+  gIgnoreDataAfterIdx1 = true;
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 1)) << BoxTexts(host);
+  gIgnoreDataAfterIdx1 = false;
+  ASSERT_EQ(a.nIndexKind, kIndexIdx1);
+  ASSERT_EQ(a.sets[0].FrameMax, 6u);
+  host.boxes.clear();
+  host.answers = {IDOK};
+  ASSERT_TRUE(RebuildAviIndex(&a, true)) << BoxTexts(host);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text,
+            "作成し直した" + p +
+                "のインデックスを書き戻します.\n書き戻さない場合、閉じると作成したインデックスは失われます.");
+  EXPECT_EQ(host.boxes[0].style, static_cast<unsigned>(MB_OKCANCEL | MB_ICONINFORMATION));
+  EXPECT_EQ(a.nIndexKind, kIndexIdx1);
+  EXPECT_EQ(a.sets[0].FrameMax, 10u);
+  CloseOpenAvi(&a, 0);
+
+  std::string bytes = ReadFileBytes(p);
+  ASSERT_EQ(bytes.size(), L.idx1Data + 10 * 16);
+  EXPECT_EQ(Le32(bytes, L.idx1Data - 4), 160u);
+  EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(Le32(bytes, L.avihData + 16), 10u);
+  size_t strh = bytes.find("vids");
+  EXPECT_EQ(Le32(bytes, strh + 8 + 24), 10u);
+  for (size_t i = 0; i < 10; ++i) {
+    const uint64_t e = L.idx1Data + 16 * i;
+    EXPECT_EQ(bytes.substr(e, 4), "00dc");
+    EXPECT_EQ(Le32(bytes, e + 4), 0x10u);
+    EXPECT_EQ(Le32(bytes, e + 8), L.videoData[i] - 8 - L.moviType);
+    EXPECT_EQ(Le32(bytes, e + 12), i == 4 ? 0u : 200u);
+  }
+  host.boxes.clear();
+  OpenAviFile b;
+  ASSERT_TRUE(OpenRecord(&b, p, 2)) << BoxTexts(host);
+  EXPECT_TRUE(host.boxes.empty()) << BoxTexts(host);
+  EXPECT_EQ(b.sets[0].FrameMax, 10u);
+  for (size_t i = 0; i < 10; ++i) EXPECT_EQ(IndexOffset(b.sets[0].pFrameIndex[i]), L.videoData[i]);
+}
+
+TEST(IndexWriteBack, CancelAndFilesWithoutTheirOwnIdx1LeaveTheFileAlone) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviLayout L = ShortIdx1File();
+  std::string p = WriteAvi(dir, "c.avi", L);
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 1));
+  host.answers = {IDCANCEL};
+  ASSERT_TRUE(RebuildAviIndex(&a, true));
+  EXPECT_EQ(a.nIndexKind, kIndexRebuilt);
+  EXPECT_EQ(a.sets[0].FrameMax, 10u);
+  EXPECT_EQ(ReadFileBytes(p), L.bytes);
+
+  AviBuildOptions o;
+  o.frames = Frames(4);
+  o.idx1 = AviBuildOptions::kNone;
+  AviLayout N = BuildAvi(o);
+  std::string q = WriteAvi(dir, "n.avi", N);
+  host.answers = {IDYES};
+  ASSERT_TRUE(OpenRecord(&a, q, 1));
+  host.boxes.clear();
+  ASSERT_TRUE(RebuildAviIndex(&a, true));
+  EXPECT_EQ(a.nIndexKind, kIndexRebuilt);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text,
+            "作成し直した" + q + "のインデックスを保存する場合は新しいAVIファイルで保存して下さい.");
+  EXPECT_EQ(ReadFileBytes(q), N.bytes);
+}
+
+TEST(IndexWriteBack, AFileStoppedAtAnyStepStillOpensWithAnIndexInsideIt) {
+  ScratchDir dir;
+  RecordingHost host;
+  const struct {
+    const char* what;
+    AviLayout layout;
+  } files[] = {{"grow", ShortIdx1File()},
+               {"grow over junk", ShortIdx1File(Chunk("JUNK", std::string(40, 'x')))},
+               {"shrink", LongIdx1File()}};
+  for (const auto& f : files) {
+    for (int step = 0; step <= 10; ++step) {
+      std::string what = std::string(f.what) + " step " + std::to_string(step);
+      std::string p = WriteAvi(dir, "s.avi", f.layout);
+      OpenAviFile a;
+      ASSERT_TRUE(OpenRecord(&a, p, 1)) << what << BoxTexts(host);
+      host.boxes.clear();
+      host.answers = {IDOK};
+      gIdx1WriteFailAtStep = step;
+      bool ok = RebuildAviIndex(&a, true);
+      gIdx1WriteFailAtStep = -1;
+      CloseOpenAvi(&a, 0);
+      // Step 0 only runs when the file has to grow; step 10 does not exist.
+      bool grows = f.layout.idx1Data + 10 * 16 > f.layout.bytes.size();
+      bool shouldSucceed = step == 10 || (step == 0 && !grows);
+      EXPECT_EQ(ok, shouldSucceed) << what << BoxTexts(host);
+      if (!ok) {
+        ASSERT_EQ(host.boxes.size(), 2u) << what;
+        EXPECT_EQ(host.boxes[1].text.rfind(p, 0), 0u) << what;
+      }
+      host.boxes.clear();
+      ExpectSoundIndex(p, what);
+      if (ok) {
+        OpenAviFile b;
+        ASSERT_TRUE(OpenRecord(&b, p, 2));
+        EXPECT_EQ(b.sets[0].FrameMax, 10u) << what;
+        EXPECT_EQ(b.nIndexKind, kIndexIdx1) << what;
+      }
+    }
+  }
+}
+
+TEST(IndexWriteBack, EntriesBehindTheOldIdx1AreNeverCutOff) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(9);
+  o.openDml = true;
+  o.framesPerPart = 3;
+  AviLayout L = BuildAvi(o);
+  std::string p = WriteAvi(dir, "odml.avi", L);
+  gIgnoreDataAfterIdx1 = true;
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 1));
+  gIgnoreDataAfterIdx1 = false;
+  // Read through the OpenDML indexes; pretend it was idx1 to reach the write.
+  a.nIndexKind = kIndexIdx1;
+  host.boxes.clear();
+  ASSERT_TRUE(RebuildAviIndex(&a, true));
+  EXPECT_EQ(a.sets[0].FrameMax, 9u);
+  EXPECT_EQ(a.nIndexKind, kIndexRebuilt);
+  EXPECT_EQ(ReadFileBytes(p), L.bytes);
+}
