@@ -403,17 +403,17 @@ void OpenCodec(Opener& o) {
     avi->fCodecConfigurable = 0;
     return;
   }
-  avi->hicDecompress = VideoCodec::Open(avi->fccVideoHandler);
-  if (!avi->hicDecompress) {
+  auto codec = std::make_unique<VideoDecompressor>();
+  if (!codec->Open(avi->fccVideoHandler, avi->pbiVideo.data(), avi->pbiVideo.size())) {
     avi->fCodecFailed = true;
     if (o.mode != 3)
-      Message(MB_OK | MB_ICONINFORMATION, nullptr, "%sのビデオコーデック%sが開けません!", o.name,
-              FourCCText(avi->fccVideoHandler).c_str());
+      Message(MB_OK | MB_ICONINFORMATION, VideoCodecOpenErrorText(o.name, avi->fccVideoHandler).c_str());
     return;
   }
+  avi->hicDecompress = std::move(codec);
   std::string d = CutUtf8(avi->hicDecompress->Description(), 127);
   std::snprintf(avi->szCodecName, sizeof avi->szCodecName, "%s", d.c_str());
-  avi->fCodecConfigurable = avi->hicDecompress->ConfigureQuery() ? 1 : 0;
+  avi->fCodecConfigurable = avi->hicDecompress->Configurable() ? 1 : 0;
 }
 
 // Finds the stream characters and the first video chunk in movi.

@@ -383,6 +383,10 @@ bool MyAviClose(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio)
 
 // ---- comparisons ----
 
+bool IsUncompressedHandler(uint32_t fcc) {
+  return fcc == 0 || fcc == FourCC("DIB ") || fcc == MakeFourCC('D', 'I', 'B', 0);
+}
+
 bool IsDvCodec(const OpenAviFile* avi) {
   std::string h = ToLowerAscii(std::string(reinterpret_cast<const char*>(&avi->fccVideoHandler), 4));
   return h == "cdvc" || h == "dvsd" || h == "dvis" || h == "dvrs";

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "avi/VideoCodec.h"
+#include "platform/VideoCodec.h"
 #include "platform/Riff.h"
 
 // One 64-bit word per chunk: bits 0-37 data offset, 38-61 data size (0 = null
@@ -118,7 +118,7 @@ struct OpenAviFile {
   uint32_t fccVideoType = 0;
   uint32_t fccVideoHandler = 0;
   // Null for uncompressed video; see fCodecFailed.
-  std::unique_ptr<VideoCodec> hicDecompress;
+  std::unique_ptr<VideoDecompressor> hicDecompress;
   bool fCodecFailed = false;  // the codec could not be opened (frames cannot be decoded)
   std::unique_ptr<RiffFile> hmmioAvi;
   std::vector<uint8_t> pbiVideo;
@@ -218,6 +218,8 @@ bool MyAviClose(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio)
 // ---- format comparisons ----
 bool IsDvCodec(const OpenAviFile* avi);
 bool IsSameVideoFormat(const OpenAviFile* a, const OpenAviFile* b);
+// Handlers that mean uncompressed video: "DIB ", "DIB\0" and 0.
+bool IsUncompressedHandler(uint32_t fccHandler);
 // The 24-bit form every frame is decoded to.
 BitmapInfoHeader DecodedFormat(const BitmapInfoHeader& bi);
 
