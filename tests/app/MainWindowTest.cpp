@@ -491,7 +491,7 @@ TEST_F(WindowTest, StartUpAppliesTheSettingsFile) {
   EXPECT_NE(ReadFileBytes(SettingsPath() + ".bak").find("gone.avi"), std::string::npos);
 
   QList<QAction*> file = w.Menu(kMenuFile)->actions();
-  ASSERT_EQ(file.size(), 23);
+  ASSERT_EQ(file.size(), 22);
   EXPECT_EQ(file[18]->text().toStdString(), "0. /v/a&&b.avi");
   EXPECT_EQ(file[19]->text().toStdString(), "1. /v/c.avi");
   EXPECT_TRUE(file[20]->isSeparator());
@@ -513,7 +513,7 @@ TEST_F(WindowTest, RecentFilesFillPositionsEighteenOnAndTenAtMost) {
   w.RebuildRecentFiles();
   RefreshCommandStates();
   QList<QAction*> file = w.Menu(kMenuFile)->actions();
-  ASSERT_EQ(file.size(), 31);
+  ASSERT_EQ(file.size(), 30);
   for (int i = 0; i < 10; ++i) {
     EXPECT_EQ(file[18 + i]->text().toStdString(),
               std::to_string(i) + ". /v/" + std::to_string(10 - i) + ".avi");
@@ -526,7 +526,7 @@ TEST_F(WindowTest, RecentFilesFillPositionsEighteenOnAndTenAtMost) {
   AddRecentFile(mirdexSettings, "/v/new.avi");
   w.RebuildRecentFiles();
   file = w.Menu(kMenuFile)->actions();
-  EXPECT_EQ(file.size(), 31);
+  EXPECT_EQ(file.size(), 30);
   EXPECT_EQ(file[18]->text().toStdString(), "0. /v/new.avi");
 }
 
