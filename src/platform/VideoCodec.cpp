@@ -94,6 +94,10 @@ VideoDecompressor::~VideoDecompressor() {
 }
 
 void VideoDecompressor::Close() {
+  ClearWaiting();
+  for (AVFrame*& f : spare_) av_frame_free(&f);
+  spare_.clear();
+  draining_ = false;
   avcodec_free_context(&ctx_);
   av_packet_free(&packet_);
   av_frame_free(&decoded_);
@@ -202,8 +206,120 @@ bool VideoDecompressor::Fail(const std::string& why, uint8_t* dest, size_t destS
   return false;
 }
 
+void VideoDecompressor::ClearWaiting() {
+  for (AVFrame* f : waiting_) {
+    if (!f) continue;
+    av_frame_unref(f);
+    spare_.push_back(f);
+  }
+  waiting_.clear();
+}
+
 void VideoDecompressor::Flush() {
   if (ctx_) avcodec_flush_buffers(ctx_);
+  ClearWaiting();
+  draining_ = false;
+}
+
+// Moves every picture the decoder releases into the waiting queue.
+bool VideoDecompressor::Collect() {
+  for (;;) {
+    AVFrame* f = decoded_;
+    int err = avcodec_receive_frame(ctx_, f);
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return true;
+    if (err < 0) {
+      error_ = "decoder rejected the chunk: " + AvError(err);
+      return false;
+    }
+    // Nobody drains the queue when only Decompress is used with a reordering
+    // decoder out of step; keep it bounded.
+    if (waiting_.size() >= kMaxWaiting) {
+      AVFrame* old = waiting_.front();
+      waiting_.pop_front();
+      if (old) {
+        av_frame_unref(old);
+        spare_.push_back(old);
+      }
+    }
+    AVFrame* slot = nullptr;
+    if (!spare_.empty()) {
+      slot = spare_.back();
+      spare_.pop_back();
+    } else if (!(slot = av_frame_alloc())) {
+      av_frame_unref(f);
+      error_ = "out of memory";
+      return false;
+    }
+    av_frame_move_ref(slot, f);
+    waiting_.push_back(slot);
+  }
+}
+
+bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
+  error_.clear();
+  if (!ctx_) {
+    error_ = "no decoder";
+    return false;
+  }
+  if (chunk.size() == 0) {
+    waiting_.push_back(nullptr);  // a null frame: the picture before it again
+    return true;
+  }
+  if (draining_) {
+    // A chunk after the end of the stream starts afresh.
+    avcodec_flush_buffers(ctx_);
+    draining_ = false;
+  }
+  av_packet_unref(packet_);
+  packet_->buf = av_buffer_ref(chunk.buf_);
+  if (!packet_->buf) {
+    error_ = "out of memory";
+    return false;
+  }
+  packet_->data = chunk.buf_->data;
+  packet_->size = static_cast<int>(chunk.size());
+  packet_->flags = chunk.keyFrame ? AV_PKT_FLAG_KEY : 0;
+  if (palette_ && !paletteSent_) {
+    uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+    if (side) {
+      std::memcpy(side, palette_.get(), AVPALETTE_SIZE);
+      paletteSent_ = true;
+    }
+  }
+  int err = avcodec_send_packet(ctx_, packet_);
+  av_packet_unref(packet_);
+  if (err < 0) {
+    error_ = "decoder rejected the chunk: " + AvError(err);
+    Collect();
+    // Stands in for the lost picture so that later chunks keep their numbers.
+    waiting_.push_back(nullptr);
+    return false;
+  }
+  return Collect();
+}
+
+bool VideoDecompressor::Drain() {
+  if (!ctx_) return false;
+  if (draining_) return true;
+  draining_ = true;
+  int err = avcodec_send_packet(ctx_, nullptr);
+  if (err < 0 && err != AVERROR_EOF) {
+    error_ = "decoder cannot be drained: " + AvError(err);
+    return false;
+  }
+  return Collect();
+}
+
+bool VideoDecompressor::NextPicture() {
+  if (waiting_.empty()) return false;
+  AVFrame* f = waiting_.front();
+  waiting_.pop_front();
+  if (!f) return true;  // null frame: the current picture stays
+  av_frame_unref(last_);
+  av_frame_move_ref(last_, f);
+  spare_.push_back(f);
+  haveLast_ = true;
+  return true;
 }
 
 bool VideoDecompressor::Decompress(const void* data, size_t size, bool keyFrame, uint8_t* dest,
@@ -217,34 +333,11 @@ bool VideoDecompressor::Decompress(const ChunkBytes& chunk, uint8_t* dest, size_
   if (!ctx_) return Fail("no decoder", dest, destStride);
   if (dest && destStride < 3 * static_cast<size_t>(width_))
     return Fail("destination stride too small", nullptr, 0);
-  if (chunk.size() == 0) return RepeatLast(dest, destStride);
-
-  av_packet_unref(packet_);
-  packet_->buf = av_buffer_ref(chunk.buf_);
-  if (!packet_->buf) return Fail("out of memory", dest, destStride);
-  packet_->data = chunk.buf_->data;
-  packet_->size = static_cast<int>(chunk.size());
-  packet_->flags = chunk.keyFrame ? AV_PKT_FLAG_KEY : 0;
-  if (palette_ && !paletteSent_) {
-    uint8_t* side = av_packet_new_side_data(packet_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
-    if (side) {
-      std::memcpy(side, palette_.get(), AVPALETTE_SIZE);
-      paletteSent_ = true;
-    }
+  bool ok = Feed(chunk);
+  // The newest picture released is this chunk's.
+  while (NextPicture()) {
   }
-  int err = avcodec_send_packet(ctx_, packet_);
-  av_packet_unref(packet_);
-  if (err < 0) return Fail("decoder rejected the chunk: " + AvError(err), dest, destStride);
-
-  // Take every picture the chunk releases; the newest is this chunk's.
-  for (;;) {
-    err = avcodec_receive_frame(ctx_, decoded_);
-    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) break;
-    if (err < 0) return Fail("decoder rejected the chunk: " + AvError(err), dest, destStride);
-    av_frame_unref(last_);
-    av_frame_move_ref(last_, decoded_);
-    haveLast_ = true;
-  }
+  if (!ok) return Fail(error_, dest, destStride);
   return RepeatLast(dest, destStride);
 }
 
@@ -413,17 +506,16 @@ bool ReadReferencedData(const std::string& path, const ReferenceInfo& info, Chun
 FrameGetter::FrameGetter(VideoDecompressor& decoder, uint32_t handler, uint32_t frameCount, Source source)
     : decoder_(decoder), handler_(handler), frameCount_(frameCount), source_(std::move(source)) {}
 
-bool FrameGetter::DecodeChunk(uint32_t frame, uint8_t* dest, size_t destStride, bool& decoderFailed) {
-  decoderFailed = false;
+bool FrameGetter::FeedChunk(uint32_t frame, bool& rejected) {
+  rejected = false;
   if (!source_.readChunk || !source_.readChunk(frame, chunk_)) {
     error_ = Fmt("chunk of frame %u cannot be read", frame);
     return false;
   }
-  // A null frame leaves the decoder's picture as it was.
-  if (chunk_.size() == 0) return decoder_.RepeatLast(dest, destStride);
   const ChunkBytes* input = &chunk_;
   ReferenceInfo ref;
-  switch (DetectReference(handler_, chunk_.data(), chunk_.size(), ref)) {
+  switch (chunk_.size() ? DetectReference(handler_, chunk_.data(), chunk_.size(), ref)
+                        : ReferenceCheck::kNone) {
     case ReferenceCheck::kNone:
       break;
     case ReferenceCheck::kNameTooLong:
@@ -439,11 +531,12 @@ bool FrameGetter::DecodeChunk(uint32_t frame, uint8_t* dest, size_t destStride, 
       break;
     }
   }
-  ++decodes_;
-  if (!decoder_.Decompress(*input, dest, destStride)) {
+  if (input->size()) ++decodes_;
+  if (!decoder_.Feed(*input)) {
+    // The decoder stood in a gap for the picture; a player goes on, and so
+    // do we unless this was the frame asked for.
     error_ = decoder_.Error();
-    decoderFailed = true;
-    return false;
+    rejected = true;
   }
   return true;
 }
@@ -465,22 +558,39 @@ bool FrameGetter::GetFrame(uint32_t frame, uint8_t* dest, size_t destStride) {
   uint32_t start = frame;
   int64_t stopAt = position_ >= 0 && position_ < frame ? position_ : -1;
   while (static_cast<int64_t>(start) > stopAt && start > 0 && !source_.isKeyFrame(start)) --start;
-  uint32_t from;
-  if (static_cast<int64_t>(start) == stopAt) {
-    from = start + 1;
-  } else {
+  if (static_cast<int64_t>(start) != stopAt) {
     decoder_.Flush();
-    from = start;
+    nextChunk_ = start;
+    nextPicture_ = start;
+    drained_ = false;
   }
   position_ = -1;
-  for (uint32_t i = from; i < frame; ++i) {
-    bool decoderFailed = false;
-    // A damaged delta frame on the way is passed over, as a player would;
-    // its successors show what the decoder makes of it.
-    if (!DecodeChunk(i, nullptr, 0, decoderFailed) && !decoderFailed) return fail("");
+
+  // Pictures come out in display order, a reordering decoder some chunks
+  // after their own; the n-th picture out is frame n.
+  bool rejected = false;
+  while (nextPicture_ <= frame) {
+    if (decoder_.NextPicture()) {
+      ++nextPicture_;
+      continue;
+    }
+    if (nextChunk_ < frameCount_) {
+      bool bad = false;
+      if (!FeedChunk(nextChunk_, bad)) return fail("");
+      if (bad && nextChunk_ == frame) rejected = true;
+      ++nextChunk_;
+    } else if (!drained_) {
+      drained_ = true;
+      if (!decoder_.Drain()) return fail(decoder_.Error());
+    } else {
+      return fail(Fmt("the decoder gave no picture for frame %u", frame));
+    }
   }
-  bool decoderFailed = false;
-  if (!DecodeChunk(frame, dest, destStride, decoderFailed)) return fail("");
   position_ = frame;
+  if (rejected) {
+    if (dest) std::memset(dest, 0, destStride * static_cast<size_t>(decoder_.Height()));
+    return false;
+  }
+  if (!decoder_.RepeatLast(dest, destStride)) return fail(decoder_.Error());
   return true;
 }

@@ -5,9 +5,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct AVBufferRef;
 struct AVCodecContext;
@@ -75,27 +77,45 @@ class VideoDecompressor {
   // Decodes one chunk and writes the picture into `dest` as 24-bit BGR rows,
   // bottom-up, `destStride` bytes apart (at least 3·W), Height() rows. A null
   // dest decodes without converting (frames skipped on the way to another).
-  // A decoder that holds pictures back (reordering delay) yields the newest
-  // picture it has given out so far, black before the first one. On failure
-  // dest is black and false is returned with Error() set.
+  // One chunk in, one picture out: a decoder that holds pictures back
+  // (reordering delay) yields the newest picture it has released so far,
+  // black before the first one; the frame getter keeps display order instead.
+  // A null chunk repeats the current picture. On failure dest is black and
+  // false is returned with Error() set.
   bool Decompress(const ChunkBytes& chunk, uint8_t* dest, size_t destStride);
   bool Decompress(const void* data, size_t size, bool keyFrame, uint8_t* dest, size_t destStride);
-  // Converts the newest decoded picture again (black when there is none).
+  // Converts the current picture again (black when there is none).
   bool RepeatLast(uint8_t* dest, size_t destStride);
-  // Drops the decoder's reference pictures, as before decoding from a key
-  // frame elsewhere in the stream. The newest picture stays for RepeatLast.
+  // Drops the decoder's reference pictures and the waiting ones, as before
+  // decoding from a key frame elsewhere. The current picture stays.
   void Flush();
+
+  // The parts of Decompress for callers that keep pictures in display order
+  // (the frame getter): Feed decodes one chunk (size 0 queues "the picture
+  // before again") and queues the pictures it releases; Drain releases what
+  // a reordering decoder still holds at the end of the stream; NextPicture
+  // makes the oldest waiting picture the current one.
+  bool Feed(const ChunkBytes& chunk);
+  bool Drain();
+  bool NextPicture();
+  size_t Waiting() const { return waiting_.size(); }
 
  private:
   bool Fail(const std::string& why, uint8_t* dest, size_t destStride);
   bool Convert(const AVFrame* frame, uint8_t* dest, size_t destStride);
   void Black(uint8_t* dest, size_t destStride) const;
+  bool Collect();
+  void ClearWaiting();
+  static constexpr size_t kMaxWaiting = 32;
 
   AVCodecContext* ctx_ = nullptr;
   AVPacket* packet_ = nullptr;
   AVFrame* decoded_ = nullptr;  // receives pictures from the decoder
   AVFrame* last_ = nullptr;     // the newest picture given out
   bool haveLast_ = false;
+  std::deque<AVFrame*> waiting_;  // released, not yet shown; null = null frame
+  std::vector<AVFrame*> spare_;
+  bool draining_ = false;
   SwsContext* sws_ = nullptr;
   int swsColorspace_ = -1, swsRange_ = -1;
   std::unique_ptr<uint32_t[]> palette_;  // sent with the first chunk
@@ -149,7 +169,10 @@ bool ReadReferencedData(const std::string& path, const ReferenceInfo& info, Chun
 
 // Reads frames of a stream with delta frames: decodes from the nearest key
 // frame at or before the frame asked for, or on from where the decoder stands
-// when that is closer, so that stepping forward costs one decode.
+// when that is closer, so that stepping forward costs one decode. Frame n is
+// the n-th picture out of the decoder, so streams whose decoder reorders
+// (B-frames stored in decode order) are shown in display order; the decoder
+// is fed as many chunks ahead as its delay needs.
 class FrameGetter {
  public:
   struct Source {
@@ -176,13 +199,16 @@ class FrameGetter {
   const std::string& Error() const { return error_; }
 
  private:
-  bool DecodeChunk(uint32_t frame, uint8_t* dest, size_t destStride, bool& decoderFailed);
+  bool FeedChunk(uint32_t frame, bool& rejected);
 
   VideoDecompressor& decoder_;
   uint32_t handler_, frameCount_;
   Source source_;
   ChunkBytes chunk_, ref_;
-  int64_t position_ = -1;  // frame whose picture the decoder shows, -1 none
+  int64_t position_ = -1;     // frame whose picture is current, -1 none
+  uint32_t nextChunk_ = 0;    // next chunk to feed
+  uint32_t nextPicture_ = 0;  // frame number of the next picture out
+  bool drained_ = false;
   uint64_t decodes_ = 0;
   std::string error_;
 };
