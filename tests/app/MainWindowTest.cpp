@@ -11,6 +11,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
 #include <QTest>
 #include <memory>
 
@@ -636,4 +639,54 @@ TEST_F(WindowTest, ShellTogglesKeepTheirState) {
   DispatchCommand(22034, CommandSource::kMenu);
   EXPECT_EQ(ME.nPowerOffAfter, -2);
   EXPECT_EQ(CanRunCommand(22035), ME.fHasMMX != 0);
+}
+
+TEST_F(WindowTest, StartUpDeletesOnlyOurStaleWorkFiles) {
+  const char* oldTmp = std::getenv("TMPDIR");
+  std::string savedTmp = oldTmp ? oldTmp : "";
+  setenv("TMPDIR", dir_->path().c_str(), 1);
+  std::string ours = dir_->File("$QZ0001.TMP"), foreign = dir_->File("$QZ0002.TMP");
+  WriteFileBytes(ours,
+                 ListChunk("RIFF", "WAVE", Chunk("JUNK", std::string("This file is made by Mirdex") + '\0')));
+  WriteFileBytes(foreign,
+                 ListChunk("RIFF", "WAVE", Chunk("JUNK", std::string("Another program wrote this") + '\0')));
+  Start();
+  if (oldTmp)
+    setenv("TMPDIR", savedTmp.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+  EXPECT_FALSE(FileExists(ours));
+  EXPECT_TRUE(FileExists(foreign));
+}
+
+TEST_F(WindowTest, PlacementKeepsTheWindowOnTheScreenWithoutResizing) {
+  MainWindow& w = Start();
+  w.show();
+  QRect desk = w.screen()->availableGeometry();
+  QSize size = w.frameGeometry().size();
+  QPoint far(desk.right() + 500, desk.bottom() + 500);
+  w.PlaceWindow(&far);
+  EXPECT_EQ(w.frameGeometry().right(), desk.right());
+  EXPECT_EQ(w.frameGeometry().bottom(), desk.bottom());
+  QPoint before(desk.left() - 300, desk.top() - 300);
+  w.PlaceWindow(&before);
+  EXPECT_EQ(w.frameGeometry().topLeft(), desk.topLeft());
+  EXPECT_EQ(w.frameGeometry().size(), size);
+}
+
+TEST_F(WindowTest, AboutBoxNamesProgramAndVersion) {
+  Start();
+  std::string title, text, info;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle().toStdString();
+    text = box->text().toStdString();
+    info = box->informativeText().toStdString();
+    box->accept();
+  });
+  DispatchCommand(45000, CommandSource::kMenu);
+  EXPECT_EQ(title, "バージョン情報");
+  EXPECT_EQ(text, "Mirdex Ver 1.00");
+  EXPECT_EQ(info.rfind("AVI file checker", 0), 0u);
 }
