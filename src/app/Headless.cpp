@@ -3,14 +3,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include "avi/Report.h"
+
 namespace {
 const char kUsage[] =
     "Usage: mirdex [FILE.avi]\n"
+    "       mirdex --report [--json] FILE.avi...\n"
     "       mirdex --help\n"
     "\n"
-    "Opens FILE.avi (and shows Mirdex's window).\n"
+    "Without an option, opens Mirdex's window (and FILE.avi in it).\n"
     "/line:VALUE is accepted and ignored; other arguments starting with '/' are options\n"
-    "unless a file or folder of that name exists.\n";
+    "unless a file or folder of that name exists.\n"
+    "\n"
+    "--report   checks each AVI file without a window: container, index, frames, key and\n"
+    "           null frames, audio, and every problem found. Files without an idx1 index\n"
+    "           are indexed by scanning; nothing is written. --json prints a JSON array.\n"
+    "           Exit status: 0 clean, 1 problems found, 2 a file could not be read.\n";
 }
 
 int RunHeadless(int argc, char** argv) {
@@ -19,6 +27,7 @@ int RunHeadless(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
+    if (std::strcmp(argv[i], "--report") == 0) return RunReport(argc - i - 1, argv + i + 1);
   }
   return -1;
 }
