@@ -219,6 +219,8 @@ void VideoDecompressor::Flush() {
   if (ctx_) avcodec_flush_buffers(ctx_);
   ClearWaiting();
   draining_ = false;
+  if (last_) av_frame_unref(last_);
+  haveLast_ = false;
 }
 
 // Moves every picture the decoder releases into the waiting queue.

@@ -86,8 +86,8 @@ class VideoDecompressor {
   bool Decompress(const void* data, size_t size, bool keyFrame, uint8_t* dest, size_t destStride);
   // Converts the current picture again (black when there is none).
   bool RepeatLast(uint8_t* dest, size_t destStride);
-  // Drops the decoder's reference pictures and the waiting ones, as before
-  // decoding from a key frame elsewhere. The current picture stays.
+  // Drops every picture (references, waiting ones, the current one), as
+  // before decoding from a key frame elsewhere in the stream.
   void Flush();
 
   // The parts of Decompress for callers that keep pictures in display order

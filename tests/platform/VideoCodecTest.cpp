@@ -242,3 +242,227 @@ TEST(VideoCodecSamples, DecodeLikeFfmpeg) {
 }
 
 }  // namespace
+
+namespace {
+
+// A minimal AVI of one video stream with the given chunks (data, key flag).
+std::string BuildAvi(const char* handler, const std::string& strf, int width, int height,
+                     const std::vector<std::pair<std::string, bool>>& chunks) {
+  uint32_t n = static_cast<uint32_t>(chunks.size());
+  std::string avih;
+  for (uint32_t v : {40000u, 0u, 0u, 0x10u, n, 0u, 1u, 0u, uint32_t(width), uint32_t(height), 0u, 0u, 0u, 0u})
+    Put32(avih, v);
+  std::string strh;
+  PutFourCC(strh, "vids");
+  PutFourCC(strh, handler);
+  for (uint32_t v : {0u, 0u, 0u, 1u, 25u, 0u, n, 0u, 0xFFFFFFFFu, 0u}) Put32(strh, v);
+  for (int v : {0, 0, width, height}) Put16(strh, static_cast<uint16_t>(v));
+  std::string hdrl =
+      Chunk("avih", avih) + ListChunk("LIST", "strl", Chunk("strh", strh) + Chunk("strf", strf));
+  std::string movi, idx1;
+  for (const auto& [data, key] : chunks) {
+    PutFourCC(idx1, "00dc");
+    Put32(idx1, key ? 0x10 : 0);
+    Put32(idx1, static_cast<uint32_t>(4 + movi.size()));
+    Put32(idx1, static_cast<uint32_t>(data.size()));
+    movi += Chunk("00dc", data);
+  }
+  return ListChunk("RIFF", "AVI ",
+                   ListChunk("LIST", "hdrl", hdrl) + ListChunk("LIST", "movi", movi) + Chunk("idx1", idx1));
+}
+
+std::string Bih(int width, int height, uint16_t bits, uint32_t compression, uint32_t clrUsed = 0) {
+  std::string s;
+  Put32(s, 40);
+  Put32(s, static_cast<uint32_t>(width));
+  Put32(s, static_cast<uint32_t>(height));
+  Put16(s, 1);
+  Put16(s, bits);
+  Put32(s, compression);
+  Put32(s, 0);
+  for (uint32_t v : {0u, 0u, clrUsed, 0u}) Put32(s, v);
+  return s;
+}
+
+// MS RLE and Lagarith: ffmpeg decodes them but cannot make them, so the
+// chunks are written here and the file goes through ffmpeg's decoder too.
+TEST(VideoCodecHandMade, MsRleKeyAndDeltaFrames) {
+  const int w = 16, h = 8;
+  std::string strf = Bih(w, h, 8, 1, 4);
+  for (uint32_t rgb : {0x000000u, 0xFF2010u, 0x10C040u, 0x3060FFu}) Put32(strf, rgb);
+  std::string key;
+  for (int y = 0; y < h; ++y) {
+    // a run, a literal of four, an odd literal of three (padded), a run
+    key += {4, char(y % 4), 0, 4, 1, 2, 3, 0, 0, 3, 3, 2, 1, 0, 5, char((y + 1) % 4), 0, 0};
+  }
+  key += {0, 1};
+  // Delta: move 3 right and 2 up, paint two pixels, end the picture early.
+  std::string delta = {0, 2, 3, 2, 2, 3, 0, 0, 6, 1, 0, 1};
+  ScratchDir dir;
+  std::string path = dir.File("rle.avi");
+  ASSERT_TRUE(WriteFileBytes(path, BuildAvi("mrle", strf, w, h, {{key, true}, {delta, false}})));
+  ExpectSameAsFfmpeg(path, 0, FourCC("mrle"));
+  ExpectSameAsFfmpeg(path, 0, 0, 0, true);
+}
+
+TEST(VideoCodecHandMade, LagarithSolidFrames) {
+  const int w = 32, h = 16;
+  std::string solidColour = {6, 0x20, char(0x80), char(0xC0), 0, 0, 0, 0};
+  std::string solidGrey = {5, 0x55, 0, 0, 0, 0, 0, 0};
+  ScratchDir dir;
+  std::string path = dir.File("lags.avi");
+  ASSERT_TRUE(WriteFileBytes(
+      path, BuildAvi("LAGS", Bih(w, h, 24, FourCC("LAGS")), w, h, {{solidColour, true}, {solidGrey, true}})));
+  ExpectSameAsFfmpeg(path, 0, FourCC("LAGS"));
+}
+
+// One DV chunk opened under every DV handler, with the handler in biCompression
+// too, or only in biCompression (handler 0 or one the tag table lacks).
+TEST(VideoCodecOpen, DvHandlersAndFallbackToCompression) {
+  ScratchDir dir;
+  std::string path = Encode(dir, "dv.avi", "720x480", 1, "-c:v dvvideo -pix_fmt yuv411p");
+  VideoFile v;
+  ASSERT_TRUE(LoadVideoFile(path, v));
+  std::vector<std::string> ref = ReferenceFrames(path, v.width, v.height);
+  ASSERT_EQ(ref.size(), 1u);
+  std::string chunk = v.Chunk(0);
+  size_t stride = BgrStride(v.width);
+  std::vector<uint8_t> out(stride * v.height);
+  auto check = [&](uint32_t handler, uint32_t compression) {
+    SCOPED_TRACE(FourCCText(handler) + "/" + FourCCText(compression));
+    std::string format = v.format;
+    PutLE32(&format[16], compression);
+    VideoDecompressor d;
+    ASSERT_TRUE(d.Open(handler, format.data(), format.size())) << d.Error();
+    EXPECT_NE(d.Description().find("DV"), std::string::npos) << d.Description();
+    ASSERT_TRUE(d.Decompress(chunk.data(), chunk.size(), true, out.data(), stride)) << d.Error();
+    EXPECT_EQ(MaxDifference(out, stride, ref[0], v.width, v.height), 0);
+  };
+  for (const char* h : {"dvsd", "DVSD", "dv25", "dv50", "dvhd", "dvsl", "cdvc", "CDVC", "CDVH", "dvis"})
+    check(FourCC(*reinterpret_cast<const char(*)[5]>(h)), FourCC(*reinterpret_cast<const char(*)[5]>(h)));
+  check(0, FourCC("dvsd"));
+  check(FourCC("SPMP"), FourCC("dvsd"));
+  check(FourCC("dvrs"), 0);  // reference streams decode DV
+
+  std::string format = v.format;
+  PutLE32(&format[16], FourCC("WXYZ"));
+  VideoDecompressor d;
+  EXPECT_FALSE(d.Open(FourCC("ABCD"), format.data(), format.size()));
+  EXPECT_FALSE(d.Error().empty());
+  EXPECT_FALSE(d.IsOpen());
+  EXPECT_EQ(VideoCodecOpenErrorText("cap.avi", FourCC("ABCD")), "cap.aviのビデオコーデックABCDが開けません!");
+  EXPECT_FALSE(d.Decompress(chunk.data(), chunk.size(), true, out.data(), stride));
+  EXPECT_FALSE(d.Open(FourCC("dvsd"), format.data(), 39));
+  std::string noWidth = v.format;
+  PutLE32(&noWidth[4], 0);
+  EXPECT_FALSE(d.Open(FourCC("dvsd"), noWidth.data(), noWidth.size()));
+  std::string huge = v.format;
+  PutLE32(&huge[8], 0x7FFFFFFF);
+  EXPECT_FALSE(d.Open(FourCC("dvsd"), huge.data(), huge.size()));
+}
+
+// ---- Frame getter -----------------------------------------------------------
+
+class VideoCodecFrameGetter : public testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = Encode(dir_, "gop.avi", "160x120", 64, "-c:v mpeg4 -g 30 -bf 0 -vtag XVID");
+    ASSERT_FALSE(path_.empty());
+    ASSERT_TRUE(LoadVideoFile(path_, v_));
+    ASSERT_EQ(v_.packets.size(), 64u);
+    ASSERT_TRUE(v_.packets[0].key && v_.packets[30].key && v_.packets[60].key && !v_.packets[29].key);
+    ref_ = ReferenceFrames(path_, v_.width, v_.height);
+    ASSERT_EQ(ref_.size(), 64u);
+    stride_ = BgrStride(v_.width);
+    ASSERT_TRUE(d_.Open(v_.handler, v_.format.data(), v_.format.size())) << d_.Error();
+    // Sequential decode, chunk by chunk.
+    std::vector<uint8_t> out(stride_ * v_.height);
+    for (size_t i = 0; i < v_.packets.size(); ++i) {
+      std::string c = v_.Chunk(i);
+      ASSERT_TRUE(d_.Decompress(c.data(), c.size(), v_.packets[i].key, out.data(), stride_));
+      sequential_.push_back(out);
+    }
+  }
+  uint32_t LastKey(uint32_t k) const {
+    while (!v_.packets[k].key) --k;
+    return k;
+  }
+
+  ScratchDir dir_;
+  std::string path_;
+  VideoFile v_;
+  std::vector<std::string> ref_;
+  std::vector<std::vector<uint8_t>> sequential_;
+  size_t stride_ = 0;
+  VideoDecompressor d_;
+};
+
+TEST_F(VideoCodecFrameGetter, RandomAccessEqualsSequentialAndSteppingCostsOneDecode) {
+  FrameGetter g(d_, v_.handler, 64, SourceOf(v_));
+  std::vector<uint8_t> out(stride_ * v_.height);
+  auto get = [&](uint32_t k) {
+    uint64_t before = g.Decodes();
+    EXPECT_TRUE(g.GetFrame(k, out.data(), stride_)) << g.Error();
+    EXPECT_EQ(out, sequential_[k]) << "frame " << k;
+    EXPECT_LE(MaxDifference(out, stride_, ref_[k], v_.width, v_.height), kLossyTolerance) << "frame " << k;
+    return g.Decodes() - before;
+  };
+  // Jumps: decoding starts at the key frame at or before the target.
+  for (uint32_t k : {45u, 12u, 59u, 0u, 31u, 63u, 30u})
+    EXPECT_EQ(get(k), k - LastKey(k) + 1) << "frame " << k;
+  // Stepping forward costs one decode, the same frame again none.
+  EXPECT_EQ(get(31), 1u);
+  EXPECT_EQ(get(32), 1u);
+  EXPECT_EQ(get(32), 0u);
+  // A short jump forward goes on from where the decoder stands.
+  EXPECT_EQ(get(36), 4u);
+  // Backwards means starting again at the key frame.
+  EXPECT_EQ(get(35), 35u - 30u + 1u);
+}
+
+TEST_F(VideoCodecFrameGetter, NullFramesRepeatThePictureBefore) {
+  // The stream with null frames at 0 and 11: virtual frame j shows chunk j-1
+  // (j-2 after 11).
+  auto packetOf = [](uint32_t j) { return j == 0 || j == 11 ? -1 : int(j) - (j > 11 ? 2 : 1); };
+  FrameGetter::Source s;
+  s.isKeyFrame = [&](uint32_t j) { return packetOf(j) >= 0 && v_.packets[packetOf(j)].key; };
+  s.readChunk = [&](uint32_t j, ChunkBytes& chunk) {
+    int p = packetOf(j);
+    chunk.keyFrame = p >= 0 && v_.packets[p].key;
+    return p < 0 ? chunk.Resize(0) != nullptr
+                 : chunk.Assign(v_.bytes.data() + v_.packets[p].pos, v_.packets[p].size);
+  };
+  FrameGetter g(d_, v_.handler, 66, s);
+  std::vector<uint8_t> out(stride_ * v_.height, 0x11);
+  ASSERT_TRUE(g.GetFrame(0, out.data(), stride_));
+  EXPECT_TRUE(AllZero(out));  // nothing decoded yet: black
+  for (uint32_t j : {12u, 11u, 10u, 1u, 2u}) {
+    ASSERT_TRUE(g.GetFrame(j, out.data(), stride_)) << j;
+    int shown = j == 11 ? packetOf(10) : packetOf(j);
+    EXPECT_EQ(out, sequential_[shown]) << "frame " << j;
+  }
+  uint64_t before = g.Decodes();
+  ASSERT_TRUE(g.GetFrame(3, out.data(), stride_));
+  ASSERT_TRUE(g.GetFrame(4, out.data(), stride_));
+  EXPECT_EQ(g.Decodes() - before, 2u);
+}
+
+TEST_F(VideoCodecFrameGetter, UnreadableChunksAndFramesPastTheEndFail) {
+  FrameGetter::Source s = SourceOf(v_);
+  s.readChunk = [&](uint32_t k, ChunkBytes& chunk) {
+    if (k == 5) return false;
+    return chunk.Assign(v_.bytes.data() + v_.packets[k].pos, v_.packets[k].size);
+  };
+  FrameGetter g(d_, v_.handler, 64, s);
+  std::vector<uint8_t> out(stride_ * v_.height, 0x11);
+  EXPECT_FALSE(g.GetFrame(7, out.data(), stride_));
+  EXPECT_FALSE(g.Error().empty());
+  EXPECT_TRUE(AllZero(out));
+  std::fill(out.begin(), out.end(), 0x11);
+  EXPECT_FALSE(g.GetFrame(64, out.data(), stride_));
+  EXPECT_TRUE(AllZero(out));
+  ASSERT_TRUE(g.GetFrame(31, out.data(), stride_)) << g.Error();  // its run does not need chunk 5
+  EXPECT_EQ(out, sequential_[31]);
+}
+
+}  // namespace
