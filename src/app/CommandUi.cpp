@@ -29,6 +29,10 @@ std::set<int>& ExplicitlyDisabled() {
   static std::set<int> s;
   return s;
 }
+std::function<QWidget*(int)>& MainControlFinder() {
+  static std::function<QWidget*(int)> f;
+  return f;
+}
 QPointer<QObject>& ActionParent() {
   static QPointer<QObject> p;
   return p;
@@ -132,12 +136,15 @@ void UnregisterControl(int id) {
 
 QWidget* FindControl(int id) {
   auto it = Controls().find(id);
-  if (it == Controls().end()) return nullptr;
-  if (!it->second) {
+  if (it != Controls().end()) {
+    if (it->second) return it->second.data();
     Controls().erase(it);
-    return nullptr;
   }
-  return it->second.data();
+  return MainControlFinder() ? MainControlFinder()(id) : nullptr;
+}
+
+void SetMainControlFinder(std::function<QWidget*(int)> finder) {
+  MainControlFinder() = std::move(finder);
 }
 
 bool EnableCommand(int id, bool enable) {

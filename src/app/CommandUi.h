@@ -5,6 +5,7 @@
 // place that shows a command agrees.
 #pragma once
 #include <QString>
+#include <functional>
 
 #include "app/Commands.h"
 
@@ -27,7 +28,9 @@ void ResetCommandUi();
 // the command; the entry disappears when the widget is destroyed.
 void RegisterControl(int id, QWidget* control);
 void UnregisterControl(int id);
+// The registered control, else the main window's own control of that id.
 QWidget* FindControl(int id);
+void SetMainControlFinder(std::function<QWidget*(int)> finder);
 
 // Enables or grays the command everywhere. An explicit disable stays in force
 // until enabled again; commands also need a handler that can run now.

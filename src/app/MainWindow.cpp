@@ -136,6 +136,7 @@ MainWindow::MainWindow() {
   panes_[0]->setText("ようこそ Mirdex へ");
   LayOutStatusPanes();
 
+  SetMainControlFinder([this](int id) { return MainControl(id); });
   host_ = new QtHost;
   host_->SetOwner(this);
   host_->SetStatusPanes({panes_.begin(), panes_.end()});
@@ -152,6 +153,7 @@ MainWindow::MainWindow() {
 MainWindow::~MainWindow() {
   qApp->removeEventFilter(accel_);
   SetUiRefreshListener(nullptr);
+  SetMainControlFinder(nullptr);
   SetHost(nullptr);
   delete host_;
   ResetCommandUi();
@@ -456,11 +458,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   WindowPlacement p;
   p.maximized = isMaximized();
   p.minimized = isMinimized();
-  QRect g = frameGeometry();
-  p.left = g.left();
-  p.top = g.top();
-  p.right = g.left() + g.width();
-  p.bottom = g.top() + g.height();
+  // Position of the frame, size of the window without it: what the start-up
+  // gives to move() and resize(), so the window does not grow by its frame
+  // from one run to the next.
+  p.left = pos().x();
+  p.top = pos().y();
+  p.right = p.left + width();
+  p.bottom = p.top + height();
   WriteMirdexSettings(mirdexSettings, p);
   event->accept();
 }

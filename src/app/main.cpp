@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QSessionManager>
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
   DetectCpuFeatures();
   MainWindow window;
   if (!window.Startup()) return 0;
+  // The session ending closes the window the same way the user does.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                   [&window](QSessionManager&) { window.close(); });
   window.show();
   ME.fMainInactive = 1;
   // QApplication has taken its own options out of argv.

@@ -595,8 +595,12 @@ TEST_F(WindowTest, CloseIsRefusedWhileBusyAndWritesTheSettings) {
   EXPECT_TRUE(accepted.isAccepted());
   ForgetProfileCache();
   EXPECT_EQ(GetProfileText("Setting", "MixField", "", SettingsPath()), "Yes");
-  EXPECT_EQ(GetProfileText("Window", "PosLeft", "", SettingsPath()),
-            std::to_string(w.frameGeometry().left()));
+  EXPECT_EQ(GetProfileText("Window", "PosLeft", "", SettingsPath()), std::to_string(w.pos().x()));
+  // The next start gets the same size back, not one that grew by the frame.
+  EXPECT_EQ(GetProfileText("Window", "PosRight", "", SettingsPath()),
+            std::to_string(w.pos().x() + w.width()));
+  EXPECT_EQ(GetProfileText("Window", "PosBottom", "", SettingsPath()),
+            std::to_string(w.pos().y() + w.height()));
   EXPECT_EQ(GetProfileText("Window", "Maximize", "", SettingsPath()), "No");
 }
 
