@@ -170,7 +170,14 @@ nlohmann::json ReportFile(const std::string& path, int* worst) {
     } else {
       j["audio_samples"] = nullptr;
       j["audio_bytes"] = set.dwWaveSampleCounts;
-      seconds = wf.nAvgBytesPerSec ? static_cast<double>(set.dwWaveSampleCounts) / wf.nAvgBytesPerSec : 0;
+      // Variable-rate streams (sample size 0) hold dwScale samples per chunk.
+      const AVIStreamHeader& sh = set.strhAudio;
+      if (sh.dwSampleSize == 0 && sh.dwRate && sh.dwScale)
+        seconds = static_cast<double>(set.WaveIndexEntries) * sh.dwScale / sh.dwRate;
+      else if (wf.nAvgBytesPerSec)
+        seconds = static_cast<double>(set.dwWaveSampleCounts) / wf.nAvgBytesPerSec;
+      else if (sh.dwRate && sh.dwSampleSize)
+        seconds = static_cast<double>(set.dwWaveSampleCounts) / sh.dwSampleSize * sh.dwScale / sh.dwRate;
     }
     j["audio_seconds"] = seconds;
     if (set.WaveIndexEntries == 0)
