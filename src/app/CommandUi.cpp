@@ -106,7 +106,7 @@ QAction* AddCommandToMenu(QMenu* menu, int id, const QString& caption, int flags
     a->setCheckable(true);
     a->setChecked(true);
   }
-  if (flags & MF_GRAYED) EnableCommand(id, false);
+  if (flags & MF_GRAYED) UiEnableCommand(id, false);
   return placed;
 }
 
@@ -147,7 +147,7 @@ void SetMainControlFinder(std::function<QWidget*(int)> finder) {
   MainControlFinder() = std::move(finder);
 }
 
-bool EnableCommand(int id, bool enable) {
+bool UiEnableCommand(int id, bool enable) {
   if (enable)
     ExplicitlyDisabled().erase(id);
   else
@@ -165,7 +165,7 @@ bool EnableCommand(int id, bool enable) {
   return found;
 }
 
-void SetCheck(int id, bool checked, bool notify) {
+void UiSetCheck(int id, bool checked, bool notify) {
   QAction* a = CommandAction(id);
   a->setCheckable(true);
   a->setChecked(checked);
@@ -173,7 +173,7 @@ void SetCheck(int id, bool checked, bool notify) {
   if (notify) DispatchCommand(id, CommandSource::kSetCheck);
 }
 
-int ToggleCheck(int id, CommandSource sender, int oldValue) {
+int UiToggleCheck(int id, CommandSource sender, int oldValue) {
   QAbstractButton* b = ControlButton(id);
   QAction* a = FindCommandAction(id);
   if (!a && !b) return oldValue;
@@ -194,13 +194,13 @@ int ToggleCheck(int id, CommandSource sender, int oldValue) {
   return value;
 }
 
-int IsCommandChecked(int id) {
+int UiIsCommandChecked(int id) {
   if (QAction* a = FindCommandAction(id)) return a->isChecked() ? 1 : 0;
   if (QAbstractButton* b = ControlButton(id)) return b->isChecked() ? 1 : 0;
   return -1;
 }
 
-void SetItem(int id, const QString* caption, bool enabled) {
+void UiSetItem(int id, const QString* caption, bool enabled) {
   auto it = Places().find(id);
   if (it == Places().end()) return;
   if (caption) {
@@ -208,7 +208,7 @@ void SetItem(int id, const QString* caption, bool enabled) {
     for (auto& p : it->second.proxies)
       if (p) p->setText(*caption);
   }
-  EnableCommand(id, enabled);
+  UiEnableCommand(id, enabled);
 }
 
 QAction* FindItemByCaption(QWidget* menuOrBar, const QString& text) {

@@ -32,20 +32,13 @@ void UnregisterControl(int id);
 QWidget* FindControl(int id);
 void SetMainControlFinder(std::function<QWidget*(int)> finder);
 
-// Enables or grays the command everywhere. An explicit disable stays in force
-// until enabled again; commands also need a handler that can run now.
-bool EnableCommand(int id, bool enable);
-// Sets the check mark everywhere; with `notify` the command runs so that its
-// handler applies the state.
-void SetCheck(int id, bool checked, bool notify);
-// The command's new check state: the control's own state when it is the
-// sender, else the inverted menu state (SetCheck's own notification keeps the
-// state it set). When the command is shown nowhere, `oldValue` comes back.
-int ToggleCheck(int id, CommandSource sender, int oldValue);
-// 1 checked, 0 not, -1 shown nowhere.
-int IsCommandChecked(int id);
-// Caption (when given) and enabled state in the menu bar and the context menu.
-void SetItem(int id, const QString* caption, bool enabled);
+// The Qt side of EnableCommand, SetCheck, ToggleCheck, IsCommandChecked and
+// SetItem (see Commands.h); the main window's CommandView calls these.
+bool UiEnableCommand(int id, bool enable);
+void UiSetCheck(int id, bool checked, bool notify);
+int UiToggleCheck(int id, CommandSource sender, int oldValue);
+int UiIsCommandChecked(int id);
+void UiSetItem(int id, const QString* caption, bool enabled);
 // The first item of `menuOrBar` whose caption contains `text`.
 QAction* FindItemByCaption(QWidget* menuOrBar, const QString& text);
 // Recomputes the enabled state of every action and control.

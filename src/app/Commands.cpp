@@ -49,6 +49,7 @@ std::string& PendingName() {
   return s;
 }
 bool askBeforeAbort = true;
+CommandView* commandView = nullptr;
 
 const Entry* Find(int id) {
   auto it = Singles().find(id);
@@ -230,4 +231,49 @@ void SetOpenFileCountProvider(std::function<int()> provider) {
 
 int OpenFileCount() {
   return OpenCountProvider() ? OpenCountProvider()() : 0;
+}
+
+void SetCommandView(CommandView* view) {
+  commandView = view;
+}
+
+bool EnableCommand(int id, bool enable) {
+  return commandView && commandView->EnableCommand(id, enable);
+}
+
+void SetCheck(int id, bool checked, bool notify) {
+  if (commandView) commandView->SetCheck(id, checked, notify);
+}
+
+int ToggleCheck(int id, CommandSource sender, int oldValue) {
+  return commandView ? commandView->ToggleCheck(id, sender, oldValue) : oldValue;
+}
+
+int IsCommandChecked(int id) {
+  return commandView ? commandView->IsCommandChecked(id) : -1;
+}
+
+void SetItem(int id, const std::string* caption, bool enabled) {
+  if (commandView) commandView->SetItem(id, caption, enabled);
+}
+
+void ShowSelectionCaptions(long start, long end, long lastFrame) {
+  if (commandView) commandView->SetSelectionCaptions(start, end, lastFrame);
+}
+
+void ShowMarkEntries(const std::vector<std::string>& captions) {
+  if (commandView) commandView->SetMarkEntries(captions);
+}
+
+void ShowDeletionRangeEntries(const std::vector<std::string>& selectCaptions,
+                              const std::vector<std::string>& deleteCaptions) {
+  if (commandView) commandView->SetDeletionRangeEntries(selectCaptions, deleteCaptions);
+}
+
+void ShowBrightnessCaption(unsigned brightnessPercent) {
+  if (commandView) commandView->SetBrightnessCaption(brightnessPercent);
+}
+
+void ShowTimeCode(long frame) {
+  if (commandView) commandView->ShowTimeCode(frame);
 }

@@ -99,3 +99,50 @@ int OpenFileCount();
 
 // The alias a keyboard command is re-issued as, or 0.
 int KeyboardAlias(int id);
+
+// Every place that shows a command - menu bar, context menu, tool-window
+// control - as seen from code without Qt. The main window installs the real
+// view; without one these calls change nothing (EnableCommand gives false,
+// IsCommandChecked -1, ToggleCheck the old value).
+class CommandView {
+ public:
+  virtual ~CommandView() = default;
+  virtual bool EnableCommand(int id, bool enable) = 0;
+  virtual void SetCheck(int id, bool checked, bool notify) = 0;
+  virtual int ToggleCheck(int id, CommandSource sender, int oldValue) = 0;
+  virtual int IsCommandChecked(int id) = 0;
+  virtual void SetItem(int id, const std::string* caption, bool enabled) = 0;
+  virtual void SetSelectionCaptions(long start, long end, long lastFrame) = 0;
+  virtual void SetMarkEntries(const std::vector<std::string>& captions) = 0;
+  virtual void SetDeletionRangeEntries(const std::vector<std::string>& selectCaptions,
+                                       const std::vector<std::string>& deleteCaptions) = 0;
+  virtual void SetBrightnessCaption(unsigned brightnessPercent) = 0;
+  virtual void ShowTimeCode(long frame) = 0;
+};
+void SetCommandView(CommandView* view);
+
+// Enables or grays the command everywhere. An explicit disable stays in force
+// until enabled again; a command also needs a handler that can run now.
+bool EnableCommand(int id, bool enable);
+// Sets the check mark everywhere; with `notify` the command runs so that its
+// handler applies the state (its ToggleCheck then keeps the state just set).
+void SetCheck(int id, bool checked, bool notify);
+// The command's new check state: the control's own state when the control is
+// the sender, else the inverted menu state. When the command is shown
+// nowhere, `oldValue` comes back.
+int ToggleCheck(int id, CommandSource sender, int oldValue);
+// 1 checked, 0 not, -1 shown nowhere.
+int IsCommandChecked(int id);
+// Caption (when given) and enabled state in the menu bar and the context menu.
+void SetItem(int id, const std::string* caption, bool enabled);
+// The Selection/Mark popup caption and its two "move to" items; -1 = not set.
+void ShowSelectionCaptions(long start, long end, long lastFrame);
+// Mark entries 18000 + n behind the Selection/Mark popup's last separator.
+void ShowMarkEntries(const std::vector<std::string>& captions);
+// Entries 19000 + n and 19500 + n of the two deletion-range sub-popups.
+void ShowDeletionRangeEntries(const std::vector<std::string>& selectCaptions,
+                              const std::vector<std::string>& deleteCaptions);
+// "表示/輝度%4.2lf(&D)" with the brightness factor.
+void ShowBrightnessCaption(unsigned brightnessPercent);
+// Time code of `frame` in status pane 1.
+void ShowTimeCode(long frame);

@@ -36,6 +36,37 @@ namespace {
 
 MainWindow* theMainWindow = nullptr;
 
+// What code without Qt reaches through Commands.h.
+class MainCommandView : public CommandView {
+ public:
+  explicit MainCommandView(MainWindow* w) : w_(w) {}
+  bool EnableCommand(int id, bool enable) override { return UiEnableCommand(id, enable); }
+  void SetCheck(int id, bool checked, bool notify) override { UiSetCheck(id, checked, notify); }
+  int ToggleCheck(int id, CommandSource sender, int oldValue) override {
+    return UiToggleCheck(id, sender, oldValue);
+  }
+  int IsCommandChecked(int id) override { return UiIsCommandChecked(id); }
+  void SetItem(int id, const std::string* caption, bool enabled) override {
+    QString text = caption ? QString::fromStdString(*caption) : QString();
+    UiSetItem(id, caption ? &text : nullptr, enabled);
+  }
+  void SetSelectionCaptions(long start, long end, long lastFrame) override {
+    w_->SetSelectionCaptions(start, end, lastFrame);
+  }
+  void SetMarkEntries(const std::vector<std::string>& captions) override { w_->SetMarkEntries(captions); }
+  void SetDeletionRangeEntries(const std::vector<std::string>& selectCaptions,
+                               const std::vector<std::string>& deleteCaptions) override {
+    w_->SetDeletionRangeEntries(selectCaptions, deleteCaptions);
+  }
+  void SetBrightnessCaption(unsigned brightnessPercent) override {
+    w_->SetBrightnessCaption(brightnessPercent);
+  }
+  void ShowTimeCode(long frame) override { w_->ShowTimeCode(frame); }
+
+ private:
+  MainWindow* w_;
+};
+
 QString Q(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -137,6 +168,8 @@ MainWindow::MainWindow() {
   LayOutStatusPanes();
 
   SetMainControlFinder([this](int id) { return MainControl(id); });
+  commandView_ = std::make_unique<MainCommandView>(this);
+  SetCommandView(commandView_.get());
   host_ = new QtHost;
   host_->SetOwner(this);
   host_->SetStatusPanes({panes_.begin(), panes_.end()});
@@ -154,6 +187,7 @@ MainWindow::~MainWindow() {
   qApp->removeEventFilter(accel_);
   SetUiRefreshListener(nullptr);
   SetMainControlFinder(nullptr);
+  SetCommandView(nullptr);
   SetHost(nullptr);
   delete host_;
   ResetCommandUi();
@@ -347,8 +381,8 @@ void MainWindow::SetSelectionCaptions(long start, long end, long lastFrame) {
   if (QAction* popup = FindItemByCaption(menuBar(), "選択範囲"))
     popup->menu()->setTitle(Q(SelectionMenuCaption(start, end, lastFrame)));
   QString startCaption = Q(SelectionStartCaption(start)), endCaption = Q(SelectionEndCaption(end));
-  SetItem(43002, &startCaption, CanRunCommand(43002));
-  SetItem(43004, &endCaption, CanRunCommand(43004));
+  UiSetItem(43002, &startCaption, CanRunCommand(43002));
+  UiSetItem(43004, &endCaption, CanRunCommand(43004));
 }
 
 void MainWindow::SetBrightnessCaption(unsigned brightnessPercent) {

@@ -4,6 +4,7 @@
 #pragma once
 #include <QMainWindow>
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ class QPushButton;
 class QScrollBar;
 class AcceleratorFilter;
 class QtHost;
+class CommandView;
 
 class MainWindow : public QMainWindow {
  public:
@@ -89,6 +91,7 @@ class MainWindow : public QMainWindow {
   std::vector<QAction*> markActions_;
   AcceleratorFilter* accel_ = nullptr;
   QtHost* host_ = nullptr;
+  std::unique_ptr<CommandView> commandView_;
   double frameRate_ = 30000.0 / 1001.0;
 };
 

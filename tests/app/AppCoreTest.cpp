@@ -188,6 +188,18 @@ TEST_F(ShellCore, CommandsWithoutHandlerCannotRun) {
   EXPECT_EQ(runs, 1);
 }
 
+TEST_F(ShellCore, WithoutAWindowTheViewCallsChangeNothing) {
+  EXPECT_FALSE(EnableCommand(40000, true));
+  EXPECT_EQ(IsCommandChecked(44001), -1);
+  EXPECT_EQ(ToggleCheck(44001, CommandSource::kMenu, 1), 1);
+  int runs = 0;
+  RegisterCommand(44001, [&](int, CommandSource) { ++runs; });
+  SetCheck(44001, true, true);
+  ShowSelectionCaptions(1, 2, 3);
+  ShowTimeCode(5);
+  EXPECT_EQ(runs, 0);
+}
+
 TEST_F(ShellCore, RangesAndSingleRegistrations) {
   std::vector<int> seen;
   RegisterCommandRange(50100, 50109, [&](int id, CommandSource) { seen.push_back(id); });

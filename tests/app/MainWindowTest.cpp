@@ -504,7 +504,7 @@ TEST_F(WindowTest, StartUpAppliesTheSettingsFile) {
   const std::pair<long, const char*> codes[] = {
       {0, "00:00:00:00"}, {30, "00:00:01:00"}, {1798, "00:00:59:30"}, {1799, "00:01:00:01"}};
   for (auto [frame, text] : codes) {
-    w.ShowTimeCode(frame);
+    ShowTimeCode(frame);
     EXPECT_EQ(w.StatusPane(1)->text().toStdString(), text);
   }
 }
@@ -534,32 +534,33 @@ TEST_F(WindowTest, RecentFilesFillPositionsEighteenOnAndTenAtMost) {
 }
 
 TEST_F(WindowTest, DynamicCaptionsFollowTheirState) {
+  // Through the calls that code without Qt uses.
   MainWindow& w = Start();
-  w.SetSelectionCaptions(-1, -1, 99);
+  ShowSelectionCaptions(10, 19, 99);
   QAction* select = FindItemByCaption(w.menuBar(), "選択範囲");
   ASSERT_NE(select, nullptr);
-  EXPECT_EQ(select->menu()->title().toStdString(), "フレーム選択範囲(all)/マーク(&S)");
-  w.SetSelectionCaptions(10, 19, 99);
   EXPECT_EQ(select->menu()->title().toStdString(), "フレーム選択範囲(10)/マーク(&S)");
   EXPECT_EQ(FindCommandAction(43002)->text().toStdString(), "開始フレームに移動 (000010)\tCtrl+<");
-  w.SetSelectionCaptions(30, 19, 99);
+  EXPECT_EQ(FindCommandAction(43004)->text().toStdString(), "終了フレームに移動 (000019)\tCtrl+>");
+  ShowSelectionCaptions(-1, -1, 99);  // found again by its caption after the change
   EXPECT_EQ(FindItemByCaption(w.menuBar(), "選択範囲")->menu()->title().toStdString(),
-            "フレーム選択範囲(?)/マーク(&S)");
-  w.SetBrightnessCaption(150);
+            "フレーム選択範囲(all)/マーク(&S)");
+  ShowBrightnessCaption(150);
   EXPECT_EQ(w.Menu(kMenuDisplay)->title().toStdString(), "表示/輝度1.50(&D)");
 
-  w.SetMarkEntries({"0.マーク位置 000005 に移動？ [a.avi]", "1.マーク位置 000009 に移動？ [a.avi]"});
+  ShowMarkEntries({"0.マーク位置 000005 に移動？ [a.avi]", "1.マーク位置 000009 に移動？ [a.avi]"});
   QList<QAction*> sel = w.Menu(kMenuSelect)->actions();
   EXPECT_EQ(sel.back()->data().toInt(), 18001);
-  w.SetMarkEntries({});
+  EXPECT_EQ(sel[sel.size() - 2]->text().toStdString(), "0.マーク位置 000005 に移動？ [a.avi]");
+  ShowMarkEntries({});
   EXPECT_TRUE(w.Menu(kMenuSelect)->actions().back()->isSeparator());
 
-  w.SetDeletionRangeEntries({"0.a", "1.b"}, {"0.c", "1.d"});
+  ShowDeletionRangeEntries({"0.a", "1.b"}, {"0.c", "1.d"});
   QList<QAction*> del = w.Menu(kMenuDelDelete)->actions();
   ASSERT_EQ(del.size(), 2);
   EXPECT_EQ(del[0]->data().toInt(), 19500);
   EXPECT_EQ(del[1]->text().toStdString(), "1.d");
-  w.SetDeletionRangeEntries({}, {});
+  ShowDeletionRangeEntries({}, {});
   EXPECT_EQ(w.Menu(kMenuDelSelect)->actions().size(), 1);
 
   w.SetCursorPositions({{5, 120, true, 3}, {7, 8, false, 4}});
