@@ -466,3 +466,241 @@ TEST_F(VideoCodecFrameGetter, UnreadableChunksAndFramesPastTheEndFail) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Reference chunks -------------------------------------------------------
+
+std::string RefRecord(uint32_t a, uint32_t b, uint32_t c, const std::string& name) {
+  std::string s;
+  Put32(s, a);
+  Put32(s, b);
+  Put32(s, c);
+  s += name;
+  s.append(4 - s.size() % 4, '\0');
+  return s;
+}
+
+ReferenceCheck Detect(const char* handler, const std::string& chunk, ReferenceInfo& info) {
+  return DetectReference(FourCC(*reinterpret_cast<const char(*)[5]>(handler)),
+                         reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size(), info);
+}
+
+TEST(VideoCodecReference, ClassifiesTheThreeKinds) {
+  ReferenceInfo info;
+  std::string dvrs = RefRecord(0x11223344, 0x1000, 120000, "C:\\CAP\\A.AVI");
+  for (const char* h : {"dvrs", "DVRS"}) {
+    ASSERT_EQ(Detect(h, dvrs, info), ReferenceCheck::kReference) << h;
+    EXPECT_EQ(info.kind, 0x20);
+    EXPECT_EQ(info.refBase, 0x11223344u);
+    EXPECT_EQ(info.refFrame, 0x1000u);
+    EXPECT_EQ(info.refFrame2, 120000u);
+    EXPECT_EQ(info.fileName, "C:\\CAP\\A.AVI");
+  }
+
+  std::string ref = "REF " + RefRecord(0x2000, 7, 9, "").substr(0, 12) + "D:\\B.AVI";
+  ref.push_back('\0');
+  ASSERT_EQ(Detect("CDVC", ref, info), ReferenceCheck::kReference);
+  EXPECT_EQ(info.kind, 1);
+  EXPECT_EQ(info.refFrame, 0x2000u);
+  EXPECT_EQ(info.fileName, "D:\\B.AVI");
+  EXPECT_EQ(Detect("dvsd", ref, info), ReferenceCheck::kNone);  // "REF " counts in cdvc streams only
+  EXPECT_EQ(info.kind, 0);
+
+  struct {
+    uint32_t second;
+    int kind;
+  } codec[] = {{0x00000009, 2}, {0x40000007, 6}, {0x80000005, 10}, {0xC0000005, 14}};
+  for (const auto& c : codec) {
+    std::string chunk = "RefCodec";
+    Put32(chunk, 42);
+    Put32(chunk, c.second);
+    chunk += "E:\\C.AVI";
+    ASSERT_EQ(Detect("dvsd", chunk, info), ReferenceCheck::kReference);
+    EXPECT_EQ(info.kind, c.kind);
+    EXPECT_EQ(info.refFrame, 42u);
+    EXPECT_EQ(info.refFrame2, c.second & 0x3FFFFFFFu);
+    EXPECT_EQ(info.fileName, "E:\\C.AVI");  // ends with the data, no terminator needed
+  }
+  EXPECT_EQ(Detect("dvsd", "RefCode", info), ReferenceCheck::kNone);
+  EXPECT_EQ(Detect("cvid", std::string(64, '\0'), info), ReferenceCheck::kNone);
+}
+
+TEST(VideoCodecReference, ShortChunksAndLongNames) {
+  ReferenceInfo info;
+  // Values past the end of the chunk read as zero.
+  ASSERT_EQ(Detect("dvrs", std::string("\x01\x02\x03\x04\x05\x06", 6), info), ReferenceCheck::kReference);
+  EXPECT_EQ(info.refBase, 0x04030201u);
+  EXPECT_EQ(info.refFrame, 0x0605u);
+  EXPECT_EQ(info.refFrame2, 0u);
+  EXPECT_EQ(info.fileName, "");
+  ASSERT_EQ(Detect("dvrs", "", info), ReferenceCheck::kReference);
+  EXPECT_EQ(info.refBase, 0u);
+
+  EXPECT_EQ(Detect("dvrs", RefRecord(0, 0, 0, std::string(259, 'N')), info), ReferenceCheck::kReference);
+  EXPECT_EQ(info.fileName.size(), 259u);
+  EXPECT_EQ(Detect("dvrs", RefRecord(0, 0, 0, std::string(260, 'N')), info), ReferenceCheck::kNameTooLong);
+  EXPECT_EQ(info.fileName.size(), 260u);
+}
+
+TEST(VideoCodecReference, DataLocations) {
+  ReferenceInfo info;
+  uint64_t offset = 0;
+  uint32_t size = 0;
+  info.kind = kRefDvrs;
+  info.refFrame = 0x1234;
+  info.refFrame2 = 144000;
+  ASSERT_TRUE(ReferencedDataLocation(info, offset, size));
+  EXPECT_EQ(offset, 0x1234u);
+  EXPECT_EQ(size, 144000u);
+  info.kind = kRefCdvc;
+  info.refFrame = 0xFFFFFFFC;  // near 4 GiB: the data offset must not wrap
+  ASSERT_TRUE(ReferencedDataLocation(info, offset, size));
+  EXPECT_EQ(offset, 0x100000004u);
+  EXPECT_EQ(size, 120000u);
+  info.kind = kRefCodec | kRefCodecFlag31;
+  EXPECT_FALSE(ReferencedDataLocation(info, offset, size));
+}
+
+// A "dvrs" stream and a "cdvc" stream of reference records into a DV file
+// made by ffmpeg: the getter follows them and shows the referenced frames.
+TEST(VideoCodecReference, FramesAreDecodedFromTheReferencedFile) {
+  ScratchDir dir;
+  std::string path = Encode(dir, "source.avi", "720x480", 2, "-c:v dvvideo -pix_fmt yuv411p");
+  VideoFile v;
+  ASSERT_TRUE(LoadVideoFile(path, v));
+  ASSERT_EQ(v.packets.size(), 2u);
+  ASSERT_EQ(v.packets[0].size, 120000u);
+  std::vector<std::string> ref = ReferenceFrames(path, v.width, v.height);
+  ASSERT_EQ(ref.size(), 2u);
+  const std::string name = "C:\\CAPTURE\\SOURCE.AVI";
+
+  std::vector<std::string> dvrs = {
+      RefRecord(0, uint32_t(v.packets[1].pos), v.packets[1].size, name),
+      RefRecord(0, uint32_t(v.packets[0].pos), v.packets[0].size, name),
+      RefRecord(0, uint32_t(v.packets[1].pos), v.packets[1].size, "X:\\GONE.AVI")};
+  std::vector<std::string> cdvc = {"REF " +
+                                   RefRecord(uint32_t(v.packets[0].pos - 8), 0, 0, "").substr(0, 12) + name +
+                                   std::string(3, '\0')};
+  std::vector<std::string> names;
+  auto sourceOf = [&](const std::vector<std::string>& chunks) {
+    FrameGetter::Source s;
+    s.isKeyFrame = [](uint32_t) { return true; };
+    s.readChunk = [&chunks](uint32_t k, ChunkBytes& c) {
+      c.keyFrame = true;
+      return c.Assign(chunks[k].data(), chunks[k].size());
+    };
+    s.resolveReference = [&](const ReferenceInfo& info, ChunkBytes& out, std::string& error) {
+      names.push_back(info.fileName);
+      return ReadReferencedData(info.fileName == name ? path : dir.File("gone.avi"), info, out, error);
+    };
+    return s;
+  };
+
+  VideoDecompressor d;
+  ASSERT_TRUE(d.Open(FourCC("dvrs"), v.format.data(), v.format.size())) << d.Error();
+  size_t stride = BgrStride(v.width);
+  std::vector<uint8_t> out(stride * v.height);
+  FrameGetter g(d, FourCC("dvrs"), 3, sourceOf(dvrs));
+  ASSERT_TRUE(g.GetFrame(0, out.data(), stride)) << g.Error();
+  EXPECT_EQ(MaxDifference(out, stride, ref[1], v.width, v.height), 0);
+  ASSERT_TRUE(g.GetFrame(1, out.data(), stride)) << g.Error();
+  EXPECT_EQ(MaxDifference(out, stride, ref[0], v.width, v.height), 0);
+  EXPECT_FALSE(g.GetFrame(2, out.data(), stride));  // the referenced file is missing
+  EXPECT_FALSE(g.Error().empty());
+  EXPECT_TRUE(AllZero(out));
+  EXPECT_EQ(names, (std::vector<std::string>{name, name, "X:\\GONE.AVI"}));
+
+  VideoDecompressor d2;
+  ASSERT_TRUE(d2.Open(FourCC("cdvc"), v.format.data(), v.format.size())) << d2.Error();
+  FrameGetter g2(d2, FourCC("cdvc"), 1, sourceOf(cdvc));
+  ASSERT_TRUE(g2.GetFrame(0, out.data(), stride)) << g2.Error();
+  EXPECT_EQ(MaxDifference(out, stride, ref[0], v.width, v.height), 0);
+
+  // Without a way to reach other files a reference cannot be shown.
+  FrameGetter::Source bare = sourceOf(dvrs);
+  bare.resolveReference = nullptr;
+  FrameGetter g3(d, FourCC("dvrs"), 3, bare);
+  EXPECT_FALSE(g3.GetFrame(0, out.data(), stride));
+  EXPECT_FALSE(g3.Error().empty());
+}
+
+// ---- Bad input ------------------------------------------------------------------
+
+// Cut, tiny and garbled chunks for each codec after a good one: a picture or
+// black and false, never a crash or a read past the chunk (the tests run under
+// AddressSanitizer); afterwards the intact chunk decodes as before.
+TEST(VideoCodecBadInput, DamagedChunksNeverCrash) {
+  struct Case {
+    const char* name;
+    const char* size;
+    const char* args;
+    bool shortFails;  // the decoder needs the whole chunk and says so
+  };
+  const Case cases[] = {
+      {"dv", "720x480", "-c:v dvvideo -pix_fmt yuv411p", true},
+      {"mjpeg", "64x48", "-c:v mjpeg", false},
+      {"huffyuv", "64x48", "-c:v huffyuv", false},
+      {"ffvhuff", "64x48", "-c:v ffvhuff", false},
+      {"utvideo", "64x48", "-c:v utvideo", false},
+      {"msvideo1", "64x48", "-c:v msvideo1", false},
+      {"cinepak", "64x48", "-c:v cinepak", false},
+      {"mpeg4", "64x48", "-c:v mpeg4 -vtag XVID", false},
+      {"h264", "64x48", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p", false},
+      {"yuy2", "64x48", "-c:v rawvideo -pix_fmt yuyv422", true},
+      {"i420", "64x48", "-c:v rawvideo -pix_fmt yuv420p", true},
+      {"v210", "64x48", "-c:v v210", true},
+  };
+  ScratchDir dir;
+  std::mt19937 random(7);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = Encode(dir, std::string(c.name) + ".avi", c.size, 1, c.args);
+    ASSERT_FALSE(path.empty());
+    VideoFile v;
+    ASSERT_TRUE(LoadVideoFile(path, v));
+    std::vector<std::string> ref = ReferenceFrames(path, v.width, v.height);
+    ASSERT_EQ(ref.size(), 1u);
+    std::string good = v.Chunk(0);
+    std::string garbage(good.size(), '\0');
+    for (char& b : garbage) b = static_cast<char>(random());
+    std::string tailGarbled = good.substr(0, good.size() / 2) + garbage.substr(good.size() / 2);
+    const std::string damaged[] = {good.substr(0, good.size() / 2), good.substr(0, 7), good.substr(0, 1),
+                                   garbage, tailGarbled};
+
+    VideoDecompressor d;
+    ASSERT_TRUE(d.Open(v.handler, v.format.data(), v.format.size())) << d.Error();
+    size_t stride = BgrStride(v.width);
+    std::vector<uint8_t> out(stride * v.height);
+    ASSERT_TRUE(d.Decompress(good.data(), good.size(), true, out.data(), stride)) << d.Error();
+    for (size_t i = 0; i < std::size(damaged); ++i) {
+      std::fill(out.begin(), out.end(), 0x5A);
+      bool ok = d.Decompress(damaged[i].data(), damaged[i].size(), true, out.data(), stride);
+      if (!ok) {
+        EXPECT_FALSE(d.Error().empty()) << i;
+        EXPECT_TRUE(AllZero(out)) << i;
+      }
+      if (c.shortFails && i < 3) {
+        EXPECT_FALSE(ok) << "cut chunk " << i;
+      }
+    }
+    d.Flush();
+    ASSERT_TRUE(d.Decompress(good.data(), good.size(), true, out.data(), stride)) << d.Error();
+    EXPECT_EQ(MaxDifference(out, stride, ref[0], v.width, v.height), 0);
+  }
+}
+
+TEST(VideoCodecBadInput, DestinationStrideTooSmall) {
+  ScratchDir dir;
+  std::string path = Encode(dir, "y.avi", "64x48", 1, "-c:v rawvideo -pix_fmt yuyv422");
+  VideoFile v;
+  ASSERT_TRUE(LoadVideoFile(path, v));
+  VideoDecompressor d;
+  ASSERT_TRUE(d.Open(v.handler, v.format.data(), v.format.size()));
+  std::string good = v.Chunk(0);
+  std::vector<uint8_t> out(BgrStride(v.width) * v.height, 0x5A);
+  EXPECT_FALSE(d.Decompress(good.data(), good.size(), true, out.data(), 3 * v.width - 1));
+  EXPECT_EQ(out, std::vector<uint8_t>(out.size(), 0x5A));  // nothing written
+}
+
+}  // namespace
