@@ -13,7 +13,7 @@ BUILD := build
 TEST_BUILD := build-test
 CMAKE_COMMON := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 
-.PHONY: deps build build-test run test bench format clean
+.PHONY: deps build build-test run test bench format clean fuzz-smoke
 
 deps:
 	@missing=$$(for p in $(PKGS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -45,6 +45,17 @@ run: build
 
 test: build-test
 	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	$(MAKE) fuzz-smoke
+
+# A short run of the AVI reader's fuzz target (clang + libFuzzer) in its own
+# build folder; FUZZ_SECONDS=600 make fuzz-smoke runs it for longer.
+FUZZ_BUILD := build-fuzz
+FUZZ_SECONDS ?= 30
+fuzz-smoke: deps
+	@[ -f $(FUZZ_BUILD)/build.ninja ] || cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRDEX_TESTS=OFF -DMIRDEX_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) --target avi_reader_fuzz avi_fuzz_seeds -j $(JOBS)
+	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: build
 	bench/run.sh $(BUILD)

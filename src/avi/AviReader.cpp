@@ -692,7 +692,8 @@ namespace {
 // chunks are served from one block, big gaps get a short read of their own.
 class HeaderReader {
  public:
-  explicit HeaderReader(int fd) : fd_(fd), buf_(1 << 20) {}
+  HeaderReader(int fd, uint64_t fileSize)
+      : fd_(fd), buf_(static_cast<size_t>(std::clamp<uint64_t>(fileSize, 4096, 1 << 20))) {}
   // Copies up to 12 bytes at `pos`; returns how many are there.
   size_t Get(uint64_t pos, uint8_t* out, uint32_t lastGap) {
     if (pos < start_ || pos + 12 > start_ + len_) {
@@ -812,7 +813,7 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
   in.fd = open(name, O_RDONLY | O_CLOEXEC);
   if (in.fd < 0) return fail("%sが開けません!");
   posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  HeaderReader reader(in.fd);
+  HeaderReader reader(in.fd, size);
 
   WaveFormatEx wf = avi->AudioFormat();
   bool pcm = avi->nAudioKind == 0;
