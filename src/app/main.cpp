@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/FileCommands.h"
 #include "app/Headless.h"
 #include "app/MainWindow.h"
 #include "platform/AppState.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
   ExeDir();  // computed once, before anything changes the working folder
   DetectCpuFeatures();
   MainWindow window;
+  RegisterFileCommands();
   if (!window.Startup()) return 0;
   // The session ending closes the window the same way the user does.
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,

@@ -1,0 +1,44 @@
+#include "app/FileCommands.h"
+
+#include "app/Commands.h"
+#include "avi/OpenAvi.h"
+#include "settings/MirdexSettings.h"
+
+namespace {
+
+// A main file that opened goes to the top of the recent list.
+void RememberMainFile() {
+  if (nOpenAvi <= 0) return;
+  AddRecentFile(mirdexSettings, pOpenAviList[0].szFileName);
+}
+
+void AfterOpen(bool opened) {
+  if (opened) RememberMainFile();
+  RefreshUi();
+}
+
+}  // namespace
+
+void RegisterFileCommands() {
+  SetOpenFileCountProvider([] { return nOpenAvi; });
+  RegisterCommand(40000, [](int, CommandSource) { AfterOpen(CommandOpen(40000)); });
+  RegisterCommand(40001, [](int, CommandSource) { AfterOpen(CommandOpen(40001)); });
+  RegisterCommand(
+      40002,
+      [](int, CommandSource) {
+        CommandOpen(40002);
+        RefreshUi();
+      },
+      [] { return nOpenAvi > 0; });
+  RegisterCommandRange(
+      50100, 50100 + kRecentFileCount - 1,
+      [](int id, CommandSource) {
+        std::string path = mirdexSettings.recentFiles[id - 50100];
+        if (!path.empty()) AfterOpen(OpenNamedFile(path));
+      },
+      [] { return true; });
+  RegisterCommand(50402, [](int, CommandSource) {
+    std::string path = TakePendingOpenName();
+    if (!path.empty()) AfterOpen(OpenNamedFile(path));
+  });
+}
