@@ -80,3 +80,7 @@ AdjustStatus AdjustWave(const std::string& inputPath, const AdjustOptions& optio
 
 // Size of the read and write buffers; the tests shrink it to exercise refills.
 extern size_t gAdjustChunkBytes;
+
+// The same choice by the plain scan of every layout (the vector path of
+// ChoosePosition must agree with it).
+Choice ChoosePositionPlain(const uint8_t* block, uint32_t k, uint32_t u, const SampleLayout& layout);
