@@ -99,6 +99,8 @@ void VideoDecompressor::Close() {
   spare_.clear();
   draining_ = false;
   avcodec_free_context(&ctx_);
+  avcodec_parameters_free(&params_);
+  codec_ = nullptr;
   av_packet_free(&packet_);
   av_frame_free(&decoded_);
   av_frame_free(&last_);
@@ -142,42 +144,39 @@ bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t for
     return false;
   }
 
-  ctx_ = avcodec_alloc_context3(codec);
+  params_ = avcodec_parameters_alloc();
   packet_ = av_packet_alloc();
   decoded_ = av_frame_alloc();
   last_ = av_frame_alloc();
-  if (!ctx_ || !packet_ || !decoded_ || !last_) {
+  if (!params_ || !packet_ || !decoded_ || !last_) {
     Close();
     error_ = "out of memory";
     return false;
   }
-  ctx_->width = ctx_->coded_width = width;
-  ctx_->height = ctx_->coded_height = height;
-  ctx_->bits_per_coded_sample = bitCount;
+  params_->codec_type = AVMEDIA_TYPE_VIDEO;
+  params_->codec_id = id;
+  params_->width = width;
+  params_->height = height;
+  params_->bits_per_coded_sample = bitCount;
   // Decoders look at the bitstream tag (raw layouts, encoder workarounds),
   // which is biCompression as long as it names the same codec.
-  ctx_->codec_tag = byCompression == id ? compression : fccHandler;
+  params_->codec_tag = byCompression == id ? compression : fccHandler;
   size_t extra = formatSize - kHeaderBytes;
   if (extra > 0) {
-    ctx_->extradata = static_cast<uint8_t*>(av_mallocz(extra + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!ctx_->extradata) {
+    params_->extradata = static_cast<uint8_t*>(av_mallocz(extra + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!params_->extradata) {
       Close();
       error_ = "out of memory";
       return false;
     }
-    std::memcpy(ctx_->extradata, bih + kHeaderBytes, extra);
-    ctx_->extradata_size = static_cast<int>(extra);
+    std::memcpy(params_->extradata, bih + kHeaderBytes, extra);
+    params_->extradata_size = static_cast<int>(extra);
   }
-  // Slice threads only: frame threads would hold pictures back, so one chunk
-  // in would no longer mean one picture out, and every seek would have to
-  // drain them. Without a read-ahead pipeline they gain nothing here.
-  ctx_->thread_count = 0;
-  ctx_->thread_type = FF_THREAD_SLICE;
-  int err = avcodec_open2(ctx_, codec, nullptr);
-  if (err < 0) {
-    std::string why = AvError(err);
+  codec_ = codec;
+  if (!OpenContext()) {
+    std::string why = error_;
     Close();
-    error_ = "cannot open decoder: " + why;
+    error_ = why;
     return false;
   }
 
@@ -193,6 +192,30 @@ bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t for
   width_ = width;
   height_ = height;
   description_ = codec->long_name ? codec->long_name : codec->name;
+  return true;
+}
+
+bool VideoDecompressor::OpenContext() {
+  avcodec_free_context(&ctx_);
+  paletteSent_ = false;
+  damaged_ = false;
+  ctx_ = avcodec_alloc_context3(codec_);
+  if (!ctx_ || avcodec_parameters_to_context(ctx_, params_) < 0) {
+    avcodec_free_context(&ctx_);
+    error_ = "out of memory";
+    return false;
+  }
+  // Slice threads only: frame threads would hold pictures back, so one chunk
+  // in would no longer mean one picture out, and every seek would have to
+  // drain them. Without a read-ahead pipeline they gain nothing here.
+  ctx_->thread_count = 0;
+  ctx_->thread_type = FF_THREAD_SLICE;
+  int err = avcodec_open2(ctx_, codec_, nullptr);
+  if (err < 0) {
+    avcodec_free_context(&ctx_);
+    error_ = "cannot open decoder: " + AvError(err);
+    return false;
+  }
   return true;
 }
 
@@ -216,7 +239,13 @@ void VideoDecompressor::ClearWaiting() {
 }
 
 void VideoDecompressor::Flush() {
-  if (ctx_) avcodec_flush_buffers(ctx_);
+  // Damaged chunks can leave state behind that flushing keeps (parameter
+  // sets, a guessed bitstream variant): then start with a fresh decoder.
+  if (ctx_ && damaged_) {
+    OpenContext();
+  } else if (ctx_) {
+    avcodec_flush_buffers(ctx_);
+  }
   ClearWaiting();
   draining_ = false;
   if (last_) av_frame_unref(last_);
@@ -231,6 +260,7 @@ bool VideoDecompressor::Collect() {
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return true;
     if (err < 0) {
       error_ = "decoder rejected the chunk: " + AvError(err);
+      damaged_ = true;
       return false;
     }
     // Nobody drains the queue when only Decompress is used with a reordering
@@ -292,6 +322,7 @@ bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
   av_packet_unref(packet_);
   if (err < 0) {
     error_ = "decoder rejected the chunk: " + AvError(err);
+    damaged_ = true;
     Collect();
     // Stands in for the lost picture so that later chunks keep their numbers.
     waiting_.push_back(nullptr);

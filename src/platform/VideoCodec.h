@@ -12,7 +12,9 @@
 #include <vector>
 
 struct AVBufferRef;
+struct AVCodec;
 struct AVCodecContext;
+struct AVCodecParameters;
 struct AVFrame;
 struct AVPacket;
 struct SwsContext;
@@ -87,7 +89,8 @@ class VideoDecompressor {
   // Converts the current picture again (black when there is none).
   bool RepeatLast(uint8_t* dest, size_t destStride);
   // Drops every picture (references, waiting ones, the current one), as
-  // before decoding from a key frame elsewhere in the stream.
+  // before decoding from a key frame elsewhere in the stream. After a
+  // rejected chunk the decoder is opened afresh.
   void Flush();
 
   // The parts of Decompress for callers that keep pictures in display order
@@ -108,7 +111,12 @@ class VideoDecompressor {
   void ClearWaiting();
   static constexpr size_t kMaxWaiting = 32;
 
+  bool OpenContext();
+
+  const AVCodec* codec_ = nullptr;
+  AVCodecParameters* params_ = nullptr;  // to open the decoder afresh
   AVCodecContext* ctx_ = nullptr;
+  bool damaged_ = false;  // a chunk was rejected since the decoder opened
   AVPacket* packet_ = nullptr;
   AVFrame* decoded_ = nullptr;  // receives pictures from the decoder
   AVFrame* last_ = nullptr;     // the newest picture given out

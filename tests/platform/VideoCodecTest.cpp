@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -222,24 +224,36 @@ INSTANTIATE_TEST_SUITE_P(
 namespace {
 
 // Real files written by other programs: the codecs ffmpeg cannot make here
-// (gray Cinepak, 8-bit paletted MS Video 1) and streams from other encoders.
-TEST(VideoCodecSamples, DecodeLikeFfmpeg) {
-  struct Sample {
-    const char* file;
-    int frames;
-  };
-  const Sample samples[] = {
-      {"cinepak_gray_pcm8_idx1_pcitva15.avi", 6},
-      {"msvideo1_8bit_palette_idx1_skating.avi", 6},
-      {"msvideo1_16bit_rec_lists_junk_clock.avi", 4},
-      {"camera_sunplus_spmp_mjpeg_pcm_idx1_info_after_idx1.avi", 2},
-      {"divx5_mp3_idx1_mimetype.avi", 6},
-      {"ffmpeg_mpeg4_mp3_idx1_audio_keyframe_flags_cleared.avi", 4},
-      {"ffmpeg_h264_mp3_audio_strh_length_too_large.avi", 6},
-      {"msmpeg4v1_odml_idx1_trailing_junk_mpg4.avi", 4},
-  };
-  for (const Sample& s : samples) ExpectSameAsFfmpeg(SamplePath(s.file), kLossyTolerance, 0, s.frames, true);
+// (gray Cinepak, 8-bit paletted MS Video 1) and streams from other encoders
+// (packed B-frames from DivX 5, H.264 with B-frames, a camera's MJPEG under
+// handler "SPMP").
+struct Sample {
+  const char* file;
+  int frames;
+};
+
+class VideoCodecSamples : public testing::TestWithParam<Sample> {};
+
+TEST_P(VideoCodecSamples, DecodeLikeFfmpeg) {
+  ExpectSameAsFfmpeg(SamplePath(GetParam().file), kLossyTolerance, 0, GetParam().frames, true);
 }
+
+INSTANTIATE_TEST_SUITE_P(VideoCodec, VideoCodecSamples,
+                         testing::Values(Sample{"cinepak_gray_pcm8_idx1_pcitva15.avi", 6},
+                                         Sample{"msvideo1_8bit_palette_idx1_skating.avi", 6},
+                                         Sample{"msvideo1_16bit_rec_lists_junk_clock.avi", 4},
+                                         Sample{"camera_sunplus_spmp_mjpeg_pcm_idx1_info_after_idx1.avi", 2},
+                                         Sample{"divx5_mp3_idx1_mimetype.avi", 6},
+                                         Sample{"ffmpeg_mpeg4_mp3_idx1_audio_keyframe_flags_cleared.avi", 4},
+                                         Sample{"ffmpeg_h264_mp3_audio_strh_length_too_large.avi", 6},
+                                         Sample{"msmpeg4v1_odml_idx1_trailing_junk_mpg4.avi", 4}),
+                         [](const testing::TestParamInfo<Sample>& info) {
+                           std::string name = info.param.file;
+                           name = name.substr(0, name.find('_', name.find('_') + 1));
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 }  // namespace
 
@@ -630,67 +644,70 @@ TEST(VideoCodecReference, FramesAreDecodedFromTheReferencedFile) {
 // Cut, tiny and garbled chunks for each codec after a good one: a picture or
 // black and false, never a crash or a read past the chunk (the tests run under
 // AddressSanitizer); afterwards the intact chunk decodes as before.
-TEST(VideoCodecBadInput, DamagedChunksNeverCrash) {
-  struct Case {
-    const char* name;
-    const char* size;
-    const char* args;
-    bool shortFails;  // the decoder needs the whole chunk and says so
-  };
-  const Case cases[] = {
-      {"dv", "720x480", "-c:v dvvideo -pix_fmt yuv411p", true},
-      {"mjpeg", "64x48", "-c:v mjpeg", false},
-      {"huffyuv", "64x48", "-c:v huffyuv", false},
-      {"ffvhuff", "64x48", "-c:v ffvhuff", false},
-      {"utvideo", "64x48", "-c:v utvideo", false},
-      {"msvideo1", "64x48", "-c:v msvideo1", false},
-      {"cinepak", "64x48", "-c:v cinepak", false},
-      {"mpeg4", "64x48", "-c:v mpeg4 -vtag XVID", false},
-      {"h264", "64x48", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p", false},
-      {"yuy2", "64x48", "-c:v rawvideo -pix_fmt yuyv422", true},
-      {"i420", "64x48", "-c:v rawvideo -pix_fmt yuv420p", true},
-      {"v210", "64x48", "-c:v v210", true},
-  };
-  ScratchDir dir;
-  std::mt19937 random(7);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string path = Encode(dir, std::string(c.name) + ".avi", c.size, 1, c.args);
-    ASSERT_FALSE(path.empty());
-    VideoFile v;
-    ASSERT_TRUE(LoadVideoFile(path, v));
-    std::vector<std::string> ref = ReferenceFrames(path, v.width, v.height);
-    ASSERT_EQ(ref.size(), 1u);
-    std::string good = v.Chunk(0);
-    std::string garbage(good.size(), '\0');
-    for (char& b : garbage) b = static_cast<char>(random());
-    std::string tailGarbled = good.substr(0, good.size() / 2) + garbage.substr(good.size() / 2);
-    const std::string damaged[] = {good.substr(0, good.size() / 2), good.substr(0, 7), good.substr(0, 1),
-                                   garbage, tailGarbled};
+struct DamageCase {
+  const char* name;
+  const char* size;
+  const char* args;
+  bool shortFails;  // the decoder needs the whole chunk and says so
+};
 
-    VideoDecompressor d;
-    ASSERT_TRUE(d.Open(v.handler, v.format.data(), v.format.size())) << d.Error();
-    size_t stride = BgrStride(v.width);
-    std::vector<uint8_t> out(stride * v.height);
-    ASSERT_TRUE(d.Decompress(good.data(), good.size(), true, out.data(), stride)) << d.Error();
-    for (size_t i = 0; i < std::size(damaged); ++i) {
-      std::fill(out.begin(), out.end(), 0x5A);
-      bool ok = d.Decompress(damaged[i].data(), damaged[i].size(), true, out.data(), stride);
-      if (!ok) {
-        EXPECT_FALSE(d.Error().empty()) << i;
-        EXPECT_TRUE(AllZero(out)) << i;
-      }
-      if (c.shortFails && i < 3) {
-        EXPECT_FALSE(ok) << "cut chunk " << i;
-      }
+class VideoCodecBadInput : public testing::TestWithParam<DamageCase> {};
+
+TEST_P(VideoCodecBadInput, DamagedChunksNeverCrash) {
+  const DamageCase& c = GetParam();
+  ScratchDir dir;
+  std::string path = Encode(dir, std::string(c.name) + ".avi", c.size, 1, c.args);
+  ASSERT_FALSE(path.empty());
+  VideoFile v;
+  ASSERT_TRUE(LoadVideoFile(path, v));
+  std::vector<std::string> ref = ReferenceFrames(path, v.width, v.height);
+  ASSERT_EQ(ref.size(), 1u);
+  std::string good = v.Chunk(0);
+  std::mt19937 random(7);
+  std::string garbage(good.size(), '\0');
+  for (char& b : garbage) b = static_cast<char>(random());
+  std::string tailGarbled = good.substr(0, good.size() / 2) + garbage.substr(good.size() / 2);
+  const std::string damaged[] = {good.substr(0, good.size() / 2), good.substr(0, 7), good.substr(0, 1),
+                                 garbage, tailGarbled};
+
+  VideoDecompressor d;
+  ASSERT_TRUE(d.Open(v.handler, v.format.data(), v.format.size())) << d.Error();
+  size_t stride = BgrStride(v.width);
+  std::vector<uint8_t> out(stride * v.height);
+  ASSERT_TRUE(d.Decompress(good.data(), good.size(), true, out.data(), stride)) << d.Error();
+  for (size_t i = 0; i < std::size(damaged); ++i) {
+    std::fill(out.begin(), out.end(), 0x5A);
+    bool ok = d.Decompress(damaged[i].data(), damaged[i].size(), true, out.data(), stride);
+    if (!ok) {
+      EXPECT_FALSE(d.Error().empty()) << i;
+      EXPECT_TRUE(AllZero(out)) << i;
     }
-    d.Flush();
-    ASSERT_TRUE(d.Decompress(good.data(), good.size(), true, out.data(), stride)) << d.Error();
-    EXPECT_EQ(MaxDifference(out, stride, ref[0], v.width, v.height), 0);
+    if (c.shortFails && i < 3) {
+      EXPECT_FALSE(ok) << "cut chunk " << i;
+    }
   }
+  d.Flush();
+  ASSERT_TRUE(d.Decompress(good.data(), good.size(), true, out.data(), stride)) << d.Error();
+  EXPECT_EQ(MaxDifference(out, stride, ref[0], v.width, v.height), 0);
 }
 
-TEST(VideoCodecBadInput, DestinationStrideTooSmall) {
+INSTANTIATE_TEST_SUITE_P(
+    VideoCodec, VideoCodecBadInput,
+    testing::Values(DamageCase{"dv", "720x480", "-c:v dvvideo -pix_fmt yuv411p", true},
+                    DamageCase{"mjpeg", "64x48", "-c:v mjpeg", false},
+                    DamageCase{"huffyuv", "64x48", "-c:v huffyuv", false},
+                    DamageCase{"ffvhuff", "64x48", "-c:v ffvhuff", false},
+                    DamageCase{"utvideo", "64x48", "-c:v utvideo", false},
+                    DamageCase{"msvideo1", "64x48", "-c:v msvideo1", false},
+                    DamageCase{"cinepak", "64x48", "-c:v cinepak", false},
+                    DamageCase{"mpeg4", "64x48", "-c:v mpeg4 -vtag XVID", false},
+                    DamageCase{"h264", "64x48", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p", false},
+                    DamageCase{"yuy2", "64x48", "-c:v rawvideo -pix_fmt yuyv422", true},
+                    DamageCase{"i420", "64x48", "-c:v rawvideo -pix_fmt yuv420p", true},
+                    DamageCase{"v210", "64x48", "-c:v v210", true}),
+    [](const testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+
+TEST(VideoCodecDecompress, DestinationStrideTooSmall) {
   ScratchDir dir;
   std::string path = Encode(dir, "y.avi", "64x48", 1, "-c:v rawvideo -pix_fmt yuyv422");
   VideoFile v;
