@@ -91,6 +91,27 @@ TEST(QuendrixChoice, QuietestFrameWhenAllAreExtrema) {
   EXPECT_EQ(c.j, 5u);
 }
 
+TEST(QuendrixChoice, VectorPathAgreesWithThePlainScan) {
+  // Small amplitudes make flats, ties and blocks without any monotonic frame.
+  uint32_t seed = 12345;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int channels : {1, 2}) {
+    for (int round = 0; round < 400; ++round) {
+      uint32_t u = 4 + next() % 60, k = u - (round & 1);
+      int amp = round % 3 == 0 ? 3 : round % 3 == 1 ? 40 : 32767;
+      Frames f(k);
+      for (auto& frame : f)
+        for (int ch = 0; ch < channels; ++ch) frame.push_back(static_cast<int>(next() % (2 * amp + 1)) - amp);
+      std::string b = Pcm(f, 16);
+      auto p = reinterpret_cast<const uint8_t*>(b.data());
+      Choice fast = ChoosePosition(p, k, u, Layout(channels, 16));
+      Choice plain = ChoosePositionPlain(p, k, u, Layout(channels, 16));
+      ASSERT_EQ(fast.j, plain.j) << "round " << round << " channels " << channels;
+      ASSERT_EQ(fast.fallback, plain.fallback) << "round " << round << " channels " << channels;
+    }
+  }
+}
+
 TEST(QuendrixListLine, Columns) {
   std::string mono = Pcm({{-7}}, 16), stereo = Pcm({{-32768, 32767}}, 16), eight = Pcm({{0, 127}}, 8);
   auto p = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
