@@ -697,7 +697,9 @@ class HeaderReader {
   // Copies up to 12 bytes at `pos`; returns how many are there.
   size_t Get(uint64_t pos, uint8_t* out, uint32_t lastGap) {
     if (pos < start_ || pos + 12 > start_ + len_) {
-      size_t want = std::clamp<size_t>(static_cast<size_t>(lastGap) * 32, 4096, buf_.size());
+      // Small chunks: one block serves many headers. Big chunks: copying
+      // their data costs more than a system call per header.
+      size_t want = lastGap < 4096 ? std::min<size_t>(buf_.size(), 256 << 10) : 64;
       ssize_t got = pread(fd_, buf_.data(), want, static_cast<off_t>(pos));
       start_ = pos;
       len_ = got > 0 ? static_cast<size_t>(got) : 0;

@@ -112,6 +112,20 @@ enum : int {
   kIndexOpenDml = 4,
 };
 
+// The frame reader's record of the last frame read from a file (kinds as in
+// VideoCodec.h, plus 0x10 "located, not read"), read by the reference check.
+struct FrameReadRecord {
+  int refKind = 0;
+  uint32_t globalFrame = 0, localFrame = 0;
+  const FrameIndexEntry* entry = nullptr;
+  int fileIndex = -1;
+  uint32_t refFrame = 0, refFrame2 = 0, refBase = 0;
+  char refFileName[260] = {};
+};
+// The frame reader's own per-file state (frame getter); it checks that it
+// still belongs to the decoder and index it was made for.
+struct FrameReaderState;
+
 struct OpenAviFile {
   char szFileName[261] = {};
   char szCodecName[129] = {};
@@ -150,6 +164,9 @@ struct OpenAviFile {
   WaveFormatEx wfPCM{};
   // Second handle for OpenDML reads; null when none.
   std::unique_ptr<RiffFile> hAvi2;
+  // Filled by the frame reader.
+  FrameReadRecord frameInfo;
+  std::shared_ptr<FrameReaderState> frameReader;
 
   // Moving (the table grows) leaves pCurrentSet pointing at the old place;
   // AllocOpenAviTable re-points it.
