@@ -139,6 +139,10 @@ bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t for
   // "dvrs" frames point at DV frames, which are what gets decoded.
   if (id == AV_CODEC_ID_NONE && SameHandler(fccHandler, "dvrs")) id = AV_CODEC_ID_DVVIDEO;
   const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+  if (!codec && byCompression != AV_CODEC_ID_NONE && byCompression != id) {
+    id = byCompression;
+    codec = avcodec_find_decoder(id);
+  }
   if (!codec) {
     error_ = "no decoder for " + FourCCText(fccHandler) + "/" + FourCCText(compression);
     return false;
@@ -199,6 +203,7 @@ bool VideoDecompressor::OpenContext() {
   avcodec_free_context(&ctx_);
   paletteSent_ = false;
   damaged_ = false;
+  fed_ = released_ = 0;
   ctx_ = avcodec_alloc_context3(codec_);
   if (!ctx_ || avcodec_parameters_to_context(ctx_, params_) < 0) {
     avcodec_free_context(&ctx_);
@@ -248,6 +253,7 @@ void VideoDecompressor::Flush() {
   }
   ClearWaiting();
   draining_ = false;
+  fed_ = released_ = 0;
   if (last_) av_frame_unref(last_);
   haveLast_ = false;
 }
@@ -284,6 +290,7 @@ bool VideoDecompressor::Collect() {
     }
     av_frame_move_ref(slot, f);
     waiting_.push_back(slot);
+    ++released_;
   }
 }
 
@@ -295,12 +302,15 @@ bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
   }
   if (chunk.size() == 0) {
     waiting_.push_back(nullptr);  // a null frame: the picture before it again
+    ++fed_;
+    ++released_;
     return true;
   }
   if (draining_) {
     // A chunk after the end of the stream starts afresh.
     avcodec_flush_buffers(ctx_);
     draining_ = false;
+    fed_ = released_ = 0;
   }
   av_packet_unref(packet_);
   packet_->buf = av_buffer_ref(chunk.buf_);
@@ -320,15 +330,19 @@ bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
   }
   int err = avcodec_send_packet(ctx_, packet_);
   av_packet_unref(packet_);
-  if (err < 0) {
+  ++fed_;
+  bool ok = err >= 0;
+  if (!ok) {
     error_ = "decoder rejected the chunk: " + AvError(err);
     damaged_ = true;
-    Collect();
-    // Stands in for the lost picture so that later chunks keep their numbers.
-    waiting_.push_back(nullptr);
-    return false;
   }
-  return Collect();
+  ok = Collect() && ok;
+  // Every chunk stands for one picture. One the decoder owes beyond its
+  // reordering delay (a rejected chunk, a not-coded picture) is the picture
+  // before it again, so that later chunks keep their numbers.
+  int64_t due = fed_ - std::max(ctx_->has_b_frames, 0);
+  for (; released_ < due; ++released_) waiting_.push_back(nullptr);
+  return ok;
 }
 
 bool VideoDecompressor::Drain() {
@@ -584,13 +598,22 @@ bool FrameGetter::GetFrame(uint32_t frame, uint8_t* dest, size_t destStride) {
   error_.clear();
   if (!decoder_.IsOpen()) return fail("no decoder");
   if (frame >= frameCount_) return fail(Fmt("frame %u is past the stream's %u frames", frame, frameCount_));
-  if (position_ == frame) return decoder_.RepeatLast(dest, destStride) || fail("");
+  if (position_ == frame) {
+    if (rejectedAt_ == frame) {
+      error_ = rejectedWhy_;
+      if (dest) std::memset(dest, 0, destStride * static_cast<size_t>(decoder_.Height()));
+      return false;
+    }
+    return decoder_.RepeatLast(dest, destStride) || fail(decoder_.Error());
+  }
 
   // The nearest key frame at or before `frame`, unless the decoder already
   // stands after it: then going on from there costs less.
   uint32_t start = frame;
   int64_t stopAt = position_ >= 0 && position_ < frame ? position_ : -1;
-  while (static_cast<int64_t>(start) > stopAt && start > 0 && !source_.isKeyFrame(start)) --start;
+  while (static_cast<int64_t>(start) > stopAt && start > 0 && source_.isKeyFrame &&
+         !source_.isKeyFrame(start))
+    --start;
   if (static_cast<int64_t>(start) != stopAt) {
     decoder_.Flush();
     nextChunk_ = start;
@@ -598,6 +621,7 @@ bool FrameGetter::GetFrame(uint32_t frame, uint8_t* dest, size_t destStride) {
     drained_ = false;
   }
   position_ = -1;
+  rejectedAt_ = -1;
 
   // Pictures come out in display order, a reordering decoder some chunks
   // after their own; the n-th picture out is frame n.
@@ -619,8 +643,12 @@ bool FrameGetter::GetFrame(uint32_t frame, uint8_t* dest, size_t destStride) {
       return fail(Fmt("the decoder gave no picture for frame %u", frame));
     }
   }
+  // A rejected chunk still moved the decoder on: keep the position so that
+  // the next step costs one decode, but show this frame as failed.
   position_ = frame;
   if (rejected) {
+    rejectedAt_ = frame;
+    rejectedWhy_ = error_;
     if (dest) std::memset(dest, 0, destStride * static_cast<size_t>(decoder_.Height()));
     return false;
   }

@@ -124,6 +124,7 @@ class VideoDecompressor {
   std::deque<AVFrame*> waiting_;  // released, not yet shown; null = null frame
   std::vector<AVFrame*> spare_;
   bool draining_ = false;
+  int64_t fed_ = 0, released_ = 0;  // chunks and pictures since the last flush
   SwsContext* sws_ = nullptr;
   int swsColorspace_ = -1, swsRange_ = -1;
   std::unique_ptr<uint32_t[]> palette_;  // sent with the first chunk
@@ -217,6 +218,8 @@ class FrameGetter {
   uint32_t nextChunk_ = 0;    // next chunk to feed
   uint32_t nextPicture_ = 0;  // frame number of the next picture out
   bool drained_ = false;
+  int64_t rejectedAt_ = -1;  // frame whose chunk the decoder rejected
+  std::string rejectedWhy_;
   uint64_t decodes_ = 0;
   std::string error_;
 };

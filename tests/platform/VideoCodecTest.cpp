@@ -721,3 +721,42 @@ TEST(VideoCodecDecompress, DestinationStrideTooSmall) {
 }
 
 }  // namespace
+
+namespace {
+
+// A delta chunk that yields no picture shows the one before it, one the
+// decoder rejects shows black and fails; either way the frames after it keep
+// their numbers, and stepping on costs one decode.
+TEST_F(VideoCodecFrameGetter, DeltaChunksWithoutAPicture) {
+  const std::string noPicture = std::string("\x00\x00\x01\xB6\xFF\xFF\xFF", 7);
+  const std::string rejected = std::string("\x00\x00\x01\x00", 4);
+  FrameGetter::Source s = SourceOf(v_);
+  s.readChunk = [&](uint32_t k, ChunkBytes& chunk) {
+    chunk.keyFrame = v_.packets[k].key;
+    if (k == 5) return chunk.Assign(noPicture.data(), noPicture.size());
+    if (k == 35) return chunk.Assign(rejected.data(), rejected.size());
+    return chunk.Assign(v_.bytes.data() + v_.packets[k].pos, v_.packets[k].size);
+  };
+  FrameGetter g(d_, v_.handler, 64, s);
+  std::vector<uint8_t> out(stride_ * v_.height, 0x11);
+  ASSERT_TRUE(g.GetFrame(5, out.data(), stride_)) << g.Error();
+  EXPECT_EQ(out, sequential_[4]);
+  uint64_t before = g.Decodes();
+  EXPECT_TRUE(g.GetFrame(6, out.data(), stride_)) << g.Error();
+  EXPECT_EQ(g.Decodes() - before, 1u);
+
+  EXPECT_FALSE(g.GetFrame(35, out.data(), stride_));
+  EXPECT_FALSE(g.Error().empty());
+  EXPECT_TRUE(AllZero(out));
+  std::fill(out.begin(), out.end(), 0x11);
+  EXPECT_FALSE(g.GetFrame(35, out.data(), stride_));  // asked again: still failed
+  EXPECT_TRUE(AllZero(out));
+  before = g.Decodes();
+  EXPECT_TRUE(g.GetFrame(36, out.data(), stride_)) << g.Error();
+  EXPECT_EQ(g.Decodes() - before, 1u);
+  // The next GOP is untouched by the damage.
+  ASSERT_TRUE(g.GetFrame(61, out.data(), stride_));
+  EXPECT_EQ(out, sequential_[61]);
+}
+
+}  // namespace
