@@ -4,11 +4,13 @@
 #include <cstring>
 
 #include "avi/Report.h"
+#include "frame/FrameMd5.h"
 
 namespace {
 const char kUsage[] =
     "Usage: mirdex [FILE.avi]\n"
     "       mirdex --report [--json] FILE.avi...\n"
+    "       mirdex --framemd5 FILE.avi\n"
     "       mirdex --help\n"
     "\n"
     "Without an option, opens Mirdex's window (and FILE.avi in it).\n"
@@ -18,7 +20,10 @@ const char kUsage[] =
     "--report   checks each AVI file without a window: container, index, frames, key and\n"
     "           null frames, audio, and every problem found. Files without an idx1 index\n"
     "           are indexed by scanning; nothing is written. --json prints a JSON array.\n"
-    "           Exit status: 0 clean, 1 problems found, 2 a file could not be read.\n";
+    "           Exit status: 0 clean, 1 problems found, 2 a file could not be read.\n"
+    "--framemd5 prints \"N,MD5\" for every frame: the MD5 of the decoded 24-bit frame, rows\n"
+    "           bottom-up, blue-green-red, 3*width bytes per row (a null frame is black).\n"
+    "           Exit status: 0 all decoded, 1 some frames failed, 2 the file could not be read.\n";
 }
 
 int RunHeadless(int argc, char** argv) {
@@ -28,6 +33,13 @@ int RunHeadless(int argc, char** argv) {
       return 0;
     }
     if (std::strcmp(argv[i], "--report") == 0) return RunReport(argc - i - 1, argv + i + 1);
+    if (std::strcmp(argv[i], "--framemd5") == 0) {
+      if (i + 2 != argc) {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+      return FrameMd5(argv[i + 1], stdout, stderr);
+    }
   }
   return -1;
 }

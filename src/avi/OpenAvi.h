@@ -3,7 +3,10 @@
 // rate, and the file I/O wrappers every reader of frame or audio data uses.
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -83,6 +86,34 @@ BitmapInfoHeader ParseBitmapInfoHeader(const uint8_t* p, size_t n);
 WaveFormatEx ParseWaveFormat(const uint8_t* p, size_t n);
 void StoreWaveFormat(const WaveFormatEx& wf, uint8_t* p18);
 
+// Allocates zero-filled memory that is only touched when used: big per-frame
+// arrays allocated at open cost nothing until an operation writes them.
+template <class T>
+struct ZeroedAllocator {
+  using value_type = T;
+  ZeroedAllocator() = default;
+  template <class U>
+  ZeroedAllocator(const ZeroedAllocator<U>&) {}
+  T* allocate(size_t n) {
+    void* p = std::calloc(n, sizeof(T));
+    if (!p) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t) { std::free(p); }
+  // Elements made without a value keep the zeros calloc gave.
+  template <class U>
+  void construct(U* p) {
+    (void)p;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+  }
+  bool operator==(const ZeroedAllocator&) const { return true; }
+};
+template <class T>
+using ZeroedVector = std::vector<T, ZeroedAllocator<T>>;
+
 struct AviStreamSet {
   std::vector<FrameIndexEntry> pFrameIndex;
   std::vector<FrameIndexEntry> pWaveIndex;
@@ -151,7 +182,7 @@ struct OpenAviFile {
   int fReadError = 0;
   int fCodecConfigurable = 0;
   int nOpenCommand = 0;
-  std::vector<uint64_t> pFieldShift;  // 8 bytes per frame of set 0
+  ZeroedVector<uint64_t> pFieldShift;  // 8 bytes per frame of set 0
   std::vector<DeleteRange> deleteRanges;
   AviStreamSet* pCurrentSet = nullptr;
   AviStreamSet sets[2];

@@ -1,0 +1,79 @@
+#include "frame/FrameMd5.h"
+
+#include <memory>
+
+extern "C" {
+#include <libavutil/md5.h>
+#include <libavutil/mem.h>
+}
+
+#include "avi/AviReader.h"
+#include "frame/FrameReader.h"
+#include "platform/Host.h"
+
+namespace {
+
+// Boxes and status texts go to the error stream; questions get "no".
+class Md5Host : public Host {
+ public:
+  explicit Md5Host(FILE* err) : err_(err) {}
+  int MessageBox(const std::string& text, const std::string&, unsigned style) override {
+    std::fprintf(err_, "%s\n", text.c_str());
+    unsigned type = style & MB_TYPEMASK;
+    return type == MB_YESNO || type == MB_YESNOCANCEL ? IDNO : type == MB_OKCANCEL ? IDCANCEL : IDOK;
+  }
+  void SetStatusText(int part, const std::string& text) override {
+    if (part == 0 && !text.empty()) std::fprintf(err_, "%s\n", text.c_str());
+  }
+  void SetTitle(const std::string&) override {}
+  void Pump() override {}
+
+ private:
+  FILE* err_;
+};
+
+}  // namespace
+
+int FrameMd5(const std::string& path, FILE* out, FILE* err) {
+  Md5Host host(err);
+  Host* saved = &CurrentHost();
+  SetHost(&host);
+  bool savedScan = gScanMissingIndexSilently;
+  gScanMissingIndexSilently = true;
+  auto avi = std::make_unique<OpenAviFile>();
+  std::snprintf(avi->szFileName, sizeof avi->szFileName, "%s", path.c_str());
+  int result = 2;
+  if (path.size() < sizeof avi->szFileName && CloseOpenAvi(avi.get(), 3)) {
+    BitmapInfoHeader bi = avi->biDecoded;
+    int h = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
+    bool savedMixed = mixedFields;
+    mixedFields = true;
+    if (!AllocateBuffers(bi.biWidth, h)) {
+      std::fprintf(err, "必要なメモリが確保できません!\n");
+    } else {
+      result = 0;
+      const FrameGeometry& g = gFramePool.geometry;
+      uint8_t* frame = gFramePool.Slot(kCurrentFrame);
+      AVMD5* md5 = av_md5_alloc();
+      uint32_t count = avi->Set().FrameMax;
+      for (uint32_t n = 0; n < count && md5; ++n) {
+        if (!ReadFrame(avi.get(), frame, nullptr, n, 0x7F)) result = 1;
+        av_md5_init(md5);
+        for (int row = 0; row < g.height; ++row)
+          av_md5_update(md5, frame + g.stride * static_cast<size_t>(row), g.lineBytes);
+        uint8_t digest[16];
+        av_md5_final(md5, digest);
+        std::fprintf(out, "%u,", n);
+        for (uint8_t b : digest) std::fprintf(out, "%02x", b);
+        std::fputc('\n', out);
+      }
+      av_free(md5);
+      FreeBuffers();
+    }
+    mixedFields = savedMixed;
+  }
+  CloseOpenAvi(avi.get(), 0);
+  gScanMissingIndexSilently = savedScan;
+  SetHost(saved);
+  return result;
+}

@@ -1,0 +1,450 @@
+#include "frame/FrameReader.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+
+#include "platform/Format.h"
+#include "platform/Messages.h"
+
+FramePool gFramePool;
+bool mixedFields = true;
+uint32_t gCurrentFrame = 0, gPreviousFrame = 0;
+FrameReaderUi gFrameReaderUi;
+
+namespace {
+
+// Element bytes and count basis (0: per line of H, 1: per row of W) of the
+// eleven arrays, in their order.
+struct ArraySpec {
+  size_t element;
+  bool perWidth;
+  size_t extra;
+};
+const ArraySpec kArraySpecs[kFrameArrays] = {
+    {2, false, 0},  {4, false, 0}, {4, false, 0},  {4, false, 0}, {3, true, 0},  {16, false, 0},
+    {16, false, 0}, {4, false, 0}, {72, false, 0}, {3, true, 0},  {3, true, 60},
+};
+
+// The one chunk buffer for every file, with libavcodec's input padding.
+ChunkBytes& SharedChunk() {
+  static ChunkBytes chunk;
+  return chunk;
+}
+
+uint64_t decodeCount = 0;
+
+}  // namespace
+
+// Per-file state kept on the record: the frame getter of a stream with delta
+// frames, and what it was made for.
+struct FrameReaderState {
+  OpenAviFile* avi = nullptr;  // set before each use: records move when the table grows
+  const VideoDecompressor* decoder = nullptr;
+  const FrameIndexEntry* index = nullptr;
+  uint32_t frameCount = 0;
+  std::unique_ptr<FrameGetter> getter;
+  // The chunk ReadFrame already read, handed to the getter without reading again.
+  int64_t preloadedFrame = -1;
+  const ChunkBytes* preloaded = nullptr;
+  std::string resolveError;
+};
+
+namespace {
+
+std::string ResolveReferencePath(const OpenAviFile* avi, const std::string& name) {
+  struct stat st;
+  if (!name.empty() && stat(name.c_str(), &st) == 0) return name;
+  // A bare or foreign path: look beside the file that refers to it.
+  std::string base = name.substr(name.find_last_of("/\\") + 1);
+  std::string dir = avi->szFileName;
+  size_t slash = dir.rfind('/');
+  dir = slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
+  return dir + base;
+}
+
+bool ReadChunkInto(OpenAviFile* avi, FrameIndexEntry e, ChunkBytes& chunk) {
+  uint32_t size = IndexSize(e);
+  uint8_t* p = chunk.Resize(size);
+  if (!p) return false;
+  chunk.keyFrame = IndexIsKey(e);
+  if (size == 0) return true;
+  if (MyAviSeek(avi, nullptr, IndexOffset(e), 0, false) < 0) return false;
+  return MyAviRead(avi, nullptr, p, size, false) == size;
+}
+
+FrameReaderState& StateOf(OpenAviFile* avi) {
+  if (!avi->frameReader) avi->frameReader = std::make_shared<FrameReaderState>();
+  FrameReaderState& s = *avi->frameReader;
+  s.avi = avi;
+  // The getter walks the index as read, so that frames hidden by deletion
+  // ranges still feed the decoder.
+  const AviStreamSet& set = avi->sets[0];
+  if (s.getter && (s.decoder != avi->hicDecompress.get() || s.index != set.pFrameIndex.data() ||
+                   s.frameCount != set.FrameMax))
+    s.getter.reset();
+  if (!s.getter && avi->hicDecompress) {
+    s.decoder = avi->hicDecompress.get();
+    s.index = set.pFrameIndex.data();
+    s.frameCount = set.FrameMax;
+    FrameReaderState* sp = &s;
+    FrameGetter::Source src;
+    src.isKeyFrame = [sp](uint32_t f) {
+      const AviStreamSet& st = sp->avi->sets[0];
+      return f < st.FrameMax && IndexIsKey(st.pFrameIndex[f]);
+    };
+    src.readChunk = [sp](uint32_t f, ChunkBytes& chunk) {
+      const AviStreamSet& st = sp->avi->sets[0];
+      if (f >= st.FrameMax) return false;
+      ++decodeCount;
+      if (sp->preloaded && sp->preloadedFrame == f) {
+        bool ok = chunk.Assign(sp->preloaded->data(), sp->preloaded->size());
+        chunk.keyFrame = IndexIsKey(st.pFrameIndex[f]);
+        return ok;
+      }
+      return ReadChunkInto(sp->avi, st.pFrameIndex[f], chunk);
+    };
+    src.resolveReference = [sp](const ReferenceInfo& ref, ChunkBytes& chunk, std::string& error) {
+      return ReadReferencedData(ResolveReferencePath(sp->avi, ref.fileName), ref, chunk, error);
+    };
+    s.getter = std::make_unique<FrameGetter>(*avi->hicDecompress, avi->fccVideoHandler, set.FrameMax,
+                                             std::move(src));
+  }
+  return s;
+}
+
+const char* BaseName(const OpenAviFile* avi) {
+  return avi->szFileName;
+}
+
+// Finds the file of a global frame number; false when frameNo is past the end.
+bool LocateGlobal(uint32_t frameNo, int* file, uint32_t* base) {
+  uint32_t total = TotalFrames();
+  int last = nOpenAvi - 1;
+  uint32_t lastCount = pOpenAviList[static_cast<size_t>(last)].Set().FrameMax;
+  if (nOpenAviIndex < 0 || nOpenAviIndex >= nOpenAvi || total - lastCount < dwFrameBase) {
+    // Stale bookkeeping: from the first file on.
+    int i = 0;
+    uint32_t b = 0;
+    while (i < last) {
+      uint32_t n = pOpenAviList[static_cast<size_t>(i)].Set().FrameMax;
+      if (b + n > frameNo) break;
+      b += n;
+      ++i;
+    }
+    SelectOpenAvi(i);
+    dwFrameBase = b;
+  }
+  if (frameNo >= total) return false;
+  int i = nOpenAviIndex;
+  uint32_t b = dwFrameBase;
+  while (frameNo < b && i > 0) {
+    --i;
+    b -= pOpenAviList[static_cast<size_t>(i)].Set().FrameMax;
+  }
+  while (i < last && b + pOpenAviList[static_cast<size_t>(i)].Set().FrameMax <= frameNo) {
+    b += pOpenAviList[static_cast<size_t>(i)].Set().FrameMax;
+    ++i;
+  }
+  *file = i;
+  *base = b;
+  return true;
+}
+
+bool IsUncompressed24(const OpenAviFile* avi) {
+  BitmapInfoHeader bi = avi->VideoFormat();
+  return !avi->hicDecompress && !avi->fCodecFailed && bi.biBitCount == 24 && bi.biCompression == 0 &&
+         bi.biHeight > 0;
+}
+
+}  // namespace
+
+void FreeBuffers() {
+  std::free(gFramePool.block);
+  std::free(gFramePool.undoRecords);
+  std::free(gFramePool.undoSteps);
+  std::free(gFramePool.arrayBlock);
+  gFramePool = FramePool{};
+}
+
+bool AllocateBuffers(int width, int height) {
+  FreeBuffers();
+  if (width <= 0 || height <= 0 || width > 32768 || height > 32768) return false;
+  FrameGeometry g;
+  g.width = width;
+  g.height = height;
+  g.halfWidth = width / 2;
+  g.halfHeight = height / 2;
+  g.negWidth = -width;
+  g.negHeight = -height;
+  g.negHalfWidth = -g.halfWidth;
+  g.negHalfHeight = -g.halfHeight;
+  g.lineBytes = static_cast<size_t>(width) * 3;
+  g.stride = RgbStride(width);
+  g.frameBytes = g.stride * static_cast<size_t>(height);
+  size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+  FramePool p;
+  p.block = static_cast<uint8_t*>(std::calloc(kFrameSlots, g.frameBytes));
+  p.undoRecordCount = 2 * pixels;
+  p.undoRecords = static_cast<uint8_t*>(std::malloc(p.undoRecordCount * 6));
+  p.undoStepCount = pixels / 2;
+  p.undoSteps = static_cast<uint8_t*>(std::malloc(std::max<size_t>(p.undoStepCount, 1) * 8));
+  size_t total = 0;
+  for (int i = 0; i < kFrameArrays; ++i) {
+    const ArraySpec& a = kArraySpecs[i];
+    p.arrayBytes[i] = a.element * static_cast<size_t>(a.perWidth ? width : height) + a.extra + 32;
+    total += (p.arrayBytes[i] + 63) & ~size_t{63};
+  }
+  p.arrayBlock = static_cast<uint8_t*>(std::aligned_alloc(64, total));
+  if (!p.block || !p.undoRecords || !p.undoSteps || !p.arrayBlock) {
+    std::free(p.block);
+    std::free(p.undoRecords);
+    std::free(p.undoSteps);
+    std::free(p.arrayBlock);
+    return false;
+  }
+  std::memset(p.arrayBlock, 0, total);
+  size_t at = 0;
+  for (int i = 0; i < kFrameArrays; ++i) {
+    p.arrays[i] = p.arrayBlock + at;
+    at += (p.arrayBytes[i] + 63) & ~size_t{63};
+  }
+  p.geometry = g;
+  gFramePool = p;
+  return true;
+}
+
+void ForgetFrameReaders() {
+  for (OpenAviFile& f : pOpenAviList) f.frameReader.reset();
+}
+
+uint64_t FrameDecodeCount() {
+  return decodeCount;
+}
+
+bool ConvertFromStreamFormat(const OpenAviFile* avi, const uint8_t* src, size_t srcSize, uint8_t* dest,
+                             size_t destSize, ConvertDirection direction, size_t* written) {
+  if (avi->pbiVideo.size() < 40) return false;
+  BitmapInfoHeader bi = avi->VideoFormat();
+  if (direction == ConvertDirection::ToRgb) {
+    if (bi.biPlanes != 1) return false;
+    return ConvertToRgb(avi->pbiVideo.data(), avi->pbiVideo.size(), src, srcSize, dest, destSize);
+  }
+  size_t n = ConvertFromRgb(avi->pbiVideo.data(), avi->pbiVideo.size(), src, srcSize, dest, destSize);
+  if (written) *written = n;
+  return n != 0;
+}
+
+bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags) {
+  std::string msg;
+  bool ok = false;
+  bool filled = false;  // dest already holds the result or must stay as read
+  const FrameGeometry& g = gFramePool.geometry;
+  size_t blankBytes = g.frameBytes;
+
+  OpenAviFile* file = avi;
+  int fileIndex = -1;
+  uint32_t local = frameNo, base = 0;
+  bool located = false;
+  if (!avi) {
+    if (nOpenAvi <= 0) return false;
+    if (!LocateGlobal(frameNo, &fileIndex, &base)) {
+      msg = "フレームNoが不正です!";
+    } else {
+      file = &pOpenAviList[static_cast<size_t>(fileIndex)];
+      local = frameNo - base;
+      located = true;
+    }
+  } else {
+    if (!avi->IsOpen() || avi->pbiVideo.size() < 40) return false;
+    if (frameNo >= avi->Set().FrameMax)
+      msg = Fmt("%sのフレームNoが不正です!", BaseName(avi));
+    else
+      located = true;
+  }
+
+  if (located) {
+    const FrameIndexEntry* entry = &file->Set().pFrameIndex[local];
+    blankBytes = std::min<size_t>(g.frameBytes,
+                                  file->biDecoded.biSizeImage ? file->biDecoded.biSizeImage : g.frameBytes);
+    if (!(flags & RF_NO_RECORD)) {
+      FrameReadRecord& r = file->frameInfo;
+      r = FrameReadRecord{};
+      r.refKind = kRefLocated;
+      r.globalFrame = avi ? frameNo : frameNo;
+      r.localFrame = local;
+      r.entry = entry;
+      r.fileIndex = fileIndex;
+    }
+    if (!avi && !(flags & RF_NO_SWITCH)) {
+      bool changed = fileIndex != nOpenAviIndex;
+      SelectOpenAvi(fileIndex);
+      dwFrameBase = base;
+      if (changed && !(flags & RF_NO_TITLE)) {
+        if (gFrameReaderUi.refreshTitle)
+          gFrameReaderUi.refreshTitle();
+        else
+          SetMainTitle(nullptr);
+      }
+    }
+    if (!dest) return true;
+
+    BitmapInfoHeader bi = file->VideoFormat();
+    int height = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
+    bool geometryOk = bi.biWidth == g.width && height == g.height && g.frameBytes != 0;
+    bool raw = (flags & RF_RAW_INTO_DEST) != 0, head = (flags & RF_HEAD_ONLY) != 0;
+    uint8_t* decodeTarget = mixedFields && file->fAllKeyFrames ? dest : gFramePool.Slot(kDecodeTarget);
+    bool inPlace = IsUncompressed24(file) && !raw && !head;
+    uint32_t size = IndexSize(*entry);
+    ChunkBytes& chunk = SharedChunk();
+
+    if (!geometryOk && !raw && !head) {
+      msg = Fmt("%sのフレーム%ld(%ld)が伸張できません!", BaseName(file), static_cast<long>(frameNo),
+                static_cast<long>(local));
+    } else if (size == 0) {
+      if (!raw && !head) std::memset(dest, 0, blankBytes);
+      ok = true;
+      filled = true;
+    } else {
+      if (head) size = std::min(size, kHeadOnlyBytes);
+      uint8_t* readTo = nullptr;
+      size_t readable = 0;
+      if (raw) {
+        readTo = dest;
+        readable = g.frameBytes;
+      } else if (inPlace) {
+        readTo = decodeTarget;
+        readable = g.frameBytes;
+      } else {
+        readTo = chunk.Resize(size);
+        readable = readTo ? size : 0;
+        chunk.keyFrame = IndexIsKey(*entry);
+      }
+      if (MyAviSeek(file, nullptr, IndexOffset(*entry), 0, false) < 0) {
+        msg = Fmt("%sがシークできません!", BaseName(file));
+      } else if (size > readable || MyAviRead(file, nullptr, readTo, size, false) != size) {
+        msg = Fmt("%sのフレームが読み出せません!", BaseName(file));
+      } else {
+        ReferenceInfo ref;
+        ReferenceCheck check = ReferenceCheck::kNone;
+        if (!(flags & RF_NO_RECORD)) {
+          check = DetectReference(file->fccVideoHandler, readTo, size, ref);
+          FrameReadRecord& r = file->frameInfo;
+          r.refKind = ref.kind;
+          r.refFrame = ref.refFrame;
+          r.refFrame2 = ref.refFrame2;
+          r.refBase = ref.refBase;
+          std::snprintf(r.refFileName, sizeof r.refFileName, "%s", ref.fileName.substr(0, 259).c_str());
+          if (check == ReferenceCheck::kNameTooLong)
+            msg = Fmt("%sの参照ファイル名%sが長すぎます!", BaseName(file), ref.fileName.c_str());
+        } else {
+          check = DetectReference(file->fccVideoHandler, readTo, size, ref);
+        }
+        if (msg.empty() && (raw || head)) {
+          ok = true;
+          filled = true;
+        } else if (msg.empty()) {
+          std::string convertMsg = Fmt("%sのフレーム%ld(%ld)が24ビットRGBに変換できません!", BaseName(file),
+                                       static_cast<long>(frameNo), static_cast<long>(local));
+          std::string decodeMsg = Fmt("%sのフレーム%ld(%ld)が伸張できません!", BaseName(file),
+                                      static_cast<long>(frameNo), static_cast<long>(local));
+          bool decoded = false;
+          if (file->fCodecFailed) {
+            // The open reported it.
+          } else if (!file->hicDecompress) {
+            if (inPlace) {
+              decoded = size == g.frameBytes;
+              if (!decoded) msg = convertMsg;
+            } else {
+              decoded = ConvertFromStreamFormat(file, chunk.data(), chunk.size(), decodeTarget, g.frameBytes,
+                                                ConvertDirection::ToRgb);
+              if (!decoded) msg = convertMsg;
+            }
+          } else {
+            VideoDecompressor& dec = *file->hicDecompress;
+            if (dec.Width() != g.width || dec.Height() != g.height) {
+              msg = decodeMsg;
+            } else if (!file->fAllKeyFrames) {
+              FrameReaderState& st = StateOf(file);
+              uint32_t position = local;
+              if (file->pCurrentSet == &file->sets[1] && local < file->pFrameOffset.size())
+                position = local + static_cast<uint32_t>(file->pFrameOffset[local]);
+              st.preloaded = &chunk;
+              st.preloadedFrame = position;
+              decoded = st.getter->GetFrame(position, decodeTarget, g.stride);
+              st.preloaded = nullptr;
+              st.preloadedFrame = -1;
+              if (!decoded) msg = decodeMsg;
+            } else {
+              ++decodeCount;
+              if (check == ReferenceCheck::kReference) {
+                ChunkBytes referenced;
+                std::string err;
+                decoded =
+                    ReadReferencedData(ResolveReferencePath(file, ref.fileName), ref, referenced, err) &&
+                    dec.Decompress(referenced, decodeTarget, g.stride);
+              } else {
+                decoded = dec.Decompress(chunk, decodeTarget, g.stride);
+              }
+              if (!decoded) msg = decodeMsg;
+            }
+          }
+          if (decoded) {
+            if (!mixedFields)
+              SplitFields(dest, decodeTarget, g.height, g.stride, FieldDirection::Split,
+                          (flags & RF_SWAP_FIELDS) != 0);
+            else if (decodeTarget != dest)
+              std::memcpy(dest, decodeTarget, blankBytes);
+            ok = true;
+            filled = true;
+          }
+        }
+      }
+    }
+
+    if (ok) {
+      file->fReadError = 0;
+      if ((flags & RF_APPLY_FIELD_SHIFT) && adjustedDest && dest && !raw && !head) {
+        // Field-offset values are applied by the field-shift tools; with
+        // none set the adjusted frame is the frame itself.
+        std::memcpy(adjustedDest, dest, g.frameBytes);
+      }
+      if (!(flags & RF_KEEP_CORRECTION) && gFrameReaderUi.resetCorrection) gFrameReaderUi.resetCorrection();
+    }
+    if (!ok && !msg.empty()) file->fReadError = 1;
+    (void)filled;
+  }
+
+  if (!ok) {
+    if (dest && !(flags & (RF_RAW_INTO_DEST | RF_HEAD_ONLY)) && blankBytes) std::memset(dest, 0, blankBytes);
+    if (!ok && adjustedDest && (flags & RF_APPLY_FIELD_SHIFT) && !(flags & (RF_RAW_INTO_DEST | RF_HEAD_ONLY)))
+      std::memset(adjustedDest, 0, blankBytes);
+    if (!msg.empty()) Status(0, "%s", msg.c_str());
+  }
+  if (!(flags & RF_KEEP_POSITION)) {
+    gPreviousFrame = gCurrentFrame;
+    gCurrentFrame = frameNo;
+    if (!(flags & RF_NO_NUMBER_TEXT) && gFrameReaderUi.setFrameNumberText)
+      gFrameReaderUi.setFrameNumberText(frameNo);
+    if (gFrameReaderUi.showTimeCode) gFrameReaderUi.showTimeCode(frameNo);
+  }
+  if (!(flags & RF_NO_SCROLL) && gFrameReaderUi.setScrollPosition) gFrameReaderUi.setScrollPosition(frameNo);
+  return ok;
+}
+
+bool ShowFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags) {
+  bool ok = ReadFrame(avi, dest, adjustedDest, frameNo, flags);
+  if (!(flags & RF_RAW_INTO_DEST) && gFrameReaderUi.showPicture) {
+    const uint8_t* picture = ok && (flags & RF_APPLY_FIELD_SHIFT) && adjustedDest ? adjustedDest : dest;
+    if (picture) gFrameReaderUi.showPicture(picture);
+  }
+  return ok;
+}
+
+bool ShowCurrent(uint32_t frameNo, unsigned extraFlags) {
+  if (!gFramePool.block) return false;
+  return ShowFrame(nullptr, gFramePool.Slot(kCurrentFrame), gFramePool.Slot(kAdjustedFrame), frameNo,
+                   RF_APPLY_FIELD_SHIFT | extraFlags);
+}

@@ -1,0 +1,117 @@
+// The one road from a frame number to pixels: the frame buffers, ReadFrame
+// and ShowFrame, and the conversion between a file's uncompressed format and
+// 24-bit frames.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "avi/OpenAvi.h"
+#include "frame/Convert.h"
+
+// Program-wide geometry of the frame buffers.
+struct FrameGeometry {
+  int width = 0, height = 0;
+  int halfWidth = 0, halfHeight = 0;
+  int negWidth = 0, negHeight = 0, negHalfWidth = 0, negHalfHeight = 0;
+  size_t lineBytes = 0;  // 3·W
+  size_t stride = 0;     // 3·W rounded up to 4
+  size_t frameBytes = 0;
+};
+
+enum FrameSlot : int {
+  kCurrentFrame = 0,
+  kAdjustedFrame = 1,
+  kReferenceFrame = 2,
+  kShiftedReference = 3,
+  kWorkFrame4 = 4,
+  kViewFrame = 5,
+  kCompareFrame = 6,
+  kCompareAdjusted = 7,
+  kWorkFrame8 = 8,
+  kWorkFrame9 = 9,
+  kRawChunk = 10,
+  kDecodeTarget = 11,
+  kDisplayScratch = 12,
+  kFrameSlots = 13,
+};
+
+constexpr int kFrameArrays = 11;
+
+struct FramePool {
+  FrameGeometry geometry;
+  uint8_t* block = nullptr;  // 13 frames, consecutive
+  uint8_t* undoRecords = nullptr;
+  size_t undoRecordCount = 0;  // 6-byte records
+  uint8_t* undoSteps = nullptr;
+  size_t undoStepCount = 0;  // 8-byte steps
+  uint8_t* arrayBlock = nullptr;
+  uint8_t* arrays[kFrameArrays] = {};
+  size_t arrayBytes[kFrameArrays] = {};
+
+  uint8_t* Slot(int slot) const {
+    return block ? block + geometry.frameBytes * static_cast<size_t>(slot) : nullptr;
+  }
+};
+
+extern FramePool gFramePool;
+// Frees and rebuilds the pool for W × H; on failure everything is freed and
+// the geometry is 0 × 0 (the caller reports it).
+bool AllocateBuffers(int width, int height);
+void FreeBuffers();
+
+enum ReadFrameFlags : unsigned {
+  RF_NO_SCROLL = 0x001,
+  RF_KEEP_POSITION = 0x002,
+  RF_NO_RECORD = 0x004,
+  RF_NO_SWITCH = 0x008,
+  RF_NO_SHIFT_DISPLAY = 0x010,
+  RF_KEEP_CORRECTION = 0x020,
+  RF_NO_TITLE = 0x040,
+  RF_NO_NUMBER_TEXT = 0x080,
+  RF_RAW_INTO_DEST = 0x100,
+  RF_HEAD_ONLY = 0x200,
+  RF_SWAP_FIELDS = 0x400,
+  RF_APPLY_FIELD_SHIFT = 0x800,
+};
+constexpr uint32_t kHeadOnlyBytes = 0x114;
+constexpr int kRefLocated = 0x10;
+
+// Off: frames are delivered in the field-split layout.
+extern bool mixedFields;
+// Shown frame and the one shown before it (global numbers).
+extern uint32_t gCurrentFrame, gPreviousFrame;
+
+// What the frame reader tells the window; unset members are skipped.
+struct FrameReaderUi {
+  std::function<void(uint32_t frame)> setScrollPosition;
+  std::function<void(uint32_t frame)> setFrameNumberText;
+  std::function<void(uint32_t frame)> showTimeCode;
+  std::function<void()> refreshTitle;
+  // DrawFrame + PaintView of the picture (ShowFrame).
+  std::function<void(const uint8_t* frame)> showPicture;
+  // Resets the frame-correction inputs (unless RF_KEEP_CORRECTION).
+  std::function<void()> resetCorrection;
+};
+extern FrameReaderUi gFrameReaderUi;
+
+// avi null: frameNo is a global number over the open files. dest null:
+// bookkeeping only. True when the frame (black for a null frame) is in dest.
+bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags);
+// ReadFrame, then the picture to the view.
+bool ShowFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags);
+// The frame shown with the current buffers and the field shift (the usual call).
+bool ShowCurrent(uint32_t frameNo, unsigned extraFlags = 0);
+
+// Forgets every file's frame getter (after the file set changed).
+void ForgetFrameReaders();
+// Chunks handed to decoders by ReadFrame so far (stepping costs one each).
+uint64_t FrameDecodeCount();
+
+enum class ConvertDirection { ToRgb, FromRgb };
+// ToRgb: a chunk of the file's uncompressed format into a 24-bit frame
+// (destSize bytes); FromRgb: a 24-bit frame into the file's format. Returns
+// false when the format is not supported or the data does not fit.
+bool ConvertFromStreamFormat(const OpenAviFile* avi, const uint8_t* src, size_t srcSize, uint8_t* dest,
+                             size_t destSize, ConvertDirection direction, size_t* written = nullptr);
