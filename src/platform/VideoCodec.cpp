@@ -400,16 +400,21 @@ bool VideoDecompressor::RepeatLast(uint8_t* dest, size_t destStride) {
 bool VideoDecompressor::Convert(const AVFrame* frame, uint8_t* dest, size_t destStride) {
   if (destStride > static_cast<size_t>(INT_MAX)) return Fail("destination stride too large", nullptr, 0);
   if (frame->width <= 0 || frame->height <= 0) return Fail("decoder gave an empty picture", dest, destStride);
-  SwsContext* next =
-      sws_getCachedContext(sws_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                           width_, height_, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-  if (!next) {
-    sws_ = nullptr;
-    const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
-    return Fail(Fmt("cannot convert %s to 24-bit RGB", name ? name : "?"), dest, destStride);
+  // Our own key: the scaler stores yuvj formats as their yuv twins, so its
+  // cached-context check would build a new context for every MJPEG frame.
+  if (!sws_ || frame->width != swsWidth_ || frame->height != swsHeight_ || frame->format != swsFormat_) {
+    sws_freeContext(sws_);
+    sws_ = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), width_,
+                          height_, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    swsColorspace_ = swsRange_ = -1;
+    if (!sws_) {
+      const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
+      return Fail(Fmt("cannot convert %s to 24-bit RGB", name ? name : "?"), dest, destStride);
+    }
+    swsWidth_ = frame->width;
+    swsHeight_ = frame->height;
+    swsFormat_ = frame->format;
   }
-  if (next != sws_) swsColorspace_ = swsRange_ = -1;
-  sws_ = next;
   // The colour matrix and range follow the picture's own tags, as the
   // ffmpeg tool's scaler does, so our pixels agree with its conversion.
   if (frame->colorspace != swsColorspace_ || frame->color_range != swsRange_) {

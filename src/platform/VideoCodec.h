@@ -126,6 +126,7 @@ class VideoDecompressor {
   bool draining_ = false;
   int64_t fed_ = 0, released_ = 0;  // chunks and pictures since the last flush
   SwsContext* sws_ = nullptr;
+  int swsWidth_ = 0, swsHeight_ = 0, swsFormat_ = -1;  // what sws_ was made for
   int swsColorspace_ = -1, swsRange_ = -1;
   std::unique_ptr<uint32_t[]> palette_;  // sent with the first chunk
   bool paletteSent_ = false;
