@@ -1,6 +1,7 @@
 #include "app/FileCommands.h"
 
 #include "app/Commands.h"
+#include "app/FrameView.h"
 #include "avi/OpenAvi.h"
 #include "settings/MirdexSettings.h"
 
@@ -14,7 +15,7 @@ void RememberMainFile() {
 
 void AfterOpen(bool opened) {
   if (opened) RememberMainFile();
-  RefreshUi();
+  FrameSetChanged();
 }
 
 }  // namespace
@@ -27,7 +28,7 @@ void RegisterFileCommands() {
       40002,
       [](int, CommandSource) {
         CommandOpen(40002);
-        RefreshUi();
+        FrameSetChanged();
       },
       [] { return nOpenAvi > 0; });
   RegisterCommandRange(

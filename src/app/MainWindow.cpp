@@ -22,6 +22,7 @@
 
 #include "app/CommandLine.h"
 #include "app/CommandUi.h"
+#include "app/FrameView.h"
 #include "app/Commands.h"
 #include "app/KeyFilter.h"
 #include "platform/AppState.h"
@@ -76,19 +77,6 @@ QString MenuText(const std::string& s) {
   return Q(s).replace('&', "&&");
 }
 
-// The picture area; the frame view draws into it once it exists.
-class FrameAreaWidget : public QWidget {
- public:
-  FrameAreaWidget() {
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, Qt::black);
-    setPalette(p);
-    setMinimumSize(160, 120);
-    setContextMenuPolicy(Qt::CustomContextMenu);
-  }
-};
-
 // Check-mark settings and the commands that show them.
 struct CheckSetting {
   int command;
@@ -133,7 +121,7 @@ MainWindow::MainWindow() {
   bar->addWidget(static30007_, 1);
   bar->addWidget(abortButton_);
   column->addLayout(bar);
-  view_ = new FrameAreaWidget;
+  view_ = new FrameViewWidget;
   view_->setObjectName("FrameArea");
   column->addWidget(view_, 1);
   wave_ = new QWidget(central);
@@ -293,6 +281,7 @@ bool MainWindow::Startup() {
   // Commands shown nowhere yet still keep their check mark in their action.
   for (int id : {kCmdLogFile, kCmdPowerOffAfter, kCmdUseMMX, kCmdUseSSE}) CommandAction(id);
   RegisterShellCommands();
+  RegisterFrameCommands(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);
