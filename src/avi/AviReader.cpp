@@ -93,7 +93,7 @@ void CloseRecord(OpenAviFile* avi) {
   std::vector<uint8_t>().swap(avi->pwfAudio);
   FreeIndexes(avi);
   std::vector<int32_t>().swap(avi->pFrameOffset);
-  std::vector<uint64_t>().swap(avi->pFieldShift);
+  ZeroedVector<uint64_t>().swap(avi->pFieldShift);
   std::vector<DeleteRange>().swap(avi->deleteRanges);
   avi->pCurrentSet = &avi->sets[0];
   // The name stays: callers reopen the record by it.
@@ -583,7 +583,7 @@ bool Finish(Opener& o) {
   OpenAviFile* avi = o.avi;
   avi->biDecoded = DecodedFormat(avi->VideoFormat());
   try {
-    avi->pFieldShift.assign(avi->sets[0].FrameMax, 0);
+    avi->pFieldShift = ZeroedVector<uint64_t>(avi->sets[0].FrameMax);
   } catch (const std::bad_alloc&) {
     return o.Fail("必要なメモリ(フィールドずれ調整データ用)が確保できません!");
   }
