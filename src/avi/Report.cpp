@@ -72,11 +72,12 @@ nlohmann::json ReportFile(const std::string& path, int* worst) {
   nlohmann::json j;
   j["path"] = path;
   ReportHost host;
+  Host* previous = &CurrentHost();
   SetHost(&host);
   OpenAviFile avi;
   std::snprintf(avi.szFileName, sizeof avi.szFileName, "%s", path.c_str());
   bool ok = path.size() < sizeof avi.szFileName && CloseOpenAvi(&avi, 1);
-  SetHost(nullptr);
+  SetHost(previous);
   AviReadNotes notes = gLastReadNotes;
   std::vector<std::string> problems;
   for (auto& b : host.boxes) problems.push_back(OneLine(b));
