@@ -1,8 +1,11 @@
 #include "quendrix/WaveAdjust.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -129,29 +132,28 @@ inline __attribute__((always_inline)) Choice Choose16(const uint8_t* block, uint
   if (high < low)
     return ChooseWith(block, k, u, C * 2, C,
                       [&layout](const uint8_t* p, unsigned ch) { return layout.Sample(p, ch); });
-  // Sample indexes as size_t from a base pointer, so that the vectoriser
-  // sees plain strides.
-  const size_t count = static_cast<size_t>(high + 1 - low) * C;
+  // One pass over the candidates: the cost of frame j, or a mark larger than
+  // any sum of C good values when a channel is not monotonic through j.
+  // Indexes are size_t from base pointers, so the vectoriser sees plain strides.
+  const size_t n = high - low + 1;
   thread_local std::vector<uint32_t> work;
-  if (work.size() < count) work.resize(count);
+  if (work.size() < n) work.resize(n);
   uint32_t* __restrict w = work.data();
   const Int16Alias* __restrict x = reinterpret_cast<const Int16Alias*>(block) + static_cast<size_t>(low) * C;
-  for (size_t i = 0; i < count; ++i) {
-    int a = x[i - C], b = x[i], c = x[i + C];
-    bool mono = ((a < b) & (b <= c)) | ((a >= b) & (b >= c));
-    uint32_t d = static_cast<uint32_t>(c > a ? c - a : a - c);
-    w[i] = mono ? d : kBad;
-  }
-  const size_t n = high - low + 1;
+  const Int16Alias* __restrict before = x - C;
+  const Int16Alias* __restrict after = x + C;
   uint32_t best = UINT32_MAX;
-  if constexpr (C == 2) {
-    for (size_t j = 0; j < n; ++j) {
-      uint32_t cost = w[2 * j] + w[2 * j + 1];
-      w[j] = cost;  // compacted in place: index j only reads 2j and 2j+1
-      best = cost < best ? cost : best;
+  for (size_t j = 0; j < n; ++j) {
+    uint32_t cost = 0, bad = 0;
+    for (unsigned ch = 0; ch < C; ++ch) {
+      int a = before[j * C + ch], b = x[j * C + ch], c = after[j * C + ch];
+      bool mono = ((a < b) & (b <= c)) | ((a >= b) & (b >= c));
+      bad |= !mono;
+      cost += static_cast<uint32_t>(c > a ? c - a : a - c);
     }
-  } else {
-    for (size_t j = 0; j < n; ++j) best = w[j] < best ? w[j] : best;
+    cost = bad ? kBad : cost;
+    w[j] = cost;
+    best = cost < best ? cost : best;
   }
   if (best >= kBad)
     return ChooseWith(block, k, u, C * 2, C,
@@ -232,7 +234,12 @@ class Run {
   bool ChooseOutput();
   AdjustStatus CreateOutput();
   AdjustStatus Process();
-  bool FlushOut(size_t* length);
+  enum class LoopEnd { Done, ReadFailed, WriteFailed, TooLarge, Aborted };
+  LoopEnd Loop();
+  const uint8_t* Fetch(size_t want);
+  uint8_t* Stage(size_t n);
+  void Emit(const uint8_t* p, size_t n);
+  bool Flush();
 
   std::string input_, output_;
   AdjustOptions opt_;
@@ -249,8 +256,14 @@ class Run {
   Buffer inBuf_, outBuf_;
   ChunkInfo riffOut_, dataOut_;
   bool outputStarted_ = false;  // the data chunk exists: close it whatever happens
-  uint64_t written_ = 0;
+  uint64_t written_ = 0;        // data bytes that reached the output
   bool tooLarge_ = false;
+
+  // Output side: where the data starts, the pieces waiting to be written
+  // (in the input buffer or the staging buffer) and the staging fill.
+  uint64_t dataStart_ = 0;
+  std::vector<iovec> pieces_;
+  size_t staged_ = 0;
 };
 
 AdjustStatus Run::OpenInput() {
@@ -349,45 +362,118 @@ AdjustStatus Run::CreateOutput() {
   return AdjustStatus::Ok;
 }
 
-// Writes the output buffer; stops short (and flags it) where the RIFF sizes
-// would no longer fit in 32 bits.
-bool Run::FlushOut(size_t* length) {
-  uint64_t room = MaxDataBytes(static_cast<uint32_t>(fmt_.size())) - written_;
-  size_t n = *length;
-  if (n > room) {
-    n = static_cast<size_t>(room - room % layout_.frameSize);
-    tooLarge_ = true;
-  }
-  if (n && !out_.Write(outBuf_.p.get(), n)) return false;
-  written_ += n;
-  *length = 0;
-  return true;
+namespace {
+// Pieces shorter than this are copied into the staging buffer rather than
+// written from where they lie.
+constexpr size_t kMinDirect = 512;
+constexpr size_t kMaxPieces = 512;
+}  // namespace
+
+// The next `want` bytes of the input's data, or null when they cannot be read.
+// (Mapping the file instead was tried: page-table work made it slower.)
+const uint8_t* Run::Fetch(size_t want) {
+  if (!in_.ReadExact(inBuf_.p.get(), want)) return nullptr;
+  return inBuf_.p.get();
 }
 
-AdjustStatus Run::Process() {
+// Appends n bytes at the end of the staging buffer to the output and returns
+// where they go.
+uint8_t* Run::Stage(size_t n) {
+  uint8_t* dst = outBuf_.p.get() + staged_;
+  if (!pieces_.empty() && static_cast<uint8_t*>(pieces_.back().iov_base) + pieces_.back().iov_len == dst)
+    pieces_.back().iov_len += n;
+  else
+    pieces_.push_back({dst, n});
+  staged_ += n;
+  return dst;
+}
+
+// Appends bytes of the input to the output, written from where they lie.
+void Run::Emit(const uint8_t* p, size_t n) {
+  if (!n) return;
+  if (n < kMinDirect) {
+    std::memcpy(Stage(n), p, n);
+    return;
+  }
+  if (!pieces_.empty() && static_cast<const uint8_t*>(pieces_.back().iov_base) + pieces_.back().iov_len == p)
+    pieces_.back().iov_len += n;
+  else
+    pieces_.push_back({const_cast<uint8_t*>(p), n});
+}
+
+// Writes the pending pieces; stops short (and flags it) where the RIFF sizes
+// would no longer fit in 32 bits.
+bool Run::Flush() {
+  uint64_t pending = 0;
+  for (const iovec& v : pieces_) pending += v.iov_len;
+  const uint64_t room = MaxDataBytes(static_cast<uint32_t>(fmt_.size())) - written_;
+  if (pending > room) {
+    uint64_t keep = room - room % layout_.frameSize;
+    for (size_t i = 0; i < pieces_.size(); ++i) {
+      if (keep < pieces_[i].iov_len) {
+        pieces_[i].iov_len = static_cast<size_t>(keep);
+        pieces_.resize(i + 1);
+        break;
+      }
+      keep -= pieces_[i].iov_len;
+    }
+    tooLarge_ = true;
+  }
+  bool ok = true;
+  size_t i = 0;
+  while (i < pieces_.size()) {
+    int count = static_cast<int>(std::min<size_t>(pieces_.size() - i, IOV_MAX));
+    ssize_t n = pwritev(out_.Descriptor(), &pieces_[i], count, static_cast<off_t>(dataStart_ + written_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    written_ += static_cast<uint64_t>(n);
+    for (size_t done = static_cast<size_t>(n); done && i < pieces_.size();) {
+      iovec& v = pieces_[i];
+      if (done >= v.iov_len) {
+        done -= v.iov_len;
+        ++i;
+      } else {
+        v.iov_base = static_cast<uint8_t*>(v.iov_base) + done;
+        v.iov_len -= done;
+        done = 0;
+      }
+    }
+  }
+  pieces_.clear();
+  staged_ = 0;
+  return ok;
+}
+
+Run::LoopEnd Run::Loop() {
   const uint64_t f = layout_.frameSize;
   const uint64_t kBytes = k_ * f, uBytes = u_ * f;
   int64_t inRemaining = static_cast<int64_t>(dataSize_);
   int64_t outRemaining = inRemaining;
   uint64_t c = 0;
-  size_t inPos = 0, inAvail = 0, outLen = 0;
+  const uint8_t* window = nullptr;
+  size_t inPos = 0, inAvail = 0;
   const bool keep = opt_.keepSize;
-  uint8_t* const out = outBuf_.p.get();
-  const std::string readFailed = Fmt("%sのdata読み出しに失敗しました!", input_.c_str());
-  const std::string writeFailed = Fmt("%sのdata書き込みに失敗しました!", output_.c_str());
 
   while (keep ? outRemaining > 0 : inRemaining > 0) {
     if (inPos == inAvail && inRemaining > 0) {
-      // Whole blocks per read, so a block never straddles two reads.
+      // The pieces of the old window go out before it is replaced. Windows
+      // hold whole blocks, so a block never straddles two.
+      if (!Flush()) return LoopEnd::WriteFailed;
+      if (tooLarge_) return LoopEnd::TooLarge;
       size_t want = static_cast<size_t>(std::min<uint64_t>(inRemaining, inBuf_.size));
-      if (!in_.ReadExact(inBuf_.p.get(), want)) {
-        FlushOut(&outLen);
-        return Fail(readFailed);
-      }
+      window = Fetch(want);
+      if (!window) return LoopEnd::ReadFailed;
       inPos = 0;
       inAvail = want;
     }
-    const uint8_t* block = inBuf_.p.get() + inPos;
+    if (pieces_.size() + 3 > kMaxPieces || staged_ + uBytes > outBuf_.size) {
+      if (!Flush()) return LoopEnd::WriteFailed;
+      if (tooLarge_) return LoopEnd::TooLarge;
+    }
+    const uint8_t* block = window + inPos;
     const size_t r = static_cast<size_t>(std::min<uint64_t>(kBytes, inRemaining));
     size_t t;
     if (static_cast<uint64_t>(inRemaining) < kBytes ||
@@ -395,42 +481,60 @@ AdjustStatus Run::Process() {
       // No change in this block: copied as read, or padded / cut to the input's length.
       t = keep ? static_cast<size_t>(std::min<uint64_t>(outRemaining, uBytes)) : r;
       size_t copy = std::min(r, t);
-      std::memcpy(out + outLen, block, copy);
-      std::memset(out + outLen + copy, 0, t - copy);
+      Emit(block, copy);
+      if (t > copy) std::memset(Stage(t - copy), 0, t - copy);
     } else {
       Choice choice = ChoosePosition(block, k_, u_, layout_);
       const size_t at = choice.j * f;
       if (cb_.addLine) cb_.addLine(ListLine(c * u_ + choice.j, choice.fallback, block + at, layout_));
-      uint8_t* dst = out + outLen;
       if (opt_.extend) {
         // Frames 0..j, frame j again, then the rest.
-        std::memcpy(dst, block, at + f);
-        std::memcpy(dst + at + f, block + at, kBytes - at);
+        Emit(block, at + f);
+        Emit(block + at, kBytes - at);
         t = uBytes;
       } else {
-        std::memcpy(dst, block, at);
-        std::memcpy(dst + at, block + at + f, kBytes - at - f);
+        Emit(block, at);
+        Emit(block + at + f, kBytes - at - f);
         t = uBytes - f;
       }
     }
     ++c;
-    const bool abort = PumpAndTestAbort();
-    outLen += t;
-    if (outLen + uBytes > outBuf_.size || abort) {
-      if (!FlushOut(&outLen)) return Fail(writeFailed);
-    }
-    if (tooLarge_) return Fail(Fmt("%sが4GBを超えるため、途中で打ち切りました!", output_.c_str()));
     outRemaining -= static_cast<int64_t>(t);
     inRemaining -= static_cast<int64_t>(r);
     inPos += r;
-    if (abort) {
-      message_ = "中止されました.";
-      return AdjustStatus::Aborted;
+    if (PumpAndTestAbort()) {
+      if (!Flush()) return LoopEnd::WriteFailed;
+      return tooLarge_ ? LoopEnd::TooLarge : LoopEnd::Aborted;
     }
   }
-  if (!FlushOut(&outLen)) return Fail(writeFailed);
-  if (tooLarge_) return Fail(Fmt("%sが4GBを超えるため、途中で打ち切りました!", output_.c_str()));
-  return AdjustStatus::Ok;
+  if (!Flush()) return LoopEnd::WriteFailed;
+  return tooLarge_ ? LoopEnd::TooLarge : LoopEnd::Done;
+}
+
+AdjustStatus Run::Process() {
+  // The data goes out through the descriptor, behind the buffered headers.
+  if (!out_.Flush() || out_.Tell() < 0) return Fail(Fmt("%sのdata書き込みに失敗しました!", output_.c_str()));
+  dataStart_ = static_cast<uint64_t>(out_.Tell());
+  LoopEnd end = Loop();
+  pieces_.clear();
+
+  // The stream's position is where the data chunk ends, for its size fix-up.
+  if (out_.Seek(static_cast<int64_t>(dataStart_ + written_)) < 0 && end == LoopEnd::Done)
+    end = LoopEnd::WriteFailed;
+  switch (end) {
+    case LoopEnd::Done:
+      return AdjustStatus::Ok;
+    case LoopEnd::ReadFailed:
+      return Fail(Fmt("%sのdata読み出しに失敗しました!", input_.c_str()));
+    case LoopEnd::WriteFailed:
+      return Fail(Fmt("%sのdata書き込みに失敗しました!", output_.c_str()));
+    case LoopEnd::TooLarge:
+      return Fail(Fmt("%sが4GBを超えるため、途中で打ち切りました!", output_.c_str()));
+    case LoopEnd::Aborted:
+      break;
+  }
+  message_ = "中止されました.";
+  return AdjustStatus::Aborted;
 }
 
 AdjustStatus Run::Go() {
