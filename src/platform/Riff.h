@@ -103,6 +103,10 @@ class RiffFile {
   // for kCreateRiff / kCreateList) and marks the chunk for fix-up.
   bool CreateChunk(ChunkInfo* ck, unsigned flags);
 
+  // The underlying descriptor, for bulk transfers that bypass the buffer
+  // (flush first, and Seek afterwards); -1 when closed.
+  int Descriptor() const { return file_ ? fileno(file_) : -1; }
+
   RiffError LastError() const { return error_; }
   const std::string& Path() const { return path_; }
 
