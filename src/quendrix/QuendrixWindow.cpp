@@ -252,7 +252,8 @@ void QuendrixWindow::ProcessFile(const QString& path) {
   busy_ = true;
   ME.fBusy = 1;
   setAcceptDrops(false);
-  std::string input = CutUtf8(path.toStdString(), 260);
+  // Taken whole: a path cut to some length would name another file.
+  const std::string input = path.toStdString();
   CurrentHost().SetTitle(Fmt("%s - %s", kQuendrixCaption, input.c_str()));
   SetInputsEnabled(false);
   list_->clear();
