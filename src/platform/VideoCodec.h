@@ -199,10 +199,11 @@ class FrameGetter {
   FrameGetter(VideoDecompressor& decoder, uint32_t handler, uint32_t frameCount, Source source);
 
   // Writes frame `frame` into dest (BGR bottom-up, destStride apart). Null
-  // frames repeat the picture before them. On failure dest is black, false is
-  // returned with Error() set, and the position is forgotten.
+  // frames repeat the picture before them. On failure dest is black and false
+  // is returned with Error() set.
   bool GetFrame(uint32_t frame, uint8_t* dest, size_t destStride);
-  // Forgets the position (the index changed, or the decoder was used elsewhere).
+  // Forgets the position: call it when the index changed or the decoder was
+  // used or flushed by anyone else.
   void Invalidate() { position_ = -1; }
   // Chunks handed to the decoder so far.
   uint64_t Decodes() const { return decodes_; }

@@ -673,3 +673,30 @@ TEST_F(VideoCodecFrameGetter, DeltaChunksWithoutAPicture) {
 }
 
 }  // namespace
+
+namespace {
+
+// The raw decoder hands out pictures that point into the chunk buffer: reusing
+// the buffer for the next chunk must not change the current picture.
+TEST(VideoCodecDecompress, ChunkBufferReusedWhileThePicturePointsIntoIt) {
+  ScratchDir dir;
+  std::string path = Encode(dir, "yuy2.avi", "64x48", 1, "-c:v rawvideo -pix_fmt yuyv422");
+  VideoFile v;
+  ASSERT_TRUE(LoadVideoFile(path, v));
+  std::vector<std::string> ref = ReferenceFrames(path, v.width, v.height);
+  ASSERT_EQ(ref.size(), 1u);
+  VideoDecompressor d;
+  ASSERT_TRUE(d.Open(v.handler, v.format.data(), v.format.size()));
+  size_t stride = BgrStride(v.width);
+  std::vector<uint8_t> out(stride * v.height);
+  std::string first = v.Chunk(0), other = first;
+  for (char& b : other) b = static_cast<char>(~b);
+  ChunkBytes chunk;
+  ASSERT_TRUE(chunk.Assign(first.data(), first.size()));
+  ASSERT_TRUE(d.Decompress(chunk, out.data(), stride));
+  ASSERT_TRUE(chunk.Assign(other.data(), other.size()));
+  ASSERT_TRUE(d.RepeatLast(out.data(), stride));
+  EXPECT_EQ(MaxDifference(out, stride, ref[0], v.width, v.height), 0);
+}
+
+}  // namespace
