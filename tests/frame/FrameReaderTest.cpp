@@ -1,0 +1,539 @@
+// ReadFrame over synthetic files (hand-built pixels, null frames, damaged
+// chunks, several files) and over files the ffmpeg tool makes, whose frames
+// are compared with ffmpeg's own decode; navigation over the frames.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+
+#include "../avi/AviTestUtil.h"
+#include "frame/FrameMd5.h"
+#include "frame/FrameReader.h"
+#include "frame/Navigation.h"
+#include "frame/ViewState.h"
+
+namespace {
+
+struct FrameEnv {
+  RecordingHost host;
+  ScratchDir dir;
+  TableGuard table;
+  FrameEnv() {
+    mixedFields = true;
+    gFrameReaderUi = FrameReaderUi{};
+    gNavigationUi = NavigationUi{};
+    gRelativeBase = gLastRelativeBase = 0;
+  }
+  ~FrameEnv() {
+    TableGuard::Reset();
+    FreeBuffers();
+    mixedFields = true;
+  }
+  // Opens `paths` as the table (first as the main file, the rest appended)
+  // and sets up the buffers as the view does.
+  bool Open(const std::vector<std::string>& paths) {
+    if (!OpenNamedFile(paths[0])) return false;
+    if (paths.size() > 1) {
+      std::vector<std::string> rest(paths.begin() + 1, paths.end());
+      if (!OpenChosenFiles(40001, nullptr, rest)) return false;
+    }
+    ForgetFrameReaders();
+    const BitmapInfoHeader& bi = pOpenAviList[0].biDecoded;
+    return AllocateBuffers(bi.biWidth, std::abs(bi.biHeight));
+  }
+  std::string Status0() const { return host.status[0].empty() ? "" : host.status[0].back(); }
+};
+
+uint8_t* Current() {
+  return gFramePool.Slot(kCurrentFrame);
+}
+
+bool AllZero(const uint8_t* p, size_t n) {
+  return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
+}
+
+// ffmpeg's decode of every frame as bottom-up bgr24 rows of 3·W bytes.
+std::string FfmpegFrames(const std::string& path) {
+  std::string out;
+  RunCommand("ffmpeg -v error -i '" + path + "' -vf vflip -pix_fmt bgr24 -f rawvideo -", &out);
+  return out;
+}
+
+// Row-by-row copy of our frame without the stride padding.
+std::string Packed(const uint8_t* frame) {
+  const FrameGeometry& g = gFramePool.geometry;
+  std::string s;
+  for (int r = 0; r < g.height; ++r)
+    s.append(reinterpret_cast<const char*>(frame + g.stride * static_cast<size_t>(r)), g.lineBytes);
+  return s;
+}
+
+int MaxDifference(const std::string& a, const std::string& b) {
+  int worst = 0;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+    worst = std::max(worst, std::abs(static_cast<uint8_t>(a[i]) - static_cast<uint8_t>(b[i])));
+  return worst;
+}
+
+std::string MakeWithFfmpeg(const ScratchDir& dir, const std::string& name, const std::string& args) {
+  std::string path = dir.File(name);
+  int rc =
+      RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 " + args + " '" + path + "'");
+  return rc == 0 ? path : std::string();
+}
+
+}  // namespace
+
+// Lossless codecs must agree byte for byte with ffmpeg; lossy ones are
+// decoded by the same libavcodec, so they may differ only by the colour
+// conversion (at most 2 per byte).
+TEST(FrameReaderTest, DecodesLikeFfmpeg) {
+  FrameEnv env;
+  struct Case {
+    const char* name;
+    const char* args;
+    int tolerance;
+  } cases[] = {
+      {"raw24.avi", "-frames:v 4 -c:v rawvideo -pix_fmt bgr24", 0},
+      {"huff.avi", "-frames:v 4 -c:v huffyuv -pix_fmt rgb24", 0},
+      {"ffv1.avi", "-frames:v 4 -c:v ffv1 -pix_fmt bgr0", 0},
+      {"mjpeg.avi", "-frames:v 4 -c:v mjpeg -q:v 3", 2},
+      {"mpeg4.avi", "-frames:v 12 -c:v mpeg4 -g 5 -bf 0", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = MakeWithFfmpeg(env.dir, c.name, c.args);
+    ASSERT_FALSE(path.empty());
+    std::string want = FfmpegFrames(path);
+    ASSERT_TRUE(env.Open({path})) << BoxTexts(env.host);
+    uint32_t total = TotalFrames();
+    const FrameGeometry& g = gFramePool.geometry;
+    size_t frameSize = g.lineBytes * static_cast<size_t>(g.height);
+    ASSERT_EQ(want.size(), frameSize * total);
+    for (uint32_t f = 0; f < total; ++f) {
+      ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, f, 0)) << env.Status0();
+      EXPECT_LE(MaxDifference(Packed(Current()), want.substr(frameSize * f, frameSize)), c.tolerance) << f;
+    }
+  }
+}
+
+TEST(FrameReaderTest, FrameMd5MatchesFfmpegForLosslessFiles) {
+  FrameEnv env;
+  std::string path = MakeWithFfmpeg(env.dir, "huff.avi", "-frames:v 3 -c:v huffyuv -pix_fmt rgb24");
+  ASSERT_FALSE(path.empty());
+  std::string theirs;
+  RunCommand("ffmpeg -v error -i '" + path + "' -vf vflip -pix_fmt bgr24 -f framemd5 - | grep -v '^#'",
+             &theirs);
+  FILE* out = std::tmpfile();
+  ASSERT_EQ(FrameMd5(path, out, stderr), 0);
+  std::rewind(out);
+  char line[128];
+  int n = 0;
+  size_t at = 0;
+  while (std::fgets(line, sizeof line, out)) {
+    std::string ours = line;
+    size_t comma = ours.find(',');
+    ASSERT_NE(comma, std::string::npos);
+    EXPECT_EQ(std::stoi(ours.substr(0, comma)), n);
+    std::string digest = ours.substr(comma + 1, 32);
+    size_t eol = theirs.find('\n', at);
+    std::string theirLine = theirs.substr(at, eol - at);
+    at = eol + 1;
+    EXPECT_EQ(theirLine.substr(theirLine.size() - 32), digest) << n;
+    ++n;
+  }
+  std::fclose(out);
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(FrameMd5(env.dir.File("missing.avi"), stdout, stderr), 2);
+}
+
+// Random access into 30-frame GOPs gives the pixels of sequential decoding;
+// a step forward costs one decode.
+TEST(FrameReaderTest, RandomAccessMatchesSequentialDecoding) {
+  FrameEnv env;
+  std::string path = MakeWithFfmpeg(env.dir, "gop.avi", "-frames:v 70 -c:v mpeg4 -g 30 -bf 0");
+  ASSERT_FALSE(path.empty());
+  ASSERT_TRUE(env.Open({path}));
+  std::vector<std::string> sequential;
+  for (uint32_t f = 0; f < 70; ++f) {
+    uint64_t before = FrameDecodeCount();
+    ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, f, 0));
+    if (f > 0) {
+      EXPECT_EQ(FrameDecodeCount() - before, 1u) << f;
+    }
+    sequential.push_back(Packed(Current()));
+  }
+  for (uint32_t f : {65u, 3u, 31u, 30u, 29u, 59u, 0u, 45u, 46u, 12u}) {
+    ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, f, 0));
+    EXPECT_EQ(Packed(Current()), sequential[f]) << f;
+  }
+  // From a key frame back to a frame in the middle of the previous GOP
+  // decodes that GOP up to the frame, no more.
+  ReadFrame(nullptr, Current(), nullptr, 60, 0);
+  uint64_t before = FrameDecodeCount();
+  ReadFrame(nullptr, Current(), nullptr, 35, 0);
+  EXPECT_EQ(FrameDecodeCount() - before, 6u);
+}
+
+// A 16-bit stream goes through our own converter; each frame's bytes are
+// (frame + fill), so every pixel is that byte twice.
+TEST(FrameReaderTest, UncompressedFormatsAndNullFrames) {
+  FrameEnv env;
+  AviBuildOptions o;
+  o.width = 8;
+  o.height = 4;
+  o.bitCount = 16;
+  o.frames = {AviFrame{64, true, false}, AviFrame{0, true, false}, AviFrame{64, true, false}};
+  o.fill = 0xFF - 2;  // frame 2 is all 0xFF: white, which RGB555 makes 254
+  std::string path = WriteAvi(env.dir, "rgb16.avi", BuildAvi(o));
+  ASSERT_TRUE(env.Open({path})) << BoxTexts(env.host);
+  const FrameGeometry& g = gFramePool.geometry;
+  EXPECT_EQ(g.stride, 24u);
+  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 2, 0));
+  for (int r = 0; r < 4; ++r)
+    for (size_t i = 0; i < g.lineBytes; ++i) ASSERT_EQ(Current()[g.stride * r + i], 254) << r << "," << i;
+  // Frame 0: 0xFDFD = 0 11111 11101 11101: red 31, green 15, blue 29.
+  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  EXPECT_EQ(Current()[0], (29 * 33692) >> 12);
+  EXPECT_EQ(Current()[1], (15 * 33692) >> 12);
+  EXPECT_EQ(Current()[2], 254);
+  // The null frame is black and a success.
+  std::memset(Current(), 0x55, g.frameBytes);
+  EXPECT_TRUE(ReadFrame(nullptr, Current(), nullptr, 1, 0));
+  EXPECT_TRUE(AllZero(Current(), g.frameBytes));
+  EXPECT_EQ(pOpenAviList[0].frameInfo.refKind, kRefLocated);
+}
+
+TEST(FrameReaderTest, FailuresLeaveBlackAndReportInTheStatusLine) {
+  FrameEnv env;
+  AviBuildOptions o;
+  o.width = 16;
+  o.height = 16;
+  o.frames = {AviFrame{16 * 16 * 3, true, false}, AviFrame{100, true, false}};
+  std::string path = WriteAvi(env.dir, "short.avi", BuildAvi(o));
+  ASSERT_TRUE(env.Open({path}));
+  const FrameGeometry& g = gFramePool.geometry;
+  // A chunk shorter than the picture.
+  std::memset(Current(), 0x55, g.frameBytes);
+  EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 1, 0));
+  EXPECT_TRUE(AllZero(Current(), g.frameBytes));
+  EXPECT_EQ(env.Status0(), path + "のフレーム1(1)が24ビットRGBに変換できません!");
+  EXPECT_EQ(pOpenAviList[0].fReadError, 1);
+  EXPECT_TRUE(env.host.boxes.empty());
+  // The position still moves so that the user sees which frame failed.
+  EXPECT_EQ(gCurrentFrame, 1u);
+  EXPECT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  EXPECT_EQ(pOpenAviList[0].fReadError, 0);
+  EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 2, 0));
+  EXPECT_EQ(env.Status0(), "フレームNoが不正です!");
+  EXPECT_FALSE(ReadFrame(&pOpenAviList[0], Current(), nullptr, 2, 0));
+  EXPECT_EQ(env.Status0(), path + "のフレームNoが不正です!");
+
+  // A compressed stream whose chunks the decoder rejects.
+  AviBuildOptions m;
+  m.width = 32;
+  m.height = 32;
+  m.handler = "FMP4";
+  m.compression = FourCC("FMP4");
+  m.frames = Frames(2, 300);
+  std::string bad = WriteAvi(env.dir, "bad.avi", BuildAvi(m));
+  ASSERT_TRUE(env.Open({bad})) << BoxTexts(env.host);
+  std::memset(Current(), 0x55, gFramePool.geometry.frameBytes);
+  EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 1, 0));
+  EXPECT_TRUE(AllZero(Current(), gFramePool.geometry.frameBytes));
+  EXPECT_EQ(env.Status0(), bad + "のフレーム1(1)が伸張できません!");
+}
+
+TEST(FrameReaderTest, ReferenceChunksAreRecorded) {
+  FrameEnv env;
+  AviBuildOptions o;
+  o.width = 16;
+  o.height = 16;
+  o.handler = "DIB ";
+  o.frames = {AviFrame{16 * 16 * 3, true, false}};
+  AviLayout layout = BuildAvi(o);
+  std::string& b = layout.bytes;
+  uint64_t at = layout.videoData[0];
+  std::memcpy(&b[at], "RefCodec", 8);
+  SetLe32(b, at + 8, 1234);
+  SetLe32(b, at + 12, 0xC0000007u);
+  std::memcpy(&b[at + 16], "other.avi", 10);
+  std::string path = WriteAvi(env.dir, "ref.avi", layout);
+  ASSERT_TRUE(env.Open({path}));
+  ReadFrame(nullptr, Current(), nullptr, 0, 0);
+  const FrameReadRecord& r = pOpenAviList[0].frameInfo;
+  EXPECT_EQ(r.refKind, 2 + 4 + 8);
+  EXPECT_EQ(r.refFrame, 1234u);
+  EXPECT_EQ(r.refFrame2, 7u);
+  EXPECT_STREQ(r.refFileName, "other.avi");
+  // Not recorded with RF_NO_RECORD.
+  pOpenAviList[0].frameInfo.refKind = -5;
+  ReadFrame(nullptr, Current(), nullptr, 0, RF_NO_RECORD);
+  EXPECT_EQ(pOpenAviList[0].frameInfo.refKind, -5);
+}
+
+// Global numbers across two files; the title changes only with the file;
+// the field-split layout holds interleaved rows 1 and 0 at rows 0 and H/2.
+TEST(FrameReaderTest, GlobalNumbersFlagsAndFieldLayout) {
+  FrameEnv env;
+  AviBuildOptions o;
+  o.width = 4;
+  o.height = 4;
+  o.frames = Frames(3, 48);
+  std::string a = WriteAvi(env.dir, "a.avi", BuildAvi(o));
+  o.fill = 10;
+  std::string b = WriteAvi(env.dir, "b.avi", BuildAvi(o));
+  ASSERT_TRUE(env.Open({a, b})) << BoxTexts(env.host);
+  ASSERT_EQ(TotalFrames(), 6u);
+  int titles = 0;
+  gFrameReaderUi.refreshTitle = [&] { ++titles; };
+  uint32_t scrolled = 999;
+  gFrameReaderUi.setScrollPosition = [&](uint32_t f) { scrolled = f; };
+  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 2, 0));
+  EXPECT_EQ(titles, 0);
+  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 3, 0));  // frame 0 of the second file
+  EXPECT_EQ(titles, 1);
+  EXPECT_EQ(nOpenAviIndex, 1);
+  EXPECT_EQ(dwFrameBase, 3u);
+  EXPECT_EQ(Current()[0], 10);  // (0 + fill)
+  EXPECT_EQ(pOpenAviList[1].frameInfo.localFrame, 0u);
+  EXPECT_EQ(scrolled, 3u);
+  ReadFrame(nullptr, Current(), nullptr, 4, 0);
+  EXPECT_EQ(titles, 1);
+  // Flags: keep the position, no scroll, no switch.
+  ReadFrame(nullptr, Current(), nullptr, 0, RF_KEEP_POSITION | RF_NO_SCROLL | RF_NO_SWITCH);
+  EXPECT_EQ(gCurrentFrame, 4u);
+  EXPECT_EQ(scrolled, 4u);
+  EXPECT_EQ(nOpenAviIndex, 1);
+  // Stale bookkeeping is recomputed from the first file.
+  nOpenAviIndex = 7;
+  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 1, 0));
+  EXPECT_EQ(nOpenAviIndex, 0);
+  EXPECT_EQ(Current()[0], 1);
+
+  // Rows of distinct values, field-split and swapped.
+  AviBuildOptions f;
+  f.width = 4;
+  f.height = 4;
+  f.frames = Frames(1, 48);
+  AviLayout layout = BuildAvi(f);
+  for (int r = 0; r < 4; ++r) std::memset(&layout.bytes[layout.videoData[0] + 12 * r], 100 + r, 12);
+  std::string rows = WriteAvi(env.dir, "rows.avi", layout);
+  ASSERT_TRUE(env.Open({rows}));
+  mixedFields = false;
+  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  EXPECT_EQ(Current()[0], 101);
+  EXPECT_EQ(Current()[12 * 1], 103);
+  EXPECT_EQ(Current()[12 * 2], 100);
+  EXPECT_EQ(Current()[12 * 3], 102);
+  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, RF_SWAP_FIELDS));
+  EXPECT_EQ(Current()[0], 100);
+  EXPECT_EQ(Current()[12 * 2], 101);
+  // A raw read gives the chunk bytes as stored.
+  std::memset(Current(), 0, 48);
+  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, RF_RAW_INTO_DEST));
+  EXPECT_EQ(Current()[12 * 3], 103);
+}
+
+// Every frame of every shared sample decodes or fails with one of the
+// reader's messages, without a box.
+TEST(FrameReaderTest, SampleFilesDecodeOrReport) {
+  FrameEnv env;
+  std::string folder = SamplePath("");
+  DIR* d = opendir(folder.c_str());
+  ASSERT_NE(d, nullptr);
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n.size() > 4 && n.substr(n.size() - 4) == ".avi") names.push_back(n);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  int opened = 0;
+  for (const std::string& n : names) {
+    SCOPED_TRACE(n);
+    TableGuard::Reset();
+    if (!OpenNamedFile(SamplePath(n)) || pOpenAviList[0].pbiVideo.size() < 40) continue;
+    const BitmapInfoHeader& bi = pOpenAviList[0].biDecoded;
+    if (!AllocateBuffers(bi.biWidth, std::abs(bi.biHeight))) continue;
+    ++opened;
+    size_t boxes = env.host.boxes.size();
+    uint32_t total = std::min<uint32_t>(TotalFrames(), 120);
+    for (uint32_t f = 0; f < total; ++f) {
+      env.host.status[0].clear();
+      if (ReadFrame(nullptr, Current(), nullptr, f, 0)) continue;
+      std::string s = env.Status0();
+      bool known = s.find("が伸張できません!") != std::string::npos ||
+                   s.find("が読み出せません!") != std::string::npos ||
+                   s.find("が24ビットRGBに変換できません!") != std::string::npos ||
+                   s.find("がシークできません!") != std::string::npos || pOpenAviList[0].fCodecFailed;
+      EXPECT_TRUE(known) << f << ": " << s;
+      EXPECT_TRUE(AllZero(Current(), gFramePool.geometry.frameBytes));
+    }
+    EXPECT_EQ(env.host.boxes.size(), boxes);
+  }
+  EXPECT_GE(opened, 8);
+}
+
+TEST(NavigationTest, StepsJumpsNumbersAndNullFrames) {
+  FrameEnv env;
+  AviBuildOptions o;
+  o.width = 4;
+  o.height = 4;
+  o.rate = 30000;
+  o.scale = 1001;
+  o.frames = Frames(1900, 48);
+  o.frames[1500].size = 0;
+  std::string path = WriteAvi(env.dir, "long.avi", BuildAvi(o));
+  ASSERT_TRUE(env.Open({path}));
+  std::string box, static30007, static30006;
+  gNavigationUi.setFrameNumberBox = [&](const std::string& t) { box = t; };
+  gNavigationUi.setStatic30007 = [&](const std::string& t) { static30007 = t; };
+  gNavigationUi.setStatic30006 = [&](const std::string& t) { static30006 = t; };
+  InstallNavigationHooks();
+  RecountFrames(5000);
+  EXPECT_EQ(gCurrentFrame, 1899u);
+  EXPECT_EQ(static30006, "1899");
+  EXPECT_TRUE(StepCommand(50606));
+  EXPECT_EQ(gCurrentFrame, 0u);
+  EXPECT_FALSE(StepCommand(50606));  // Home at 0 does nothing
+  EXPECT_FALSE(StepCommand(50607));
+  EXPECT_TRUE(StepCommand(50600));
+  EXPECT_TRUE(StepCommand(50603));
+  EXPECT_EQ(gCurrentFrame, 301u);
+  EXPECT_EQ(box, "301");
+  EXPECT_TRUE(GoToTypedFrame("10"));
+  EXPECT_TRUE(StepCommand(50608));  // PgUp at 10 goes to 0
+  EXPECT_EQ(gCurrentFrame, 0u);
+  EXPECT_TRUE(GoToTypedFrame("1894"));
+  EXPECT_TRUE(StepCommand(50601));  // PgDn at T−5 goes to T−1
+  EXPECT_EQ(gCurrentFrame, 1899u);
+  EXPECT_FALSE(StepCommand(50600));
+  EXPECT_FALSE(StepCommand(50604));
+  EXPECT_FALSE(GoToTypedFrame("1900"));
+  EXPECT_FALSE(GoToTypedFrame("x"));
+  EXPECT_EQ(gCurrentFrame, 1899u);
+
+  // Time code at 29.97 frames per second.
+  ASSERT_TRUE(GoToTypedFrame("1799"));
+  EXPECT_EQ(env.host.status[1].back(), "00:01:00:01");
+  ASSERT_TRUE(GoToTypedFrame("1798"));
+  EXPECT_EQ(env.host.status[1].back(), "00:00:59:30");
+
+  // Relative numbering.
+  ASSERT_TRUE(GoToTypedFrame("100"));
+  RelativeNumberingCommand(41012);
+  EXPECT_EQ(static30007, "＋");
+  EXPECT_EQ(box, "0");
+  ASSERT_TRUE(GoToTypedFrame("-10"));
+  EXPECT_EQ(gCurrentFrame, 90u);
+  EXPECT_EQ(box, "-10");
+  RelativeNumberingCommand(41013);
+  EXPECT_EQ(box, "90");
+  EXPECT_EQ(static30007, "");
+  RelativeNumberingCommand(41014);
+  EXPECT_EQ(gRelativeBase, 100u);
+
+  // Next null frame, then none after it.
+  EXPECT_TRUE(GoToNextNullFrame());
+  EXPECT_EQ(gCurrentFrame, 1500u);
+  EXPECT_FALSE(GoToNextNullFrame());
+  EXPECT_EQ(gCurrentFrame, 1500u);
+  EXPECT_EQ(env.Status0(), "ヌルフレームはこの先にありません.");
+}
+
+TEST(FramePoolTest, LayoutAndFailure) {
+  ASSERT_TRUE(AllocateBuffers(7, 6));
+  const FramePool& p = gFramePool;
+  EXPECT_EQ(p.geometry.stride, 24u);
+  EXPECT_EQ(p.geometry.frameBytes, 144u);
+  EXPECT_EQ(p.Slot(kDisplayScratch) - p.Slot(kCurrentFrame), 12 * 144);
+  EXPECT_EQ(p.undoRecordCount, 84u);
+  EXPECT_EQ(p.undoStepCount, 21u);
+  EXPECT_EQ(p.arrayBytes[0], 2u * 6 + 32);
+  EXPECT_EQ(p.arrayBytes[4], 3u * 7 + 32);
+  EXPECT_EQ(p.arrayBytes[8], 72u * 6 + 32);
+  EXPECT_EQ(p.arrayBytes[10], 3u * 7 + 60 + 32);
+  for (int i = 0; i < kFrameArrays; ++i) EXPECT_EQ(reinterpret_cast<uintptr_t>(p.arrays[i]) % 64, 0u);
+  EXPECT_FALSE(AllocateBuffers(0, 6));
+  EXPECT_EQ(gFramePool.geometry.width, 0);
+  EXPECT_EQ(gFramePool.block, nullptr);
+  EXPECT_EQ(gFramePool.arrays[3], nullptr);
+}
+
+TEST(ViewStateTest, DrawFrameBrightnessZoomAndCrossHair) {
+  FrameEnv env;
+  AviBuildOptions o;
+  o.width = 4;
+  o.height = 4;
+  o.frames = Frames(1, 48);
+  AviLayout layout = BuildAvi(o);
+  for (int i = 0; i < 48; ++i) layout.bytes[layout.videoData[0] + i] = static_cast<char>(i * 5 + 10);
+  std::string path = WriteAvi(env.dir, "v.avi", layout);
+  ASSERT_TRUE(OpenNamedFile(path));
+  ASSERT_TRUE(SetupView());
+  SetViewArea(400, 300);
+  gView.zoom = 1;
+  gView.fitToWindow = false;
+  ASSERT_TRUE(ShowCurrent(0));
+  const uint8_t* src = gFramePool.Slot(kAdjustedFrame);
+  gView.brightness = 100;
+  DrawFrame(src, 2);
+  ASSERT_TRUE(gView.pictureInBitmap);
+  // Top-down: picture row 0 is frame row 3.
+  EXPECT_EQ(PreparedPicture()[0], src[36]);
+  gView.brightness = 200;
+  DrawFrame(src, 2);
+  EXPECT_EQ(PreparedPicture()[0], std::min(255, src[36] * 2 * 10485 * 100 >> 20));
+  EXPECT_EQ(PreparedPicture()[11], 255);  // 235·2 clips
+  gView.brightness = 100;
+  // The difference of equal frames is black even at gain 8.
+  std::vector<uint8_t> diff(gFramePool.geometry.frameBytes, 0);
+  gView.diffGain = 3;
+  DrawFrame(diff.data(), DF_DIFFERENCE | 2);
+  EXPECT_TRUE(AllZero(PreparedPicture(), 48));
+  gView.diffGain = 0;
+  // Mode 1 on the last pair repeats row 2i.
+  DrawFrame(src, 1);
+  EXPECT_FALSE(gView.pictureInBitmap);
+  EXPECT_EQ(PreparedPicture()[0], src[24]);   // view row 0 ← row 2 (2i+2 ≥ H)
+  EXPECT_EQ(PreparedPicture()[12], src[24]);  // view row 1 ← row 2 (2i with i = 1)
+  // Zoom stops at 16 and 1; zooming while fitting leaves fitting off.
+  for (int i = 0; i < 20; ++i) ZoomIn();
+  EXPECT_EQ(gView.zoom, 16);
+  for (int i = 0; i < 20; ++i) ZoomOut();
+  EXPECT_EQ(gView.zoom, 1);
+  gView.fitToWindow = true;
+  ZoomIn();
+  EXPECT_FALSE(gView.fitToWindow);
+  EXPECT_EQ(gView.zoom, 16);  // 4·15 still fits in 400 wide, so 15 + 1
+  // The cross-hair drawn twice leaves the picture as it was.
+  gView.zoom = 1;
+  DrawFrame(src, 2);
+  std::vector<uint8_t> before(PreparedPicture(), PreparedPicture() + 48);
+  gView.cx = 1;
+  gView.cy = 2;
+  DrawCrossCursor(true);
+  EXPECT_NE(std::memcmp(before.data(), PreparedPicture(), 48), 0);
+  DrawCrossCursor(true);
+  EXPECT_EQ(std::memcmp(before.data(), PreparedPicture(), 48), 0);
+  // CenterOn keeps the view inside the picture.
+  gView.zoom = 16;
+  SetViewArea(32, 32);
+  int vx, vy;
+  CenterOn(3, 3, &vx, &vy);
+  EXPECT_EQ(gView.sx, 2);
+  EXPECT_EQ(gView.sy, 2);
+  EXPECT_EQ(vx, 16);
+  // Read-out of the pixel under the mouse.
+  gView.zoom = 1;
+  gView.sx = gView.sy = 0;
+  SetViewArea(400, 300);
+  ShowPixelReadout(1, 0);
+  const uint8_t* p = src + 36 + 3;
+  char want[64];
+  std::snprintf(want, sizeof want, "RGB=(%3d,%3d,%3d)", p[2], p[1], p[0]);
+  EXPECT_EQ(env.host.status[3].back(), want);
+  EXPECT_EQ(env.host.status[2].back(), "XY=(  1,  0)");
+}
