@@ -121,6 +121,11 @@ bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t for
     error_ = "stream format shorter than a BITMAPINFOHEADER";
     return false;
   }
+  // Extra data beyond a few megabytes is damage, not codec setup.
+  if (formatSize > (size_t{1} << 24)) {
+    error_ = "stream format too large";
+    return false;
+  }
   const uint8_t* bih = static_cast<const uint8_t*>(format);
   int32_t width = static_cast<int32_t>(GetLE32(bih + 4));
   int32_t height = static_cast<int32_t>(GetLE32(bih + 8));
