@@ -116,6 +116,32 @@ void CloseRecord(OpenAviFile* avi) {
   }
 }
 
+// Finds RIFF "AVI " (parent null, from the start of the file) or the LIST
+// of `type` among the children of `parent`, starting at `from`. A capture
+// that was cut off before its sizes were written leaves 0 in the RIFF and
+// movi sizes: such a chunk is taken to reach to the end of what holds it.
+bool FindTyped(RiffFile* f, const ChunkInfo* parent, uint64_t from, uint64_t fileSize, uint32_t type,
+               ChunkInfo* out) {
+  const uint32_t want = parent ? FourCC("LIST") : FourCC("RIFF");
+  uint64_t end = parent ? std::min(parent->End(), fileSize) : fileSize;
+  uint64_t pos = from;
+  while (pos + 12 <= end) {
+    uint8_t h[12];
+    if (f->Seek(static_cast<int64_t>(pos)) < 0 || !f->ReadExact(h, 12)) return false;
+    uint32_t id = GetLE32(h), size = GetLE32(h + 4);
+    if (id == want && GetLE32(h + 8) == type) {
+      out->ckid = id;
+      out->fccType = type;
+      out->dwDataOffset = pos + 8;
+      out->cksize = size > 4 ? size : static_cast<uint32_t>(std::min<uint64_t>(end - pos - 8, UINT32_MAX));
+      out->dirty = false;
+      return true;
+    }
+    pos += 8 + static_cast<uint64_t>(size) + (size & 1);
+  }
+  return false;
+}
+
 // ---- OpenDML super-index ----
 
 struct StdIndexRef {
@@ -422,8 +448,9 @@ bool WalkMovi(Opener& o, ChunkInfo& riff, bool haveAudio, uint64_t* firstVideoHe
   RiffFile* f = o.f;
   if (f->Seek(static_cast<int64_t>(avi->dwRiffDataPos)) < 0) return o.Fail("%sがシークできません!");
   ChunkInfo movi;
-  movi.fccType = FourCC("movi");
-  if (!f->Descend(&movi, &riff, kFindList)) return o.Fail("%sにList/moviチャンクがありません!");
+  if (!FindTyped(f, &riff, avi->dwRiffDataPos, o.fileSize, FourCC("movi"), &movi))
+    return o.Fail("%sにList/moviチャンクがありません!");
+  if (f->Seek(static_cast<int64_t>(movi.dwDataOffset + 4)) < 0) return o.Fail("%sがシークできません!");
   avi->cVideoStream = avi->cAudioStream = 0;
   ChunkInfo limit = movi;
   for (;;) {
@@ -626,9 +653,9 @@ bool Open(Opener& o) {
   gLastReadNotes = {};
   gLastReadNotes.fileSize = o.fileSize;
   ChunkInfo riff;
-  riff.fccType = FourCC("AVI ");
-  if (!o.f->Descend(&riff, nullptr, kFindRiff)) return o.Fail("%sにAVIチャンクがありません!");
-  int64_t here = o.f->Tell();
+  if (!FindTyped(o.f, nullptr, 0, o.fileSize, FourCC("AVI "), &riff))
+    return o.Fail("%sにAVIチャンクがありません!");
+  int64_t here = o.f->Seek(static_cast<int64_t>(riff.dwDataOffset + 4));
   if (here < 0) return o.Fail("%sがシークできません!");
   avi->dwRiffDataPos = static_cast<uint64_t>(here);
 
@@ -805,10 +832,9 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
   uint64_t step = size / 200;
   if (f->Seek(0) < 0) return fail("%sがシークできません!");
   ChunkInfo riff, movi;
-  riff.fccType = FourCC("AVI ");
-  if (!f->Descend(&riff, nullptr, kFindRiff)) return fail("%sにAVIチャンクがありません!");
-  movi.fccType = FourCC("movi");
-  if (!f->Descend(&movi, &riff, kFindList)) return fail("%sにList/moviチャンクがありません!");
+  if (!FindTyped(f, nullptr, 0, size, FourCC("AVI "), &riff)) return fail("%sにAVIチャンクがありません!");
+  if (!FindTyped(f, &riff, riff.dwDataOffset + 4, size, FourCC("movi"), &movi))
+    return fail("%sにList/moviチャンクがありません!");
   uint64_t moviPos = movi.dwDataOffset;
 
   Fd in;

@@ -420,3 +420,19 @@ TEST(AviReader, SuperIndexEntriesOutsideOrOverlappingFallBack) {
     EXPECT_EQ(a.sets[0].FrameMax, 3u) << c.what;
   }
 }
+
+TEST(AviReader, CaptureWhoseSizesWereNeverWritten) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o = MixedFile();
+  o.idx1 = AviBuildOptions::kNone;
+  AviLayout L = BuildAvi(o);
+  SetLe32(L.bytes, 4, 0);
+  SetLe32(L.bytes, L.moviType - 4, 0);
+  host.answers = {IDYES};
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "unsized.avi", L), 1)) << BoxTexts(host);
+  AviBuildOptions allKey = o;
+  for (auto& f : allKey.frames) f.key = true;
+  ExpectIndexMatches(a, allKey, L);
+}
