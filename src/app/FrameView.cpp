@@ -213,9 +213,11 @@ void RegisterFrameCommands(MainWindow* w) {
         mirdexSettings.brightness = gView.brightness;
       },
       [] { return true; });
-  // The brightness read from the settings file.
+  // The brightness read from the settings file; the menu keeps its plain
+  // caption while it is 1.00.
   RegisterCommand(kCmdBrightnessApply, [](int, CommandSource) {
-    SetBrightness(std::min<uint32_t>(mirdexSettings.brightness, 510));
+    unsigned p = std::min<uint32_t>(mirdexSettings.brightness, 510);
+    SetBrightness(p, p != 100);
     RedrawCurrent();
   });
   RegisterCommand(

@@ -259,10 +259,10 @@ void ZoomOut() {
   AfterZoom();
 }
 
-void SetBrightness(unsigned percent) {
+void SetBrightness(unsigned percent, bool caption) {
   gView.brightness = percent;
   for (int i = 0; i < 10; ++i) SetCheck(44002 + i, kBrightnessPresets[i] == percent, false);
-  ShowBrightnessCaption(percent);
+  if (caption) ShowBrightnessCaption(percent);
 }
 
 void BrightnessCommand(int id) {

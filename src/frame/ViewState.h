@@ -70,7 +70,8 @@ void ZoomOut();
 void SetFitToWindow(bool on);
 // Commands 44002..44015.
 void BrightnessCommand(int id);
-void SetBrightness(unsigned percent);
+// Sets P and the preset check marks; the menu caption too unless quiet.
+void SetBrightness(unsigned percent, bool caption = true);
 void SetDiffGain(int index);
 // Redraws the current picture with mode 2 (after a view setting changed).
 void RedrawCurrent();

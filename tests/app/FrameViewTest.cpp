@@ -1,0 +1,194 @@
+// The frame view in the main window: a file opened, stepped with the keys and
+// the number box, with the frame shown checked against ffmpeg's decode, and
+// the brightness and zoom commands seen in the picture and the captions.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTest>
+#include <memory>
+
+#include "TestSupport.h"
+#include "app/Commands.h"
+#include "app/FrameView.h"
+#include "app/MainWindow.h"
+#include "avi/OpenAvi.h"
+#include "frame/FrameReader.h"
+#include "frame/Navigation.h"
+#include "frame/ViewState.h"
+#include "platform/AppState.h"
+#include "platform/Messages.h"
+
+namespace {
+
+constexpr int kW = 64, kH = 48, kFrames = 40;
+
+class FrameViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = ME;
+    ClearCommandRegistry();
+    dir_ = std::make_unique<ScratchDir>();
+    path_ = dir_->File("clip.avi");
+    ASSERT_EQ(
+        RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 40 -c:v huffyuv "
+                   "-pix_fmt rgb24 '" +
+                   path_ + "'"),
+        0);
+    ASSERT_EQ(RunCommand("ffmpeg -v error -i '" + path_ + "' -pix_fmt rgb24 -f rawvideo -", &frames_), 0);
+    ASSERT_EQ(frames_.size(), size_t{kW} * kH * 3 * kFrames);
+    window_ = std::make_unique<MainWindow>();
+    ASSERT_TRUE(window_->Startup());
+    window_->resize(720, 560);
+    window_->show();
+    QApplication::setActiveWindow(window_.get());
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    SetCheck(kCmdMixField, true, true);  // interleaved rows, as ffmpeg gives them
+    if (gView.fitToWindow) DispatchCommand(kCmdFitWindow);
+    ASSERT_TRUE(OpenNamedFile(path_));
+    FrameSetChanged();
+    window_->FrameNumberBox()->setFocus();
+  }
+  void TearDown() override {
+    window_.reset();
+    CloseAllOpenAvi();
+    pOpenAviList.clear();
+    nOpenAvi = 0;
+    SelectOpenAvi(0);
+    FreeBuffers();
+    ClearCommandRegistry();
+    ME = saved_;
+    dir_.reset();
+  }
+  void Key(Qt::Key key, Qt::KeyboardModifiers m = Qt::NoModifier) {
+    QTest::keyClick(window_->FrameNumberBox(), key, m);
+    QApplication::processEvents();
+  }
+  // The picture as painted, and the pixel ffmpeg decoded for (x, y).
+  QImage Shown() { return window_->FrameArea()->grab().toImage(); }
+  QColor Want(uint32_t frame, int x, int y) {
+    const char* p = &frames_[((size_t{frame} * kH + y) * kW + x) * 3];
+    return QColor(static_cast<uint8_t>(p[0]), static_cast<uint8_t>(p[1]), static_cast<uint8_t>(p[2]));
+  }
+  // Every picture pixel of frame `frame` at zoom 1 matches.
+  bool ShowsFrame(uint32_t frame) {
+    QImage img = Shown();
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x)
+        if (img.pixelColor(x, y) != Want(frame, x, y)) return false;
+    return true;
+  }
+  std::string Box() { return window_->FrameNumberBox()->text().toStdString(); }
+  std::string Pane(int i) { return window_->StatusPane(i)->text().toStdString(); }
+
+  AppState saved_;
+  std::unique_ptr<ScratchDir> dir_;
+  std::unique_ptr<MainWindow> window_;
+  std::string path_, frames_;
+};
+
+}  // namespace
+
+TEST_F(FrameViewTest, StepsWithKeysAndTheNumberBox) {
+  EXPECT_EQ(Box(), "0");
+  EXPECT_TRUE(ShowsFrame(0));
+  EXPECT_EQ(Pane(1), "00:00:00:00");
+  auto* last = qobject_cast<QLabel*>(window_->MainControl(kCmdStatic30006));
+  EXPECT_EQ(last->text().toStdString(), "39");
+  EXPECT_EQ(window_->FrameScrollBar()->maximum(), 39);
+
+  Key(Qt::Key_Space);
+  EXPECT_EQ(Box(), "1");
+  EXPECT_TRUE(ShowsFrame(1));
+  Key(Qt::Key_PageDown);
+  EXPECT_EQ(Box(), "31");
+  EXPECT_TRUE(ShowsFrame(31));
+  EXPECT_FALSE(ShowsFrame(0));
+  EXPECT_EQ(Pane(1), "00:00:01:06");
+  EXPECT_EQ(window_->FrameScrollBar()->value(), 31);
+  Key(Qt::Key_End);
+  EXPECT_EQ(Box(), "39");
+  EXPECT_TRUE(ShowsFrame(39));
+  Key(Qt::Key_Space, Qt::ShiftModifier);
+  EXPECT_EQ(Box(), "38");
+  Key(Qt::Key_Home);
+  EXPECT_EQ(Box(), "0");
+  EXPECT_TRUE(ShowsFrame(0));
+
+  window_->FrameNumberBox()->setText("17");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(gCurrentFrame, 17u);
+  EXPECT_TRUE(ShowsFrame(17));
+  // The scroll bar moved by the user shows its frame.
+  window_->FrameScrollBar()->setValue(25);
+  EXPECT_EQ(Box(), "25");
+  EXPECT_TRUE(ShowsFrame(25));
+
+  // Relative numbering from frame 25.
+  DispatchCommand(41012, CommandSource::kMenu);
+  EXPECT_EQ(Box(), "0");
+  Key(Qt::Key_Space, Qt::ShiftModifier);
+  EXPECT_EQ(Box(), "-1");
+  DispatchCommand(41013, CommandSource::kMenu);
+  EXPECT_EQ(Box(), "24");
+
+  // The file has no null frame.
+  EXPECT_TRUE(DispatchCommand(41011, CommandSource::kMenu));
+  EXPECT_EQ(Pane(0), "ヌルフレームはこの先にありません.");
+  EXPECT_EQ(Box(), "24");
+  // Playback waits for the batch driver.
+  EXPECT_FALSE(CanRunCommand(41000));
+}
+
+TEST_F(FrameViewTest, BrightnessAndZoomChangeThePicture) {
+  QColor base = Want(0, 10, 10);
+  DispatchCommand(44007, CommandSource::kMenu);  // 2.00
+  EXPECT_EQ(window_->Menu(kMenuDisplay)->title().toStdString(), "表示/輝度2.00(&D)");
+  QColor doubled = Shown().pixelColor(10, 10);
+  auto twice = [](int v) { return std::min(255, (v * 200 * 10485) >> 20); };
+  EXPECT_EQ(doubled.red(), twice(base.red()));
+  EXPECT_EQ(doubled.green(), twice(base.green()));
+  EXPECT_EQ(doubled.blue(), twice(base.blue()));
+  EXPECT_EQ(IsCommandChecked(44007), 1);
+  EXPECT_EQ(IsCommandChecked(44005), 0);
+  DispatchCommand(44014, CommandSource::kMenu);  // 1.99: no preset checked
+  EXPECT_EQ(window_->Menu(kMenuDisplay)->title().toStdString(), "表示/輝度1.99(&D)");
+  EXPECT_EQ(IsCommandChecked(44007), 0);
+  DispatchCommand(44005, CommandSource::kMenu);
+  EXPECT_EQ(window_->Menu(kMenuDisplay)->title().toStdString(), "表示/輝度1.00(&D)");
+  EXPECT_TRUE(ShowsFrame(0));
+
+  // Zoom in: each picture pixel becomes 2 × 2.
+  Key(Qt::Key_Asterisk, Qt::KeypadModifier);
+  EXPECT_EQ(gView.zoom, 2);
+  QImage img = Shown();
+  EXPECT_EQ(img.pixelColor(2 * 10 + 1, 2 * 10 + 1), Want(0, 10, 10));
+  EXPECT_EQ(img.pixelColor(2 * 33, 2 * 20), Want(0, 33, 20));
+  Key(Qt::Key_Slash, Qt::KeypadModifier);
+  EXPECT_EQ(gView.zoom, 1);
+  EXPECT_TRUE(ShowsFrame(0));
+
+  // Fitting stretches the picture over the whole view.
+  DispatchCommand(kCmdFitWindow, CommandSource::kMenu);
+  EXPECT_TRUE(gView.fitToWindow);
+  QImage fit = Shown();
+  QColor corner = fit.pixelColor(fit.width() - 2, fit.height() - 2);
+  EXPECT_NE(corner, QColor(Qt::black));
+  Key(Qt::Key_Asterisk, Qt::KeypadModifier);
+  EXPECT_FALSE(gView.fitToWindow);
+  EXPECT_EQ(IsCommandChecked(kCmdFitWindow), 0);
+
+  // The pixel read-out under the mouse.
+  gView.zoom = 1;
+  gView.sx = gView.sy = 0;
+  RedrawCurrent();
+  QTest::mouseMove(window_->FrameArea(), QPoint(5, 7));
+  QApplication::processEvents();
+  QColor c = Want(0, 5, 7);
+  EXPECT_EQ(Pane(3), Fmt("RGB=(%3d,%3d,%3d)", c.red(), c.green(), c.blue()));
+  EXPECT_EQ(Pane(2), "XY=(  5,  7)");
+}
