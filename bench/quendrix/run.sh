@@ -46,6 +46,13 @@ for _ in $(seq "$runs"); do
   tqx=$(min "$tqx" "$(timed "$work/out.wav" "$exe" --output "$work/out.wav" --range 4410 --dispose 1 --extend --keep-size "$work/long.wav")")
 done
 rm -f "$work/copy.wav"
+# What starting the program costs (it links Qt for its window), included above.
+tstart=
+for _ in $(seq "$runs"); do
+  t0=$(now)
+  "$exe" --help >/dev/null
+  tstart=$(min "$tstart" "$(echo "$(now) - $t0" | bc -l)")
+done
 mem_long=$(peak_kb "$exe" --output "$work/out.wav" --range 10000 --dispose 1 "$work/long.wav")
 mem_short=$(peak_kb "$exe" --output "$work/out.wav" --range 10000 --dispose 1 "$work/short.wav")
 mem_cp=$(peak_kb cp "$work/long.wav" "$work/copy.wav")
@@ -59,4 +66,5 @@ printf 'quendrix shorten 10000/1    %6.3f s  %7.1f MB/s  ratio vs cp %.2fx\n' "$
   "$(echo "$tcp / $tq" | bc -l)"
 printf 'quendrix extend+keep 4410/1 %6.3f s  %7.1f MB/s  ratio vs cp %.2fx\n' "$tqx" "$(echo "$mb / $tqx" | bc -l)" \
   "$(echo "$tcp / $tqx" | bc -l)"
+printf 'quendrix start-up alone      %6.3f s\n' "$tstart"
 printf 'peak memory: quendrix %d KB on 1 h, %d KB on 6 min; cp %d KB\n' "$mem_long" "$mem_short" "$mem_cp"

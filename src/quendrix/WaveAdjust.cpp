@@ -1,5 +1,6 @@
 #include "quendrix/WaveAdjust.h"
 
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -268,7 +269,11 @@ class Run {
 
 AdjustStatus Run::OpenInput() {
   const char* path = input_.c_str();
-  if (!in_.Open(input_, RiffFile::ModeRead, 64 << 10)) return Fail(Fmt("%sがオープンできません!", path));
+  // Only regular files: a device such as /dev/zero would be searched for
+  // chunks for ever.
+  struct stat st;
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode) || !in_.Open(input_, RiffFile::ModeRead, 64 << 10))
+    return Fail(Fmt("%sがオープンできません!", path));
   const uint64_t fileSize = in_.Size();
   ChunkInfo riff;
   riff.fccType = FourCC("WAVE");

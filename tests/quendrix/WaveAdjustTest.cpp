@@ -418,10 +418,12 @@ TEST(QuendrixRunEdges, DamagedInputsGetAClearMessage) {
     EXPECT_EQ(host.boxes[0].text, b.message);
     EXPECT_TRUE(r.requests.empty()) << b.message;  // refused before the output is asked for
   }
-  host.boxes.clear();
-  RunAdjust(dir.File("missing.wav"), dir.File("out.wav"), {8, 1, false, false});
-  ASSERT_EQ(host.boxes.size(), 1u);
-  EXPECT_EQ(host.boxes[0].text, dir.File("missing.wav") + "がオープンできません!");
+  for (std::string bad : {dir.File("missing.wav"), std::string("/dev/zero"), dir.path()}) {
+    host.boxes.clear();
+    RunAdjust(bad, dir.File("out.wav"), {8, 1, false, false});
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, bad + "がオープンできません!");
+  }
 }
 
 TEST(QuendrixRunEdges, TruncatedDataIsProcessedAsFarAsItGoes) {
