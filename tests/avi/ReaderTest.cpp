@@ -259,6 +259,12 @@ TEST(AviReader, MissingIdx1AsksWithATimedQuestion) {
   EXPECT_EQ(a.fAllKeyFrames, 1);
   EXPECT_EQ(a.sets[0].dwWaveSampleCounts, (11 * 1280 + 1282) / 4u);
   EXPECT_EQ(host.status[0].back(), p + "のインデックスを作成しました.");
+  // Progress in the status line, and the title back to normal at the end.
+  ASSERT_GE(host.status[0].size(), 2u);
+  const std::string& progress = host.status[0][host.status[0].size() - 2];
+  EXPECT_EQ(progress.rfind(p + "インデックス作成中(", 0), 0u) << progress;
+  EXPECT_EQ(progress.substr(progress.size() - std::string("%) ESC:中止").size()), "%) ESC:中止");
+  EXPECT_EQ(host.title, MainTitleText(nullptr));
   EXPECT_GT(host.pumps, 12);
   // Mode 2 refuses.
   host.boxes.clear();
