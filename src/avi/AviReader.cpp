@@ -167,7 +167,9 @@ bool ReadOpenDmlIndex(Opener& o, const ChunkInfo& indx, bool video, std::string*
   uint8_t indexType = chunk[3];
   uint32_t entries = GetLE32(&chunk[4]);
   uint32_t chunkId = GetLE32(&chunk[8]);
-  if (indexType != 0) return why(Fmt("%sのAVI2インデックスタイプ%02Xは未対応です!", kind, indexType));
+  if (indexType != 0)
+    return why(video ? Fmt("ビデオのAVI2インデックスタイプ%02Xは未対応です!", indexType)
+                     : Fmt("オーディオのAVI2インデックスタイプ%02Xは未対応です!", indexType));
   if (longsPerEntry != 4) return false;
   entries = std::min<uint32_t>(entries, (indx.cksize - 24) / 16);
   if (video ? !IsVideoId(chunkId, Ch(chunkId, 1)) : !IsAudioId(chunkId, Ch(chunkId, 1))) return false;
@@ -416,7 +418,7 @@ bool CheckFormats(Opener& o, bool haveAudio) {
   return true;
 }
 
-void OpenCodec(Opener& o) {
+bool OpenCodec(Opener& o) {
   OpenAviFile* avi = o.avi;
   BitmapInfoHeader bi = avi->VideoFormat();
   if (IsUncompressedHandler(avi->fccVideoHandler)) {
@@ -427,19 +429,24 @@ void OpenCodec(Opener& o) {
     std::snprintf(avi->szCodecName, sizeof avi->szCodecName, "無圧縮%dbit%s", bi.biBitCount, tail);
     avi->hicDecompress.reset();
     avi->fCodecConfigurable = 0;
-    return;
+    return true;
   }
   auto codec = std::make_unique<VideoDecompressor>();
   if (!codec->Open(avi->fccVideoHandler, avi->pbiVideo.data(), avi->pbiVideo.size())) {
     avi->fCodecFailed = true;
     if (o.mode != 3)
       Message(MB_OK | MB_ICONINFORMATION, VideoCodecOpenErrorText(o.name, avi->fccVideoHandler).c_str());
-    return;
+    return true;
   }
   avi->hicDecompress = std::move(codec);
+  if (avi->hicDecompress->Description().empty()) {
+    o.FailText(Fmt("ビデオコーデック%sの情報が取得できません!", FourCCText(avi->fccVideoHandler).c_str()));
+    return false;
+  }
   std::string d = CutUtf8(avi->hicDecompress->Description(), 127);
   std::snprintf(avi->szCodecName, sizeof avi->szCodecName, "%s", d.c_str());
   avi->fCodecConfigurable = avi->hicDecompress->Configurable() ? 1 : 0;
+  return true;
 }
 
 // Finds the stream characters and the first video chunk in movi.
@@ -470,7 +477,10 @@ bool WalkMovi(Opener& o, ChunkInfo& riff, bool haveAudio, uint64_t* firstVideoHe
     } else if (!avi->cAudioStream && IsAudioId(ck.ckid, c)) {
       avi->cAudioStream = c;
     }
-    if (avi->cVideoStream && (avi->cAudioStream || !haveAudio)) break;
+    if (avi->cVideoStream && (avi->cAudioStream || !haveAudio)) {
+      if (!f->Ascend(&ck)) return o.Fail("%sのdb/dcチャンクのアセンドができません!");
+      break;
+    }
     if (!f->Ascend(&ck)) return o.Fail("%sのアセンドができません!");
   }
   if (f->Seek(static_cast<int64_t>(movi.PaddedEnd())) < 0)
@@ -594,6 +604,7 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
 
   // What follows the RIFF: anything but JUNK means more data after the index.
   uint64_t pos = riff.PaddedEnd();
+  if (f->Seek(static_cast<int64_t>(pos)) < 0) return o.Fail("%sのAVIチャンクのアセンドができません!");
   while (pos < o.fileSize && o.fileSize - pos >= 8) {
     uint8_t head[8];
     if (f->Seek(static_cast<int64_t>(pos)) < 0 || !f->ReadExact(head, 8)) break;
@@ -668,7 +679,7 @@ bool Open(Opener& o) {
   }
   avi->nAudioKind = havePcm ? 0 : haveAudio ? -1 : 1;
   if (!CheckFormats(o, haveAudio)) return false;
-  OpenCodec(o);
+  if (!OpenCodec(o)) return false;
 
   if (avi->nIndexKind != kIndexOpenDml) {
     uint64_t firstVideo = 0;
@@ -932,7 +943,8 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
 
   uint64_t idx1DataPos = 0;
   if (writeBack) {
-    f->Seek(static_cast<int64_t>(movi.PaddedEnd()));
+    if (f->Seek(static_cast<int64_t>(movi.PaddedEnd())) < 0)
+      return fail("%sのList/moviチャンクのアセンドができません!");
     ChunkInfo ck;
     ck.ckid = FourCC("idx1");
     if (f->Descend(&ck, &riff, kFindChunk)) idx1DataPos = ck.dwDataOffset;
