@@ -279,10 +279,13 @@ const char* OpenAviDialogTitle(int purpose);
 // Opens `paths` as the dialog would after the user chose them (used by the
 // dialog itself, by recent files, the command line and dropped files).
 bool OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths);
-// Commands: 40000 open, 40001 append, 40002 close all.
+// Commands 40000 open (closes the table, then the open dialog), 40001
+// append (dialog with several names), 40002 close all. The dispatcher asks
+// about unsaved corrections before 40000 and 40002. Each sets the title.
 bool CommandOpen(int commandId);
-// Commands 50100+i (recent file i) and 50402 (command line, dropped file):
-// closes the table and opens `path` as the main file.
+// Commands 50100+i (recent file i: pass its path) and 50402 (the file named
+// on the command line or dropped on the window): closes the table and opens
+// `path` as the main file, as the open dialog would.
 bool OpenNamedFile(const std::string& path);
 // The append checks: 0 accepted, else bits 1 size, 2 audio format, 4 already open.
 int CompareWithTable(const OpenAviFile* avi);
