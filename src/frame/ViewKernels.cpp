@@ -93,6 +93,38 @@ static bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
 }
+
+static bool HasAvx512() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  return has;
+}
+
+// The single-multiplier form, 64 bytes a step: half the instructions of the
+// AVX2 loop for the same arithmetic.
+__attribute__((target("avx512f,avx512bw"))) static bool ScaleBrightnessAvx512(uint8_t* dst,
+                                                                              const uint8_t* src, size_t n,
+                                                                              unsigned factor) {
+  const uint64_t k = static_cast<uint64_t>(factor) * 10485u;
+  int s;
+  uint16_t m;
+  if (!FindMultiplier(k, &s, &m)) return false;
+  const __m512i mul = _mm512_set1_epi16(static_cast<short>(m));
+  const __m128i count = _mm_cvtsi32_si128(s);
+  // packus interleaves 128-bit lanes of the two halves; this puts them back.
+  const __m512i order = _mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0);
+  size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32));
+    __m512i lo = _mm512_mulhi_epu16(_mm512_sll_epi16(_mm512_cvtepu8_epi16(a), count), mul);
+    __m512i hi = _mm512_mulhi_epu16(_mm512_sll_epi16(_mm512_cvtepu8_epi16(b), count), mul);
+    // permutex2var takes both operands, so nothing is left undefined.
+    __m512i packed = _mm512_packus_epi16(lo, hi);
+    _mm512_storeu_si512(dst + i, _mm512_permutex2var_epi64(packed, order, packed));
+  }
+  ScaleBrightnessPlain(dst + i, src + i, n - i, factor);
+  return true;
+}
 #endif
 
 void ScaleBrightness(uint8_t* dst, const uint8_t* src, size_t n, unsigned factor) {
@@ -101,6 +133,7 @@ void ScaleBrightness(uint8_t* dst, const uint8_t* src, size_t n, unsigned factor
     return;
   }
 #if defined(__x86_64__)
+  if (HasAvx512() && ScaleBrightnessAvx512(dst, src, n, factor)) return;
   if (HasAvx2()) {
     ScaleBrightnessAvx2(dst, src, n, factor);
     return;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -266,4 +267,26 @@ TEST(SplitFields, MapsRowsAndJoinRestoresTheInput) {
   SplitFields(oddSplit.data(), odd.data(), 5, stride, FieldDirection::Split, false);
   SplitFields(oddBack.data(), oddSplit.data(), 5, stride, FieldDirection::Join, false);
   EXPECT_EQ(oddBack, odd);
+}
+
+// Wide rows take the vector path: every byte of every row lands where the
+// row map says, including the part of a row past the last full vector.
+TEST(SplitFields, WideRowsMatchTheRowMap) {
+  for (int h : {8, 9}) {
+    const size_t stride = RgbStride(721);  // 2,164 bytes: a 52-byte tail
+    std::vector<uint8_t> src(stride * h);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 13 + i / stride);
+    for (bool swapped : {false, true}) {
+      std::vector<uint8_t> split(src.size(), 0xEE), joined(src.size(), 0xEE);
+      SplitFields(split.data(), src.data(), h, stride, FieldDirection::Split, swapped);
+      for (int r = 0; r < h; ++r) {
+        size_t from = static_cast<size_t>(FieldSplitSourceRow(r, h, swapped)) * stride;
+        ASSERT_TRUE(
+            std::equal(split.begin() + r * stride, split.begin() + (r + 1) * stride, src.begin() + from))
+            << h << " " << swapped << " row " << r;
+      }
+      SplitFields(joined.data(), split.data(), h, stride, FieldDirection::Join, swapped);
+      EXPECT_EQ(joined, src) << h << " " << swapped;
+    }
+  }
 }
