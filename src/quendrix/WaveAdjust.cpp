@@ -5,6 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -46,6 +50,84 @@ struct Buffer {
     size = p ? static_cast<size_t>(n) : 0;
     return p != nullptr;
   }
+};
+
+// Reads the input's data a window ahead on a second thread, so that the copy
+// into our memory overlaps the choice and the writing of the window before.
+// Windows are whole blocks of `window` bytes (the last one shorter).
+class ReadAhead {
+ public:
+  ReadAhead(RiffFile* in, size_t window) : in_(in), window_(window) {}
+  ~ReadAhead() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    ready_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Allocate() { return buf_[0].Allocate(window_) && buf_[1].Allocate(window_); }
+  // Bytes to read from the stream's position on; set before the first Next.
+  void SetLength(uint64_t bytes) { left_ = bytes; }
+  // The next window, or null when it could not be read. The window returned
+  // before is given back: nothing may point into it any more.
+  const uint8_t* Next(size_t* size) {
+    if (!started_) {
+      started_ = true;
+      try {
+        thread_ = std::thread([this] { Fill(); });
+      } catch (const std::system_error&) {
+        // No second thread: read in turn.
+      }
+    }
+    if (!thread_.joinable()) {
+      size_t want = static_cast<size_t>(std::min<uint64_t>(left_, window_));
+      left_ -= want;
+      *size = want;
+      return in_->ReadExact(buf_[0].p.get(), want) ? buf_[0].p.get() : nullptr;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (current_ >= 0) state_[current_] = kFree;
+    ready_.notify_all();
+    const int i = current_ = current_ < 0 ? 0 : current_ ^ 1;
+    ready_.wait(lock, [&] { return state_[i] != kFree; });
+    if (state_[i] == kFailed) return nullptr;
+    *size = static_cast<size_t>(state_[i]);
+    return buf_[i].p.get();
+  }
+
+ private:
+  static constexpr int64_t kFree = -2, kFailed = -1;
+  void Fill() {
+    for (int i = 0;; i ^= 1) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return stop_ || state_[i] == kFree; });
+        if (stop_) return;
+      }
+      size_t want = static_cast<size_t>(std::min<uint64_t>(left_, window_));
+      bool ok = in_->ReadExact(buf_[i].p.get(), want);
+      left_ -= want;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_[i] = ok ? static_cast<int64_t>(want) : kFailed;
+      }
+      ready_.notify_all();
+      if (!ok || left_ == 0) return;
+    }
+  }
+
+  RiffFile* in_;
+  uint64_t left_ = 0;  // touched by one side only: the filling thread once it runs
+  const size_t window_;
+  Buffer buf_[2];
+  std::thread thread_;
+  bool started_ = false;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  int64_t state_[2] = {kFree, kFree};  // bytes ready, or kFree / kFailed
+  int current_ = -1;                   // the window the caller holds
+  bool stop_ = false;
 };
 
 }  // namespace
@@ -237,7 +319,6 @@ class Run {
   AdjustStatus Process();
   enum class LoopEnd { Done, ReadFailed, WriteFailed, TooLarge, Aborted };
   LoopEnd Loop();
-  const uint8_t* Fetch(size_t want);
   uint8_t* Stage(size_t n);
   void Emit(const uint8_t* p, size_t n);
   bool Flush();
@@ -252,9 +333,10 @@ class Run {
   std::string fmt_;
   SampleLayout layout_;
   uint32_t u_ = 0, k_ = 0;
-  uint64_t dataSize_ = 0;      // bytes to process (what the file really holds)
-  uint64_t declaredSize_ = 0;  // the data chunk's own size
-  Buffer inBuf_, outBuf_;
+  uint64_t dataSize_ = 0;              // bytes to process (what the file really holds)
+  uint64_t declaredSize_ = 0;          // the data chunk's own size
+  std::unique_ptr<ReadAhead> reader_;  // owns the input stream while the data is read
+  Buffer outBuf_;
   ChunkInfo riffOut_, dataOut_;
   bool outputStarted_ = false;  // the data chunk exists: close it whatever happens
   uint64_t written_ = 0;        // data bytes that reached the output
@@ -308,8 +390,9 @@ AdjustStatus Run::OpenInput() {
   const uint64_t blockBytes = static_cast<uint64_t>(f) * (u_ + 1ull);
   const uint64_t kBytes = static_cast<uint64_t>(k_) * f;
   const uint64_t blocks = std::max<uint64_t>(1, gAdjustChunkBytes / kBytes);
-  if (blockBytes > kMaxBlockBytes || !inBuf_.Allocate(blocks * kBytes) ||
-      !outBuf_.Allocate(blocks * static_cast<uint64_t>(u_) * f))
+  if (blockBytes <= kMaxBlockBytes)
+    reader_ = std::make_unique<ReadAhead>(&in_, static_cast<size_t>(blocks * kBytes));
+  if (!reader_ || !reader_->Allocate() || !outBuf_.Allocate(blocks * static_cast<uint64_t>(u_) * f))
     return Fail("メモリが確保できません.");
 
   if (!in_.Ascend(&fmt)) return Fail(Fmt("%sはdataチャンクがありません!", path));
@@ -373,13 +456,6 @@ namespace {
 constexpr size_t kMinDirect = 512;
 constexpr size_t kMaxPieces = 512;
 }  // namespace
-
-// The next `want` bytes of the input's data, or null when they cannot be read.
-// (Mapping the file instead was tried: page-table work made it slower.)
-const uint8_t* Run::Fetch(size_t want) {
-  if (!in_.ReadExact(inBuf_.p.get(), want)) return nullptr;
-  return inBuf_.p.get();
-}
 
 // Appends n bytes at the end of the staging buffer to the output and returns
 // where they go.
@@ -461,6 +537,7 @@ Run::LoopEnd Run::Loop() {
   const uint8_t* window = nullptr;
   size_t inPos = 0, inAvail = 0;
   const bool keep = opt_.keepSize;
+  reader_->SetLength(dataSize_);
 
   while (keep ? outRemaining > 0 : inRemaining > 0) {
     if (inPos == inAvail && inRemaining > 0) {
@@ -468,11 +545,9 @@ Run::LoopEnd Run::Loop() {
       // hold whole blocks, so a block never straddles two.
       if (!Flush()) return LoopEnd::WriteFailed;
       if (tooLarge_) return LoopEnd::TooLarge;
-      size_t want = static_cast<size_t>(std::min<uint64_t>(inRemaining, inBuf_.size));
-      window = Fetch(want);
+      window = reader_->Next(&inAvail);
       if (!window) return LoopEnd::ReadFailed;
       inPos = 0;
-      inAvail = want;
     }
     if (pieces_.size() + 3 > kMaxPieces || staged_ + uBytes > outBuf_.size) {
       if (!Flush()) return LoopEnd::WriteFailed;
@@ -522,6 +597,7 @@ AdjustStatus Run::Process() {
   dataStart_ = static_cast<uint64_t>(out_.Tell());
   LoopEnd end = Loop();
   pieces_.clear();
+  reader_.reset();  // stops the reading thread before anything else touches the input
 
   // The stream's position is where the data chunk ends, for its size fix-up.
   if (out_.Seek(static_cast<int64_t>(dataStart_ + written_)) < 0 && end == LoopEnd::Done)
