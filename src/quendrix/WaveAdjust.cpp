@@ -153,8 +153,8 @@ int SampleLayout::Sample(const uint8_t* frame, unsigned ch) const {
 
 namespace {
 
-// The scan of every candidate is the hot loop; the common layouts get their
-// own instantiation so the compiler sees fixed offsets.
+// The plain scan, for any layout: the first choice from the top down, then
+// the quietest frame. `get` reads the amplitude of a channel of a frame.
 template <typename Get>
 Choice ChooseWith(const uint8_t* block, uint32_t k, uint32_t u, uint32_t f, unsigned channels, Get get) {
   const int64_t low = u / 2;
