@@ -54,7 +54,7 @@ FUZZ_SECONDS ?= 30
 fuzz-smoke: deps
 	@[ -f $(FUZZ_BUILD)/build.ninja ] || cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRDEX_TESTS=OFF -DMIRDEX_FUZZ=ON
-	cmake --build $(FUZZ_BUILD) --target avi_reader_fuzz avi_fuzz_seeds -j $(JOBS)
+	cmake --build $(FUZZ_BUILD) --target avi_reader_fuzz avi_fuzz_seeds convert_fuzz -j $(JOBS)
 	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: build

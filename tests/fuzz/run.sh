@@ -21,4 +21,9 @@ fi
 ASAN_OPTIONS=detect_leaks=1 "$build/tests/fuzz/avi_reader_fuzz" -max_total_time="$seconds" -max_len=400000 \
   -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus" "$seeds" "$build/fuzz-samples" 2>&1 |
   grep -E "stat::number_of_executed_units|stat::new_units_added|ERROR|SUMMARY|Done" || true
+# The converter of uncompressed formats (no seeds: its input is a made-up format).
+mkdir -p "$build/convert-corpus"
+ASAN_OPTIONS=detect_leaks=1 "$build/tests/fuzz/convert_fuzz" -max_total_time="$seconds" -max_len=20000 \
+  -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$build/convert-corpus" 2>&1 |
+  grep -E "stat::number_of_executed_units|stat::new_units_added|ERROR|SUMMARY|Done" || true
 test -z "$(ls "$build"/crash-* "$build"/leak-* "$build"/timeout-* 2>/dev/null; ls crash-* leak-* timeout-* 2>/dev/null)"
