@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "app/Commands.h"
@@ -44,7 +45,14 @@ bool SetupView() {
     Message(MB_OK | MB_ICONSTOP, "必要なメモリが確保できません!");
     return false;
   }
-  gView.mainBitmap.assign(G().stride * static_cast<size_t>(h + 1), 0);
+  try {
+    gView.mainBitmap.assign(G().stride * static_cast<size_t>(h + 1), 0);
+  } catch (const std::bad_alloc&) {
+    FreeBuffers();
+    // 8: the system's "not enough memory" code.
+    Message(MB_OK | MB_ICONSTOP, nullptr, "画像を保持するBITMAPが作成できません! (%08lX)", 8ul);
+    return false;
+  }
   uint8_t* white = &gView.mainBitmap[G().stride * static_cast<size_t>(h)];
   white[0] = white[1] = white[2] = 0xFF;
   gView.cx = gView.cy = -1;

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "TestSupport.h"
@@ -81,6 +82,17 @@ class FrameViewTest : public ::testing::Test {
       for (int x = 0; x < kW; ++x)
         if (img.pixelColor(x, y) != Want(frame, x, y)) return false;
     return true;
+  }
+  // One field line-doubled: rows 2m and 2m+1 equal (mode 0), or rows 2m+1
+  // and 2m+2 (mode 1, one line lower).
+  static bool PairsDoubled(const QImage& img) {
+    auto same = [&](int first) {
+      for (int y = first; y + 1 < kH; y += 2)
+        for (int x = 0; x < kW; ++x)
+          if (img.pixelColor(x, y) != img.pixelColor(x, y + 1)) return false;
+      return true;
+    };
+    return same(0) || same(1);
   }
   std::string Box() { return window_->FrameNumberBox()->text().toStdString(); }
   std::string Pane(int i) { return window_->StatusPane(i)->text().toStdString(); }
@@ -191,4 +203,31 @@ TEST_F(FrameViewTest, BrightnessAndZoomChangeThePicture) {
   QColor c = Want(0, 5, 7);
   EXPECT_EQ(Pane(3), Fmt("RGB=(%3d,%3d,%3d)", c.red(), c.green(), c.blue()));
   EXPECT_EQ(Pane(2), "XY=(  5,  7)");
+}
+
+// While the fields alternate only the view keys get through; Space still
+// steps, and a left click ends it with the normal picture back.
+TEST_F(FrameViewTest, AlternatingFieldsFilterCommandsAndStopOnClick) {
+  std::vector<std::string> seen;
+  bool otherRan = false, allowedWhileRunning = true;
+  QTimer::singleShot(200, [&] {
+    otherRan = DispatchCommand(41011, CommandSource::kMenu);  // not a view command
+    std::string picture = PairsDoubled(Shown()) ? "doubled" : "not doubled";
+    Key(Qt::Key_Space);
+    seen.push_back(Box());
+    allowedWhileRunning = AlternatingFields();
+    seen.push_back(picture);
+    QTest::mouseClick(window_->FrameArea(), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+  });
+  QTimer::singleShot(5000, [] { StopAlternatingFields(); });  // never hang the test
+  DispatchCommand(41006, CommandSource::kMenu);
+  EXPECT_FALSE(AlternatingFields());
+  EXPECT_FALSE(otherRan);
+  EXPECT_TRUE(allowedWhileRunning);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], "1");
+  EXPECT_EQ(seen[1], "doubled");
+  EXPECT_TRUE(ShowsFrame(1));
+  EXPECT_FALSE(PairsDoubled(Shown()));  // the frame itself has no doubled lines
+  EXPECT_TRUE(CanRunCommand(41011));
 }
