@@ -25,14 +25,6 @@
 #include "platform/Profile.h"
 #include "quendrix/QuendrixWindow.h"
 
-// System libraries keep some allocations for the life of the process; the
-// suppressions are given here because the test's environment may not carry
-// LSAN_OPTIONS.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig\nleak:libdbus\nleak:libglib\nleak:libQt6Gui\nleak:libQt6Core\n"
-         "leak:libQt6Widgets\nleak:libxkbcommon\n";
-}
-
 namespace {
 
 QApplication* App() {
