@@ -1,5 +1,7 @@
 #include "quendrix/QuendrixWindow.h"
 
+#include "ui/QtHost.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
@@ -28,81 +30,19 @@
 // The window's side of the host: boxes, the status line, the title and a pump
 // step that hands the event loop a turn every few milliseconds, so a run of
 // tiny periods does not spend its time in the event loop.
-class QuendrixWindow::Host : public ::Host {
+class QuendrixWindow::Host : public QtHost {
  public:
-  explicit Host(QuendrixWindow* w) : w_(w) { clock_.start(); }
-
-  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-    QMessageBox box(w_);
-    box.setWindowTitle(QString::fromStdString(caption));
-    box.setText(QString::fromStdString(text));
-    switch (style & MB_ICONMASK) {
-      case MB_ICONSTOP:
-        box.setIcon(QMessageBox::Critical);
-        break;
-      case MB_ICONQUESTION:
-        box.setIcon(QMessageBox::Question);
-        break;
-      case MB_ICONEXCLAMATION:
-        box.setIcon(QMessageBox::Warning);
-        break;
-      case MB_ICONINFORMATION:
-        box.setIcon(QMessageBox::Information);
-        break;
-    }
-    switch (style & MB_TYPEMASK) {
-      case MB_YESNO:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        break;
-      case MB_OKCANCEL:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        break;
-      case MB_YESNOCANCEL:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        break;
-      default:
-        box.setStandardButtons(QMessageBox::Ok);
-    }
-    switch (box.exec()) {
-      case QMessageBox::Yes:
-        return IDYES;
-      case QMessageBox::No:
-        return IDNO;
-      case QMessageBox::Cancel:
-        return IDCANCEL;
-      default:
-        return IDOK;
-    }
+  explicit Host(QuendrixWindow* w) {
+    SetOwner(w);
+    clock_.start();
   }
-  void SetStatusText(int part, const std::string& text) override {
-    if (part == 0) w_->status_->setText(QString::fromStdString(text));
-  }
-  void SetTitle(const std::string& title) override { w_->setWindowTitle(QString::fromStdString(title)); }
   void Pump() override {
     if (clock_.elapsed() < 15) return;
     clock_.restart();
-    QCoreApplication::processEvents();
-  }
-  void Beep() override { QApplication::beep(); }
-  bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) override {
-    QFileDialog dialog(w_, QString::fromStdString(request.title), QString::fromStdString(request.initialDir));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (!request.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    QStringList filters;
-    for (const auto& [name, pattern] : request.filters)
-      filters << QString::fromStdString(name) + " (" + QString::fromStdString(pattern) + ")";
-    dialog.setNameFilters(filters);
-    if (!request.initialName.empty()) dialog.selectFile(QString::fromStdString(request.initialName));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    paths->clear();
-    for (const QString& f : dialog.selectedFiles()) paths->push_back(f.toStdString());
-    return true;
+    QtHost::Pump();
   }
 
  private:
-  QuendrixWindow* w_;
   QElapsedTimer clock_;
 };
 
@@ -161,6 +101,7 @@ QuendrixWindow::QuendrixWindow() : host_(std::make_unique<Host>(this)) {
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   tag(list_, kIdList);
   status_ = new QLabel(this);
+  host_->SetStatusPanes({status_});
   tag(status_, kIdStatus);
 
   DialogUnits du(fontMetrics());

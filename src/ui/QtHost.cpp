@@ -113,6 +113,8 @@ void QtHost::Beep() {
 
 bool QtHost::ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) {
   QFileDialog dialog(owner_, Q(request.title), Q(request.initialDir));
+  // Qt's own dialog everywhere, so that it behaves the same on every desktop.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
   QStringList filters;
   for (const auto& [description, patterns] : request.filters) {
     QString p = Q(patterns);
