@@ -258,8 +258,9 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
       located = true;
     }
   } else {
-    if (!avi->IsOpen() || avi->pbiVideo.size() < 40) return false;
-    if (frameNo >= avi->Set().FrameMax)
+    if (!avi->IsOpen() || avi->pbiVideo.size() < 40) {
+      // No video stream: a silent failure.
+    } else if (frameNo >= avi->Set().FrameMax)
       msg = Fmt("%sのフレームNoが不正です!", BaseName(avi));
     else
       located = true;

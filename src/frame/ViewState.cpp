@@ -251,14 +251,11 @@ void ZoomOut() {
   if (gView.fitToWindow) {
     gView.fitToWindow = false;
     SetCheck(kCmdFitWindow, false, false);
-    int z = 16;
-    for (int c = 1; c <= 16; ++c) {
-      if (g.width * c < gView.viewWidth && g.height * c < gView.viewHeight) continue;
-      z = c;
-      break;
-    }
-    // The smallest Z that no longer fits both ways, plus one.
-    gView.zoom = std::min(16, z + 1);
+    // Start one above the largest zoom at which the picture fits both ways,
+    // so that zooming out from the fitted picture lands on that zoom.
+    int z = 1;
+    while (z < 16 && g.width * z < gView.viewWidth && g.height * z < gView.viewHeight) ++z;
+    gView.zoom = z;
   }
   if (gView.zoom > 1) {
     DrawCrossCursor(false);

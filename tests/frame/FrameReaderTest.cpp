@@ -508,6 +508,13 @@ TEST(ViewStateTest, DrawFrameBrightnessZoomAndCrossHair) {
   ZoomIn();
   EXPECT_FALSE(gView.fitToWindow);
   EXPECT_EQ(gView.zoom, 16);  // 4·15 still fits in 400 wide, so 15 + 1
+  // Zooming out of a fitted 30 × 20 view lands on the largest zoom at which
+  // the picture fits both ways (4·4 < 20).
+  SetViewArea(30, 20);
+  gView.fitToWindow = true;
+  ZoomOut();
+  EXPECT_EQ(gView.zoom, 4);
+  SetViewArea(400, 300);
   // The cross-hair drawn twice leaves the picture as it was.
   gView.zoom = 1;
   DrawFrame(src, 2);
