@@ -99,8 +99,8 @@ static bool HasAvx512() {
   return has;
 }
 
-// The single-multiplier form, 64 bytes a step: half the instructions of the
-// AVX2 loop for the same arithmetic.
+// The single-multiplier form, 64 bytes a step, for the same arithmetic as the
+// AVX2 loop.
 __attribute__((target("avx512f,avx512bw"))) static bool ScaleBrightnessAvx512(uint8_t* dst,
                                                                               const uint8_t* src, size_t n,
                                                                               unsigned factor) {
@@ -110,17 +110,19 @@ __attribute__((target("avx512f,avx512bw"))) static bool ScaleBrightnessAvx512(ui
   if (!FindMultiplier(k, &s, &m)) return false;
   const __m512i mul = _mm512_set1_epi16(static_cast<short>(m));
   const __m128i count = _mm_cvtsi32_si128(s);
-  // packus interleaves 128-bit lanes of the two halves; this puts them back.
-  const __m512i order = _mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0);
+  // Even and odd bytes in place as 16-bit lanes: no byte shuffles at all.
+  const __m512i lowByte = _mm512_set1_epi16(0x00FF);
+  const bool saturate = factor > 100;  // below that no result exceeds 255
   size_t i = 0;
   for (; i + 64 <= n; i += 64) {
-    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
-    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i + 32));
-    __m512i lo = _mm512_mulhi_epu16(_mm512_sll_epi16(_mm512_cvtepu8_epi16(a), count), mul);
-    __m512i hi = _mm512_mulhi_epu16(_mm512_sll_epi16(_mm512_cvtepu8_epi16(b), count), mul);
-    // permutex2var takes both operands, so nothing is left undefined.
-    __m512i packed = _mm512_packus_epi16(lo, hi);
-    _mm512_storeu_si512(dst + i, _mm512_permutex2var_epi64(packed, order, packed));
+    __m512i in = _mm512_loadu_si512(src + i);
+    __m512i even = _mm512_mulhi_epu16(_mm512_sll_epi16(_mm512_and_si512(in, lowByte), count), mul);
+    __m512i odd = _mm512_mulhi_epu16(_mm512_sll_epi16(_mm512_srli_epi16(in, 8), count), mul);
+    if (saturate) {
+      even = _mm512_min_epu16(even, lowByte);
+      odd = _mm512_min_epu16(odd, lowByte);
+    }
+    _mm512_storeu_si512(dst + i, _mm512_or_si512(even, _mm512_slli_epi16(odd, 8)));
   }
   ScaleBrightnessPlain(dst + i, src + i, n - i, factor);
   return true;
