@@ -267,6 +267,29 @@ TEST(FrameReaderTest, ReferenceChunksAreRecorded) {
   EXPECT_EQ(r.refFrame, 1234u);
   EXPECT_EQ(r.refFrame2, 7u);
   EXPECT_STREQ(r.refFileName, "other.avi");
+  // A DV reference chunk naming a file that is not there: black, and the
+  // decode message in the status line.
+  AviBuildOptions d;
+  d.width = 720;
+  d.height = 480;
+  d.handler = "cdvc";
+  d.compression = FourCC("cdvc");
+  d.frames = Frames(1, 280);
+  AviLayout dv = BuildAvi(d);
+  uint64_t r0 = dv.videoData[0];
+  std::memcpy(&dv.bytes[r0], "REF ", 4);
+  SetLe32(dv.bytes, r0 + 4, 3);
+  std::memcpy(&dv.bytes[r0 + 16], "/nowhere/source.avi", 20);
+  std::string dvPath = WriteAvi(env.dir, "dvref.avi", dv);
+  ASSERT_TRUE(env.Open({dvPath})) << BoxTexts(env.host);
+  std::memset(Current(), 0x55, gFramePool.geometry.frameBytes);
+  EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  EXPECT_TRUE(AllZero(Current(), gFramePool.geometry.frameBytes));
+  EXPECT_EQ(pOpenAviList[0].frameInfo.refKind, kRefCdvc);
+  EXPECT_STREQ(pOpenAviList[0].frameInfo.refFileName, "/nowhere/source.avi");
+  EXPECT_EQ(env.Status0(), dvPath + "のフレーム0(0)が伸張できません!");
+  ASSERT_TRUE(env.Open({path}));
+  ReadFrame(nullptr, Current(), nullptr, 0, 0);
   // Not recorded with RF_NO_RECORD.
   pOpenAviList[0].frameInfo.refKind = -5;
   ReadFrame(nullptr, Current(), nullptr, 0, RF_NO_RECORD);
