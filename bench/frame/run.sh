@@ -7,7 +7,7 @@
 #  2. the brightness and field-split kernels on a 720x480 frame against memcpy.
 set -euo pipefail
 build=${1:-build}
-frames=${FRAMES:-150}
+frames=${FRAMES:-300}
 work=$(mktemp -d "${TMPDIR:-/tmp}/mx-framebench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 

@@ -1,10 +1,14 @@
 #include "frame/FrameReader.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/stat.h>
 
 #include "platform/Format.h"
 #include "platform/Messages.h"
@@ -65,14 +69,34 @@ std::string ResolveReferencePath(const OpenAviFile* avi, const std::string& name
   return dir + base;
 }
 
+// Reads `size` bytes at `offset` of the file's video data: 0 done, 1 the
+// seek failed, 2 the read failed or came short. Frame data goes straight from
+// the descriptor into the buffer (no stdio buffer in between).
+int ReadVideoData(OpenAviFile* avi, uint64_t offset, uint8_t* buf, uint32_t size) {
+  RiffFile* f = avi->nIndexKind == kIndexOpenDml && avi->hAvi2 ? avi->hAvi2.get() : avi->hmmioAvi.get();
+  int fd = f ? f->Descriptor() : -1;
+  if (fd < 0) {
+    if (MyAviSeek(avi, nullptr, offset, 0, false) < 0) return 1;
+    return MyAviRead(avi, nullptr, buf, size, false) == size ? 0 : 2;
+  }
+  if (offset > static_cast<uint64_t>(INT64_MAX) - size) return 1;
+  uint32_t done = 0;
+  while (done < size) {
+    ssize_t got = pread(fd, buf + done, size - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return 2;
+    done += static_cast<uint32_t>(got);
+  }
+  return 0;
+}
+
 bool ReadChunkInto(OpenAviFile* avi, FrameIndexEntry e, ChunkBytes& chunk) {
   uint32_t size = IndexSize(e);
   uint8_t* p = chunk.Resize(size);
   if (!p) return false;
   chunk.keyFrame = IndexIsKey(e);
   if (size == 0) return true;
-  if (MyAviSeek(avi, nullptr, IndexOffset(e), 0, false) < 0) return false;
-  return MyAviRead(avi, nullptr, p, size, false) == size;
+  return ReadVideoData(avi, IndexOffset(e), p, size) == 0;
 }
 
 FrameReaderState& StateOf(OpenAviFile* avi) {
@@ -323,9 +347,10 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
         readable = readTo ? size : 0;
         chunk.keyFrame = IndexIsKey(*entry);
       }
-      if (MyAviSeek(file, nullptr, IndexOffset(*entry), 0, false) < 0) {
+      int readResult = size > readable ? 2 : ReadVideoData(file, IndexOffset(*entry), readTo, size);
+      if (readResult == 1) {
         msg = Fmt("%sがシークできません!", BaseName(file));
-      } else if (size > readable || MyAviRead(file, nullptr, readTo, size, false) != size) {
+      } else if (readResult == 2) {
         msg = Fmt("%sのフレームが読み出せません!", BaseName(file));
       } else {
         ReferenceInfo ref;
