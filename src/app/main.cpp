@@ -1,14 +1,11 @@
-#include <QApplication>
-#include <QSessionManager>
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
-#include "app/FileCommands.h"
 #include "app/Headless.h"
-#include "app/MainWindow.h"
-#include "platform/AppState.h"
 #include "platform/Paths.h"
-#include "platform/System.h"
 
 namespace {
 bool HasDisplay() {
@@ -28,20 +25,18 @@ int main(int argc, char** argv) {
                stderr);
     return 2;
   }
-  QApplication app(argc, argv);
-  SetProgramFiles(kMirdexFiles);
-  ExeDir();  // computed once, before anything changes the working folder
-  DetectCpuFeatures();
-  MainWindow window;
-  RegisterFileCommands();
-  if (!window.Startup()) return 0;
-  // The session ending closes the window the same way the user does.
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                   [&window](QSessionManager&) { window.close(); });
-  window.show();
-  ME.fMainInactive = 1;
-  // QApplication has taken its own options out of argv.
-  std::vector<std::string> args(argv + 1, argv + argc);
-  window.OpenFromCommandLine(args);
-  return app.exec();
+  // The window and Qt come from the library beside the executable.
+  std::string lib = ExeDir() + "libmirdex_gui.so";
+  void* gui = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!gui) {
+    std::fprintf(stderr, "mirdex: cannot load the window library: %s\n", dlerror());
+    return 2;
+  }
+  using GuiMain = int (*)(int, char**);
+  auto guiMain = reinterpret_cast<GuiMain>(dlsym(gui, "MirdexGuiMain"));
+  if (!guiMain) {
+    std::fprintf(stderr, "mirdex: %s has no entry point: %s\n", lib.c_str(), dlerror());
+    return 2;
+  }
+  return guiMain(argc, argv);
 }
