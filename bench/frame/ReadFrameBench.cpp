@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     sum += dest[n % gFramePool.geometry.frameBytes];
   }
   std::printf("%u frames, %u failed (%u)\n", frames, failed, sum & 1);
+  avi->frameReader.reset();  // before the decoder it uses goes
   CloseOpenAvi(avi.get(), 0);
   return failed ? 1 : 0;
 }

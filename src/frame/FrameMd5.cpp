@@ -72,6 +72,7 @@ int FrameMd5(const std::string& path, FILE* out, FILE* err) {
     }
     mixedFields = savedMixed;
   }
+  avi->frameReader.reset();  // before the decoder it uses goes
   CloseOpenAvi(avi.get(), 0);
   gScanMissingIndexSilently = savedScan;
   SetHost(saved);
