@@ -1,12 +1,13 @@
 // Quendrix: shortens or lengthens a PCM WAVE file by one sample in every
 // period, where it is least audible.
-#include <QApplication>
-#include <QTimer>
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <string>
 
 #include "platform/AppState.h"
 #include "platform/Paths.h"
 #include "quendrix/CommandLine.h"
-#include "quendrix/QuendrixWindow.h"
 
 int main(int argc, char** argv) {
   ME.programName = "Quendrix";
@@ -15,13 +16,18 @@ int main(int argc, char** argv) {
   int status = RunCommandLine(argc, argv, &file);
   if (status >= 0) return status;
 
-  QApplication app(argc, argv);
-  QuendrixWindow window;
-  window.show();
-  if (!file.empty()) {
-    // A file named on the command line is taken as if it had been dropped.
-    QString path = QString::fromStdString(file);
-    QTimer::singleShot(0, &window, [&window, path] { window.ProcessFile(path); });
+  // The window and Qt come from the library beside the executable.
+  std::string lib = ExeDir() + "libquendrix_gui.so";
+  void* gui = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!gui) {
+    std::fprintf(stderr, "quendrix: cannot load the window library: %s\n", dlerror());
+    return 1;
   }
-  return app.exec();
+  using GuiMain = int (*)(int, char**, const char*);
+  auto guiMain = reinterpret_cast<GuiMain>(dlsym(gui, "QuendrixGuiMain"));
+  if (!guiMain) {
+    std::fprintf(stderr, "quendrix: %s has no entry point: %s\n", lib.c_str(), dlerror());
+    return 1;
+  }
+  return guiMain(argc, argv, file.c_str());
 }
