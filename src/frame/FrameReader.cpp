@@ -22,12 +22,12 @@ namespace {
 
 // Element bytes and count basis (0: per line of H, 1: per row of W) of the
 // eleven arrays, in their order.
-struct ArraySpec {
+struct ArrayLayout {
   size_t element;
   bool perWidth;
   size_t extra;
 };
-const ArraySpec kArraySpecs[kFrameArrays] = {
+const ArrayLayout kArrayLayouts[kFrameArrays] = {
     {2, false, 0},  {4, false, 0}, {4, false, 0},  {4, false, 0}, {3, true, 0},  {16, false, 0},
     {16, false, 0}, {4, false, 0}, {72, false, 0}, {3, true, 0},  {3, true, 60},
 };
@@ -217,7 +217,7 @@ bool AllocateBuffers(int width, int height) {
   p.undoSteps = static_cast<uint8_t*>(std::malloc(std::max<size_t>(p.undoStepCount, 1) * 8));
   size_t total = 0;
   for (int i = 0; i < kFrameArrays; ++i) {
-    const ArraySpec& a = kArraySpecs[i];
+    const ArrayLayout& a = kArrayLayouts[i];
     p.arrayBytes[i] = a.element * static_cast<size_t>(a.perWidth ? width : height) + a.extra + 32;
     total += (p.arrayBytes[i] + 63) & ~size_t{63};
   }
@@ -264,7 +264,6 @@ bool ConvertFromStreamFormat(const OpenAviFile* avi, const uint8_t* src, size_t 
 bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags) {
   std::string msg;
   bool ok = false;
-  bool filled = false;  // dest already holds the result or must stay as read
   const FrameGeometry& g = gFramePool.geometry;
   size_t blankBytes = g.frameBytes;
 
@@ -298,7 +297,7 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
       FrameReadRecord& r = file->frameInfo;
       r = FrameReadRecord{};
       r.refKind = kRefLocated;
-      r.globalFrame = avi ? frameNo : frameNo;
+      r.globalFrame = frameNo;
       r.localFrame = local;
       r.entry = entry;
       r.fileIndex = fileIndex;
@@ -331,7 +330,6 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
     } else if (size == 0) {
       if (!raw && !head) std::memset(dest, 0, blankBytes);
       ok = true;
-      filled = true;
     } else {
       if (head) size = std::min(size, kHeadOnlyBytes);
       uint8_t* readTo = nullptr;
@@ -370,7 +368,6 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
         }
         if (msg.empty() && (raw || head)) {
           ok = true;
-          filled = true;
         } else if (msg.empty()) {
           std::string convertMsg = Fmt("%sのフレーム%ld(%ld)が24ビットRGBに変換できません!", BaseName(file),
                                        static_cast<long>(frameNo), static_cast<long>(local));
@@ -424,7 +421,6 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
             else if (decodeTarget != dest)
               std::memcpy(dest, decodeTarget, blankBytes);
             ok = true;
-            filled = true;
           }
         }
       }
@@ -440,7 +436,6 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
       if (!(flags & RF_KEEP_CORRECTION) && gFrameReaderUi.resetCorrection) gFrameReaderUi.resetCorrection();
     }
     if (!ok && !msg.empty()) file->fReadError = 1;
-    (void)filled;
   }
 
   if (!ok) {
