@@ -80,6 +80,9 @@ void FreeIndexes(OpenAviFile* avi) {
 }
 
 void CloseRecord(OpenAviFile* avi) {
+  // The frame reader's decoder state belongs to the file as it was.
+  avi->frameReader.reset();
+  avi->frameInfo = {};
   avi->hAvi2.reset();
   std::vector<FrameIndexEntry>().swap(avi->pIndexPCM);
   avi->dwIndexPCM = avi->dwSamplesPCM = 0;
