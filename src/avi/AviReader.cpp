@@ -716,7 +716,9 @@ bool CloseOpenAvi(OpenAviFile* avi, int mode) {
   if (mode == 0) return true;
   Opener o{avi, mode, avi->szFileName, {}};
   ++ME.fReading;
+  CurrentHost().SetReadingCursor(true);
   bool ok = Open(o);
+  CurrentHost().SetReadingCursor(false);
   --ME.fReading;
   if (!ok) {
     if (!o.silent && !o.msg.empty()) Message(MB_OK | MB_ICONSTOP, o.msg.c_str());

@@ -53,6 +53,8 @@ class Host {
   // One step of the message pump: handle at most one pending event.
   virtual void Pump() = 0;
   virtual void Beep() {}
+  // The "working in the background" pointer shown while a file is being read.
+  virtual void SetReadingCursor(bool on) { (void)on; }
   // Shows a file dialog; false when the user cancelled. Paths are absolute.
   virtual bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) {
     (void)request;

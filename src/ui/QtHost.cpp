@@ -107,6 +107,11 @@ void QtHost::Pump() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+void QtHost::SetReadingCursor(bool on) {
+  if (on) QApplication::setOverrideCursor(Qt::BusyCursor);
+  else QApplication::restoreOverrideCursor();
+}
+
 void QtHost::Beep() {
   QApplication::beep();
 }

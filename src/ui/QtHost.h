@@ -22,6 +22,7 @@ class QtHost : public Host {
   void Pump() override;
   void Beep() override;
   bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) override;
+  void SetReadingCursor(bool on) override;
 
  private:
   int ShowBox(const std::string& text, const std::string& caption, unsigned style, unsigned timeoutMs);
