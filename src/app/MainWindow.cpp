@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -505,8 +506,12 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::LayOutStatusPanes() {
   // Widths from the right: 50, 110, 80 and 70 pixels; pane 0 takes the rest.
+  // They were drawn for a font in which a time code just fits its 70 pixels;
+  // with a wider font every pane grows by the same factor.
   static const int widths[5] = {0, 70, 80, 110, 50};
-  for (int i = 1; i < 5; ++i) panes_[i]->setFixedWidth(widths[i]);
+  const double scale =
+      std::max(1.0, (panes_[1]->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00:00")) + 8) / 70.0);
+  for (int i = 1; i < 5; ++i) panes_[i]->setFixedWidth(static_cast<int>(widths[i] * scale + 0.5));
   panes_[0]->setMinimumWidth(0);
 }
 
