@@ -1,4 +1,5 @@
-// One QApplication for all window tests (offscreen platform).
+// One QApplication for all window tests of a test program (offscreen platform).
+// Listed among the sources of every test program that makes widgets.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,7 +9,7 @@ class QtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     static int argc = 1;
-    static char name[] = "app_window_tests";
+    static char name[] = "mirdex_window_tests";
     static char* argv[] = {name, nullptr};
     app_ = new QApplication(argc, argv);
   }
