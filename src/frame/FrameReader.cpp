@@ -117,7 +117,9 @@ FrameReaderState& StateOf(OpenAviFile* avi) {
     FrameGetter::Source src;
     src.isKeyFrame = [sp](uint32_t f) {
       const AviStreamSet& st = sp->avi->sets[0];
-      return f < st.FrameMax && IndexIsKey(st.pFrameIndex[f]);
+      // The index counts null frames as key frames, but they give a decoder
+      // nothing to start from.
+      return f < st.FrameMax && IndexIsKey(st.pFrameIndex[f]) && IndexSize(st.pFrameIndex[f]) != 0;
     };
     src.readChunk = [sp](uint32_t f, ChunkBytes& chunk) {
       const AviStreamSet& st = sp->avi->sets[0];
@@ -389,7 +391,10 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
             VideoDecompressor& dec = *file->hicDecompress;
             if (dec.Width() != g.width || dec.Height() != g.height) {
               msg = decodeMsg;
-            } else if (!file->fAllKeyFrames) {
+            } else if (!file->fAllKeyFrames || !dec.IntraOnly()) {
+              // An index that flags every frame as key (one rebuilt by
+              // scanning, say) cannot be trusted for codecs with delta or
+              // reordered frames: the getter finds where decoding can start.
               FrameReaderState& st = StateOf(file);
               uint32_t position = local;
               if (file->pCurrentSet == &file->sets[1] && local < file->pFrameOffset.size())

@@ -208,7 +208,7 @@ bool VideoDecompressor::OpenContext() {
   avcodec_free_context(&ctx_);
   paletteSent_ = false;
   damaged_ = false;
-  fed_ = released_ = 0;
+  owed_.clear();
   ctx_ = avcodec_alloc_context3(codec_);
   if (!ctx_ || avcodec_parameters_to_context(ctx_, params_) < 0) {
     avcodec_free_context(&ctx_);
@@ -258,7 +258,7 @@ void VideoDecompressor::Flush() {
   }
   ClearWaiting();
   draining_ = false;
-  fed_ = released_ = 0;
+  owed_.clear();
   if (last_) av_frame_unref(last_);
   haveLast_ = false;
 }
@@ -294,9 +294,29 @@ bool VideoDecompressor::Collect() {
       return false;
     }
     av_frame_move_ref(slot, f);
+    // Null frames fed before this picture's chunk come out before it.
+    PassNullSlots();
+    if (!owed_.empty()) owed_.pop_front();
     waiting_.push_back(slot);
-    ++released_;
+    PassNullSlots();
   }
+}
+
+void VideoDecompressor::PassNullSlots() {
+  while (!owed_.empty() && owed_.front()) {
+    owed_.pop_front();
+    waiting_.push_back(nullptr);
+  }
+}
+
+void VideoDecompressor::OweUpTo(size_t keep) {
+  size_t pictures = static_cast<size_t>(std::count(owed_.begin(), owed_.end(), false));
+  for (; pictures > keep; --pictures) {
+    PassNullSlots();
+    owed_.pop_front();
+    waiting_.push_back(nullptr);
+  }
+  PassNullSlots();
 }
 
 bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
@@ -306,16 +326,17 @@ bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
     return false;
   }
   if (chunk.size() == 0) {
-    waiting_.push_back(nullptr);  // a null frame: the picture before it again
-    ++fed_;
-    ++released_;
+    // A null frame shows the picture before it in display order, which a
+    // reordering decoder may still hold: it waits behind the chunks before it.
+    owed_.push_back(true);
+    PassNullSlots();
     return true;
   }
   if (draining_) {
     // A chunk after the end of the stream starts afresh.
     avcodec_flush_buffers(ctx_);
     draining_ = false;
-    fed_ = released_ = 0;
+    OweUpTo(0);
   }
   av_packet_unref(packet_);
   packet_->buf = av_buffer_ref(chunk.buf_);
@@ -335,7 +356,7 @@ bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
   }
   int err = avcodec_send_packet(ctx_, packet_);
   av_packet_unref(packet_);
-  ++fed_;
+  owed_.push_back(false);
   bool ok = err >= 0;
   if (!ok) {
     error_ = "decoder rejected the chunk: " + AvError(err);
@@ -345,8 +366,7 @@ bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
   // Every chunk stands for one picture. One the decoder owes beyond its
   // reordering delay (a rejected chunk, a not-coded picture) is the picture
   // before it again, so that later chunks keep their numbers.
-  int64_t due = fed_ - std::max(ctx_->has_b_frames, 0);
-  for (; released_ < due; ++released_) waiting_.push_back(nullptr);
+  OweUpTo(static_cast<size_t>(std::max(ctx_->has_b_frames, 0)));
   return ok;
 }
 
@@ -359,7 +379,10 @@ bool VideoDecompressor::Drain() {
     error_ = "decoder cannot be drained: " + AvError(err);
     return false;
   }
-  return Collect();
+  bool ok = Collect();
+  // Whatever the decoder still owes now never comes.
+  OweUpTo(0);
+  return ok;
 }
 
 bool VideoDecompressor::NextPicture() {
@@ -391,6 +414,15 @@ bool VideoDecompressor::Decompress(const ChunkBytes& chunk, uint8_t* dest, size_
   }
   if (!ok) return Fail(error_, dest, destStride);
   return RepeatLast(dest, destStride);
+}
+
+bool VideoDecompressor::IntraOnly() const {
+  const AVCodecDescriptor* desc = codec_ ? avcodec_descriptor_get(codec_->id) : nullptr;
+  return desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY) && !(desc->props & AV_CODEC_PROP_REORDER);
+}
+
+bool VideoDecompressor::PictureIsKey() const {
+  return haveLast_ && (last_->key_frame || last_->pict_type == AV_PICTURE_TYPE_I);
 }
 
 bool VideoDecompressor::RepeatLast(uint8_t* dest, size_t destStride) {
@@ -619,39 +651,68 @@ bool FrameGetter::GetFrame(uint32_t frame, uint8_t* dest, size_t destStride) {
 
   // The nearest key frame at or before `frame`, unless the decoder already
   // stands after it: then going on from there costs less.
-  uint32_t start = frame;
+  auto keyBefore = [&](uint32_t k, int64_t stop) {
+    while (static_cast<int64_t>(k) > stop && k > 0 &&
+           ((source_.isKeyFrame && !source_.isKeyFrame(k)) || notKey_.count(k)))
+      --k;
+    return k;
+  };
   int64_t stopAt = position_ >= 0 && position_ < frame ? position_ : -1;
-  while (static_cast<int64_t>(start) > stopAt && start > 0 && source_.isKeyFrame &&
-         !source_.isKeyFrame(start))
-    --start;
-  if (static_cast<int64_t>(start) != stopAt) {
-    decoder_.Flush();
-    nextChunk_ = start;
-    nextPicture_ = start;
-    drained_ = false;
-  }
+  uint32_t start = keyBefore(frame, stopAt);
+  // A key frame right after the position costs as much from there, and a
+  // reordering decoder would need the chunks before it again.
+  if (stopAt >= 0 && start == stopAt + 1) start = static_cast<uint32_t>(stopAt);
+  bool fresh = static_cast<int64_t>(start) != stopAt;
   position_ = -1;
   rejectedAt_ = -1;
 
-  // Pictures come out in display order, a reordering decoder some chunks
-  // after their own; the n-th picture out is frame n.
   bool rejected = false;
-  while (nextPicture_ <= frame) {
-    if (decoder_.NextPicture()) {
-      ++nextPicture_;
-      continue;
+  uint32_t back = 1;
+  for (;;) {
+    if (fresh) {
+      decoder_.Flush();
+      nextChunk_ = start;
+      nextPicture_ = start;
+      drained_ = false;
     }
-    if (nextChunk_ < frameCount_) {
-      bool bad = false;
-      if (!FeedChunk(nextChunk_, bad)) return fail("");
-      if (bad && nextChunk_ == frame) rejected = true;
-      ++nextChunk_;
-    } else if (!drained_) {
-      drained_ = true;
-      if (!decoder_.Drain()) return fail(decoder_.Error());
-    } else {
-      return fail(Fmt("the decoder gave no picture for frame %u", frame));
+    // Pictures come out in display order, a reordering decoder some chunks
+    // after their own; the n-th picture out is frame n.
+    bool badStart = false;
+    rejected = false;
+    while (nextPicture_ <= frame) {
+      bool hadPicture = decoder_.HasPicture();
+      if (decoder_.NextPicture()) {
+        // After a seek the first picture must be one a decoder can start
+        // from: an index that flags a delta frame as key (or a null frame)
+        // gives a picture built on nothing.
+        if (fresh && !hadPicture && decoder_.HasPicture() && !decoder_.PictureIsKey()) {
+          badStart = true;
+          notKey_.insert(start);
+        }
+        ++nextPicture_;
+        continue;
+      }
+      if (nextChunk_ < frameCount_) {
+        bool bad = false;
+        if (!FeedChunk(nextChunk_, bad)) return fail("");
+        if (bad && nextChunk_ == frame) rejected = true;
+        ++nextChunk_;
+      } else if (!drained_) {
+        drained_ = true;
+        if (!decoder_.Drain()) return fail(decoder_.Error());
+      } else {
+        return fail(Fmt("the decoder gave no picture for frame %u", frame));
+      }
     }
+    // Frames before the first picture after a seek belong to chunks that
+    // need pictures from before the key frame (B-frames stored after it), so
+    // they are not known from here either.
+    if (fresh && !decoder_.HasPicture()) badStart = true;
+    if (!badStart || start == 0) break;
+    // Wider steps each time, so that an index flagging every chunk as key
+    // costs a few times the distance to the real key frame, not its square.
+    start = keyBefore(start > back ? start - back : 0, -1);
+    back *= 2;
   }
   // A rejected chunk still moved the decoder on: keep the position so that
   // the next step costs one decode, but show this frame as failed.

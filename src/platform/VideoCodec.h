@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ class VideoDecompressor {
   const std::string& Description() const { return description_; }
   // Whether the codec has options the user can set (none of ours has).
   bool Configurable() const { return false; }
+  // Whether every chunk of the codec stands alone, whatever an index says.
+  bool IntraOnly() const;
   // Why the last Open or Decompress failed.
   const std::string& Error() const { return error_; }
 
@@ -102,12 +105,18 @@ class VideoDecompressor {
   bool Drain();
   bool NextPicture();
   size_t Waiting() const { return waiting_.size(); }
+  // Whether a picture has come out since the last flush, and whether that
+  // current picture is one the decoder could start from.
+  bool HasPicture() const { return haveLast_; }
+  bool PictureIsKey() const;
 
  private:
   bool Fail(const std::string& why, uint8_t* dest, size_t destStride);
   bool Convert(const AVFrame* frame, uint8_t* dest, size_t destStride);
   void Black(uint8_t* dest, size_t destStride) const;
   bool Collect();
+  void PassNullSlots();
+  void OweUpTo(size_t keep);
   void ClearWaiting();
   static constexpr size_t kMaxWaiting = 32;
 
@@ -124,7 +133,10 @@ class VideoDecompressor {
   std::deque<AVFrame*> waiting_;  // released, not yet shown; null = null frame
   std::vector<AVFrame*> spare_;
   bool draining_ = false;
-  int64_t fed_ = 0, released_ = 0;  // chunks and pictures since the last flush
+  // Chunks fed whose place in display order is still open, oldest first;
+  // true for a null frame. Pictures fill them in order; a null frame's place
+  // follows once the pictures before it are out.
+  std::deque<bool> owed_;
   SwsContext* sws_ = nullptr;
   int swsWidth_ = 0, swsHeight_ = 0, swsFormat_ = -1;  // what sws_ was made for
   int swsColorspace_ = -1, swsRange_ = -1;
@@ -182,7 +194,12 @@ bool ReadReferencedData(const std::string& path, const ReferenceInfo& info, Chun
 // when that is closer, so that stepping forward costs one decode. Frame n is
 // the n-th picture out of the decoder, so streams whose decoder reorders
 // (B-frames stored in decode order) are shown in display order; the decoder
-// is fed as many chunks ahead as its delay needs.
+// is fed as many chunks ahead as its delay needs. A null chunk keeps its own
+// place: it shows the picture shown before it. Key flags are not trusted
+// blindly: a start whose first picture is not a key picture, or that leaves
+// the frame asked for before the first picture (B-frames stored after a key
+// frame), is retried from an earlier key frame, so a jump gives the pixels of
+// sequential decoding.
 class FrameGetter {
  public:
   struct Source {
@@ -202,9 +219,13 @@ class FrameGetter {
   // frames repeat the picture before them. On failure dest is black and false
   // is returned with Error() set.
   bool GetFrame(uint32_t frame, uint8_t* dest, size_t destStride);
-  // Forgets the position: call it when the index changed or the decoder was
-  // used or flushed by anyone else.
-  void Invalidate() { position_ = -1; }
+  // Forgets the position (and the chunks found not to be key frames after
+  // all): call it when the index changed or the decoder was used or flushed
+  // by anyone else.
+  void Invalidate() {
+    position_ = -1;
+    notKey_.clear();
+  }
   // Chunks handed to the decoder so far.
   uint64_t Decodes() const { return decodes_; }
   const std::string& Error() const { return error_; }
@@ -220,7 +241,8 @@ class FrameGetter {
   uint32_t nextChunk_ = 0;    // next chunk to feed
   uint32_t nextPicture_ = 0;  // frame number of the next picture out
   bool drained_ = false;
-  int64_t rejectedAt_ = -1;  // frame whose chunk the decoder rejected
+  int64_t rejectedAt_ = -1;    // frame whose chunk the decoder rejected
+  std::set<uint32_t> notKey_;  // flagged key, but decoding could not start there
   std::string rejectedWhy_;
   uint64_t decodes_ = 0;
   std::string error_;

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -85,6 +86,30 @@ bool LoadVideoFile(const std::string& path, VideoFile& v) {
       return false;
     v.packets.push_back(p);
   }
+  return !v.packets.empty();
+}
+
+// The video chunks as the file's idx1 lists them, null chunks and key flags
+// as written (LoadVideoFile has ffprobe's packets, which leave null chunks
+// out).
+bool LoadIndexedFile(const std::string& path, VideoFile& v) {
+  if (!LoadVideoFile(path, v)) return false;
+  const std::string& b = v.bytes;
+  size_t movi = b.find("movi"), idx1 = b.rfind("idx1");
+  if (movi == std::string::npos || idx1 == std::string::npos || idx1 < movi) return false;
+  size_t end = std::min(b.size(), idx1 + 8 + GetLE32(b.data() + idx1 + 4));
+  std::vector<Packet> packets;
+  for (size_t e = idx1 + 8; e + 16 <= end; e += 16) {
+    std::string id = b.substr(e, 4);
+    if (id != "00dc" && id != "00db") continue;
+    Packet p;
+    p.pos = movi + GetLE32(b.data() + e + 8) + 8;  // offsets count from "movi"
+    p.size = GetLE32(b.data() + e + 12);
+    p.key = (GetLE32(b.data() + e + 4) & 0x10) != 0;
+    if (p.pos + p.size > b.size() || b.compare(p.pos - 8, 4, id) != 0) return false;
+    packets.push_back(p);
+  }
+  v.packets = std::move(packets);
   return !v.packets.empty();
 }
 
@@ -214,6 +239,7 @@ struct CodecCase {
   const char* handler;
   int tolerance;
   Damage damage = Damage::kMayDecode;
+  bool viaGetter = false;  // reordering decoders: pictures in display order
 };
 
 class VideoCodecAgainstFfmpeg : public testing::TestWithParam<CodecCase> {};
@@ -223,8 +249,8 @@ TEST_P(VideoCodecAgainstFfmpeg, DecodesLikeFfmpegAndSurvivesDamage) {
   ScratchDir dir;
   std::string path = Encode(dir, std::string(c.name) + ".avi", c.size, c.frames, c.args);
   ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << c.name;
-  ExpectSameAsFfmpeg(path, c.tolerance, FourCC(*reinterpret_cast<const char(*)[5]>(c.handler)), 0, false,
-                     c.damage);
+  ExpectSameAsFfmpeg(path, c.tolerance, FourCC(*reinterpret_cast<const char(*)[5]>(c.handler)), 0,
+                     c.viaGetter, c.damage);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -244,6 +270,11 @@ INSTANTIATE_TEST_SUITE_P(
         CodecCase{"divx", "160x120", 4, "-c:v mpeg4 -g 2 -vtag DIVX", "DIVX", kLossyTolerance},
         CodecCase{"dx50", "160x120", 4, "-c:v mpeg4 -g 2 -vtag DX50", "DX50", kLossyTolerance},
         CodecCase{"fmp4", "160x120", 4, "-c:v mpeg4 -g 2", "FMP4", kLossyTolerance},
+        // B-frames stored in decode order: frame n is the n-th picture shown.
+        CodecCase{"mpeg4_bframes", "160x120", 12, "-c:v mpeg4 -bf 2 -g 30", "FMP4", kLossyTolerance,
+                  Damage::kSkip, true},
+        CodecCase{"h264_bframes", "160x120", 14, "-c:v libx264 -preset ultrafast -bf 3 -g 6 -pix_fmt yuv420p",
+                  "H264", kLossyTolerance, Damage::kSkip, true},
         CodecCase{"h264", "160x120", 6, "-c:v libx264 -preset ultrafast -bf 0 -g 3 -pix_fmt yuv420p", "H264",
                   kLossyTolerance},
         // Tagged BT.709 and full range: the conversion must follow the tags.
@@ -492,6 +523,135 @@ TEST_F(VideoCodecFrameGetter, NullFramesRepeatThePictureBefore) {
   ASSERT_TRUE(g.GetFrame(3, out.data(), stride_));
   ASSERT_TRUE(g.GetFrame(4, out.data(), stride_));
   EXPECT_EQ(g.Decodes() - before, 2u);
+}
+
+// B-frames stored in decode order behind each I- or P-frame: frame n is the
+// n-th picture shown, whether reached in order, by a jump (also to the
+// B-frames stored after a key frame, which need the GOP before it) or
+// through an index whose key flags are cleared or set on delta frames.
+TEST(VideoCodecReordering, RandomAccessEqualsSequentialUnderAnyKeyFlags) {
+  ScratchDir dir;
+  std::string path = Encode(dir, "bf.avi", "160x120", 40, "-c:v mpeg4 -bf 2 -g 12");
+  VideoFile v;
+  ASSERT_TRUE(LoadVideoFile(path, v));
+  ASSERT_EQ(v.packets.size(), 40u);
+  std::vector<std::string> ref = ReferenceFrames(path, v.width, v.height);
+  ASSERT_EQ(ref.size(), 40u);
+  size_t stride = BgrStride(v.width);
+  std::vector<uint8_t> out(stride * v.height);
+  VideoDecompressor d;
+  ASSERT_TRUE(d.Open(v.handler, v.format.data(), v.format.size())) << d.Error();
+  std::vector<std::vector<uint8_t>> sequential;
+  {
+    FrameGetter g(d, v.handler, 40, SourceOf(v));
+    for (uint32_t k = 0; k < 40; ++k) {
+      uint64_t before = g.Decodes();
+      ASSERT_TRUE(g.GetFrame(k, out.data(), stride)) << k << ": " << g.Error();
+      ASSERT_LE(MaxDifference(out, stride, ref[k], v.width, v.height), kLossyTolerance) << "frame " << k;
+      if (k > 0 && k < 38) {
+        EXPECT_EQ(g.Decodes() - before, 1u) << "frame " << k;
+      }
+      sequential.push_back(out);
+    }
+  }
+  // Key chunks in decode order; the B-frames after each one show before it.
+  std::vector<uint32_t> keys;
+  for (uint32_t k = 0; k < 40; ++k)
+    if (v.packets[k].key) keys.push_back(k);
+  ASSERT_GE(keys.size(), 3u);
+
+  auto check = [&](const char* what, std::function<bool(uint32_t)> isKey) {
+    SCOPED_TRACE(what);
+    FrameGetter::Source s = SourceOf(v);
+    s.isKeyFrame = isKey;
+    FrameGetter g(d, v.handler, 40, s);
+    std::vector<uint32_t> jumps = {39, 0, 20};
+    for (uint32_t k : keys) {
+      for (uint32_t j : {k, k + 1, k + 2, k + 3})
+        if (j < 40) jumps.push_back(j);
+      if (k > 0) jumps.push_back(k - 1);
+    }
+    for (uint32_t k : jumps) {
+      ASSERT_TRUE(g.GetFrame(k, out.data(), stride)) << k << ": " << g.Error();
+      EXPECT_EQ(out, sequential[k]) << "frame " << k;
+    }
+    // Stepping on from a jump costs one decode.
+    ASSERT_TRUE(g.GetFrame(keys[1] + 3, out.data(), stride));
+    for (uint32_t k = keys[1] + 4; k < keys[1] + 8; ++k) {
+      uint64_t before = g.Decodes();
+      ASSERT_TRUE(g.GetFrame(k, out.data(), stride));
+      EXPECT_EQ(out, sequential[k]) << "frame " << k;
+      EXPECT_EQ(g.Decodes() - before, 1u) << "frame " << k;
+    }
+  };
+  check("flags as written", [&](uint32_t k) { return v.packets[k].key; });
+  check("flags cleared", [](uint32_t k) { return k == 0; });
+  check("every fifth chunk flagged", [&](uint32_t k) { return v.packets[k].key || k % 5 == 0; });
+  check("every chunk flagged", [](uint32_t) { return true; });
+}
+
+// Real files through their own idx1, null chunks included: FMP4 with null
+// chunks after the first key frame, and H.264 with B-frames and a null chunk
+// among the first chunks. Null chunks count as key frames here, as the AVI
+// reader records them. The pictures of the chunks that are not null are
+// ffmpeg's pictures in order; a null chunk shows the picture before it.
+TEST(VideoCodecReordering, SamplesThroughTheirIndexWithNullChunks) {
+  struct {
+    const char* file;
+    int compared;  // ffmpeg frames compared (large pictures: not all)
+  } samples[] = {{"ffmpeg_mpeg4_mp3_idx1_audio_keyframe_flags_cleared.avi", 30},
+                 {"ffmpeg_h264_mp3_audio_strh_length_too_large.avi", 0}};
+  for (const auto& sample : samples) {
+    std::string path = SamplePath(sample.file);
+    SCOPED_TRACE(path);
+    VideoFile v;
+    ASSERT_TRUE(LoadIndexedFile(path, v));
+    uint32_t count = static_cast<uint32_t>(v.packets.size());
+    bool hasNull = false;
+    for (Packet& p : v.packets) {
+      hasNull = hasNull || p.size == 0;
+      p.key = p.key || p.size == 0;
+    }
+    ASSERT_TRUE(hasNull);
+    std::vector<std::string> ref = ReferenceFrames(path, v.width, v.height, sample.compared);
+    ASSERT_FALSE(ref.empty());
+    size_t stride = BgrStride(v.width);
+    std::vector<uint8_t> out(stride * v.height), previous(stride * v.height, 0);
+    VideoDecompressor d;
+    ASSERT_TRUE(d.Open(v.handler, v.format.data(), v.format.size())) << d.Error();
+
+    // In order.
+    FrameGetter g(d, v.handler, count, SourceOf(v));
+    std::map<uint32_t, std::vector<uint8_t>> kept;
+    size_t shown = 0;
+    for (uint32_t k = 0; k < count && shown < ref.size(); ++k) {
+      ASSERT_TRUE(g.GetFrame(k, out.data(), stride)) << k << ": " << g.Error();
+      if (v.packets[k].size == 0) {
+        EXPECT_EQ(out, previous) << "null frame " << k;
+      } else {
+        ASSERT_LE(MaxDifference(out, stride, ref[shown++], v.width, v.height), kLossyTolerance)
+            << "frame " << k;
+      }
+      if (k % 3 == 0 || v.packets[k].size == 0 || (k > 0 && v.packets[k - 1].size == 0)) kept[k] = out;
+      previous = out;
+    }
+    EXPECT_EQ(shown, ref.size());
+    // Jumps give the same pictures, and a step after one costs one decode.
+    FrameGetter jumper(d, v.handler, count, SourceOf(v));
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+      ASSERT_TRUE(jumper.GetFrame(it->first, out.data(), stride)) << it->first;
+      EXPECT_EQ(out, it->second) << "frame " << it->first;
+    }
+    for (auto& [k, picture] : kept) {
+      if (k == 0) continue;
+      ASSERT_TRUE(jumper.GetFrame(k - 1, out.data(), stride));
+      uint64_t before = jumper.Decodes();
+      ASSERT_TRUE(jumper.GetFrame(k, out.data(), stride));
+      EXPECT_EQ(out, picture) << "frame " << k;
+      // Near the end the decoder may already hold the picture: no decode.
+      EXPECT_LE(jumper.Decodes() - before, v.packets[k].size ? 1u : 0u) << "frame " << k;
+    }
+  }
 }
 
 // ---- Reference chunks -------------------------------------------------------
