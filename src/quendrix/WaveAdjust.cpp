@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <immintrin.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 const char kQuendrixCaption[] = "Quendrix";
 // Small enough that a buffer is still in the cache when it is written out.
 size_t gAdjustChunkBytes = 1u << 20;
+int gAdjustVectorLimit = INT_MAX;
 
 namespace {
 
@@ -246,7 +248,8 @@ inline __attribute__((always_inline)) Choice Choose16(const uint8_t* block, uint
   return Choice{low + static_cast<uint32_t>(j), false};
 }
 
-// One copy per instruction set, picked at load time.
+// The loops above, one copy per instruction set picked at load time: for
+// processors without the kernels and for short blocks.
 __attribute__((target_clones("avx2", "default"))) Choice Choose16Stereo(const uint8_t* block, uint32_t k,
                                                                         uint32_t u,
                                                                         const SampleLayout& layout) {
@@ -258,13 +261,153 @@ __attribute__((target_clones("avx2", "default"))) Choice Choose16Mono(const uint
   return Choose16<1>(block, k, u, layout);
 }
 
+// The running minimum of the hand-written kernels: per lane the least cost
+// seen and the largest frame index reaching it (later frames replace equal
+// ones, so ties go to the larger j without a second pass).
+struct LaneBest {
+  alignas(64) uint32_t cost[16];
+  alignas(64) uint32_t at[16];
+};
+// The overall minimum of `lanes` lanes and the largest frame reaching it.
+// Lanes may have seen a frame twice (the overlapping last step): harmless.
+inline void Reduce(const LaneBest& l, unsigned lanes, uint32_t* cost, uint32_t* at) {
+  uint32_t c = UINT32_MAX, j = 0;
+  for (unsigned i = 0; i < lanes; ++i) {
+    if (l.cost[i] < c || (l.cost[i] == c && l.at[i] > j)) c = l.cost[i], j = l.at[i];
+  }
+  *cost = c;
+  *at = j;
+}
+
+// Bad frames get their cost ORed with the bad mask shifted up: at least 2^17
+// whichever channel failed, above any sum of two good values (<= 2 * 65535).
+constexpr uint32_t kBad16 = 1u << 17;
+
+// 16-bit stereo, 8 frames per step; frames x[0 .. n-1], n >= 8.
+__attribute__((target("avx2"))) void Stereo16Avx2(const Int16Alias* x, size_t n, LaneBest* out) {
+  const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+  __m256i best = _mm256_set1_epi32(-1), at = _mm256_setzero_si256();
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  // The last step overlaps the one before instead of handling a remainder.
+  for (size_t i = 0; i < n; i += 8) {
+    const size_t j = std::min(i, n - 8);
+    const Int16Alias* p = x + j * 2;
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 2));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
+    // Not monotonic: a < b > c, or a >= b < c.
+    __m256i rising = _mm256_cmpgt_epi16(b, a);
+    __m256i bad = _mm256_blendv_epi8(_mm256_cmpgt_epi16(c, b), _mm256_cmpgt_epi16(b, c), rising);
+    // |c - a| exactly, as an unsigned 16-bit max - min.
+    __m256i d = _mm256_sub_epi16(_mm256_max_epi16(a, c), _mm256_min_epi16(a, c));
+    __m256i sum = _mm256_add_epi32(_mm256_and_si256(d, low16), _mm256_srli_epi32(d, 16));
+    __m256i cost = _mm256_or_si256(sum, _mm256_slli_epi32(bad, 2));
+    best = _mm256_min_epu32(best, cost);
+    __m256i idx = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(j)), lane);
+    at = _mm256_blendv_epi8(at, idx, _mm256_cmpeq_epi32(cost, best));
+  }
+  _mm256_store_si256(reinterpret_cast<__m256i*>(out->cost), best);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(out->at), at);
+}
+
+// The same, 16 frames per step; n >= 16.
+__attribute__((target("avx512f,avx512bw"))) void Stereo16Avx512(const Int16Alias* x, size_t n,
+                                                                LaneBest* out) {
+  const __m512i low16 = _mm512_set1_epi32(0xFFFF);
+  __m512i best = _mm512_set1_epi32(-1), at = _mm512_setzero_si512();
+  const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  for (size_t i = 0; i < n; i += 16) {
+    const size_t j = std::min(i, n - 16);
+    const Int16Alias* p = x + j * 2;
+    __m512i a = _mm512_loadu_si512(p - 2), b = _mm512_loadu_si512(p), c = _mm512_loadu_si512(p + 2);
+    __mmask32 rising = _mm512_cmpgt_epi16_mask(b, a);
+    __mmask32 bad = _mm512_mask_cmpgt_epi16_mask(rising, b, c) | _mm512_mask_cmpgt_epi16_mask(~rising, c, b);
+    __m512i d = _mm512_sub_epi16(_mm512_max_epi16(a, c), _mm512_min_epi16(a, c));
+    // Zero-masked shifts with a full mask: the plain ones draw a false
+    // -Wmaybe-uninitialized from GCC 12's headers.
+    __m512i sum = _mm512_add_epi32(_mm512_and_si512(d, low16), _mm512_maskz_srli_epi32(0xFFFF, d, 16));
+    __m512i cost = _mm512_or_si512(sum, _mm512_maskz_slli_epi32(0xFFFF, _mm512_movm_epi16(bad), 2));
+    __mmask16 le = _mm512_cmple_epu32_mask(cost, best);
+    best = _mm512_mask_mov_epi32(best, le, cost);
+    at = _mm512_mask_mov_epi32(at, le, _mm512_add_epi32(_mm512_set1_epi32(static_cast<int>(j)), lane));
+  }
+  _mm512_store_si512(out->cost, best);
+  _mm512_store_si512(out->at, at);
+}
+
+// 16-bit mono, 16 frames per step; n >= 16. The 16-bit |c - a| is widened
+// with the bad mask as its upper half, so a bad frame costs at least 2^16.
+__attribute__((target("avx2"))) void Mono16Avx2(const Int16Alias* x, size_t n, LaneBest* out) {
+  __m256i best = _mm256_set1_epi32(-1), at = _mm256_setzero_si256();
+  // Frames of the unpacked halves: 0-3 and 8-11 in the low, 4-7 and 12-15 in the high.
+  const __m256i laneLo = _mm256_setr_epi32(0, 1, 2, 3, 8, 9, 10, 11);
+  const __m256i laneHi = _mm256_setr_epi32(4, 5, 6, 7, 12, 13, 14, 15);
+  for (size_t i = 0; i < n; i += 16) {
+    const size_t j = std::min(i, n - 16);
+    const Int16Alias* p = x + j;
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - 1));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+    __m256i rising = _mm256_cmpgt_epi16(b, a);
+    __m256i bad = _mm256_blendv_epi8(_mm256_cmpgt_epi16(c, b), _mm256_cmpgt_epi16(b, c), rising);
+    __m256i d = _mm256_sub_epi16(_mm256_max_epi16(a, c), _mm256_min_epi16(a, c));
+    __m256i base = _mm256_set1_epi32(static_cast<int>(j));
+    __m256i lo = _mm256_unpacklo_epi16(d, bad), hi = _mm256_unpackhi_epi16(d, bad);
+    best = _mm256_min_epu32(best, lo);
+    at = _mm256_blendv_epi8(at, _mm256_add_epi32(base, laneLo), _mm256_cmpeq_epi32(lo, best));
+    best = _mm256_min_epu32(best, hi);
+    at = _mm256_blendv_epi8(at, _mm256_add_epi32(base, laneHi), _mm256_cmpeq_epi32(hi, best));
+  }
+  _mm256_store_si256(reinterpret_cast<__m256i*>(out->cost), best);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(out->at), at);
+}
+
+// The widest kernel set this processor runs: 0 none, 1 AVX2, 2 AVX-512BW.
+int CpuVectorLevel() {
+  static const int level = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f")) return 2;
+    return __builtin_cpu_supports("avx2") ? 1 : 0;
+  }();
+  return level;
+}
+
+// 16-bit stereo or mono: a kernel when the processor has one and the block
+// has enough candidates, else the loops above.
+template <unsigned C>
+Choice Choose16Fast(const uint8_t* block, uint32_t k, uint32_t u, const SampleLayout& layout) {
+  const int level = std::min(CpuVectorLevel(), gAdjustVectorLimit);
+  const uint32_t low = u / 2;
+  const size_t n = k - 2 >= low ? k - 2 - low + 1 : 0;
+  const Int16Alias* x = reinterpret_cast<const Int16Alias*>(block) + static_cast<size_t>(low) * C;
+  LaneBest lanes;
+  unsigned count = 0;
+  if (C == 2 && level >= 2 && n >= 16) {
+    Stereo16Avx512(x, n, &lanes);
+    count = 16;
+  } else if (C == 2 && level >= 1 && n >= 8) {
+    Stereo16Avx2(x, n, &lanes);
+    count = 8;
+  } else if (C == 1 && level >= 1 && n >= 16) {
+    Mono16Avx2(x, n, &lanes);
+    count = 8;
+  }
+  if (!count) return C == 2 ? Choose16Stereo(block, k, u, layout) : Choose16Mono(block, k, u, layout);
+  uint32_t cost, at;
+  Reduce(lanes, count, &cost, &at);
+  if (cost >= (C == 2 ? kBad16 : 1u << 16))
+    return ChooseWith(block, k, u, C * 2, C,
+                      [&layout](const uint8_t* p, unsigned ch) { return layout.Sample(p, ch); });
+  return Choice{low + at, false};
+}
+
 }  // namespace
 
 Choice ChoosePosition(const uint8_t* block, uint32_t k, uint32_t u, const SampleLayout& layout) {
   const uint32_t f = layout.frameSize;
   const unsigned channels = layout.channels;
-  if (!layout.eightBit && f == 4 && channels == 2) return Choose16Stereo(block, k, u, layout);
-  if (!layout.eightBit && f == 2 && channels == 1) return Choose16Mono(block, k, u, layout);
+  if (!layout.eightBit && f == 4 && channels == 2) return Choose16Fast<2>(block, k, u, layout);
+  if (!layout.eightBit && f == 2 && channels == 1) return Choose16Fast<1>(block, k, u, layout);
   return ChooseWith(block, k, u, f, channels,
                     [&layout](const uint8_t* p, unsigned ch) { return layout.Sample(p, ch); });
 }

@@ -91,25 +91,71 @@ TEST(QuendrixChoice, QuietestFrameWhenAllAreExtrema) {
   EXPECT_EQ(c.j, 5u);
 }
 
-TEST(QuendrixChoice, VectorPathAgreesWithThePlainScan) {
-  // Small amplitudes make flats, ties and blocks without any monotonic frame.
+// Every vector kernel (as far as this processor has them, down to the plain
+// loops) must choose as the plain scan does. Blocks of odd and even lengths,
+// long enough for several vector steps plus a partial one.
+TEST(QuendrixChoice, VectorPathsAgreeWithThePlainScan) {
   uint32_t seed = 12345;
   auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
-  for (int channels : {1, 2}) {
-    for (int round = 0; round < 400; ++round) {
-      uint32_t u = 4 + next() % 60, k = u - (round & 1);
-      int amp = round % 3 == 0 ? 3 : round % 3 == 1 ? 40 : 32767;
-      Frames f(k);
-      for (auto& frame : f)
-        for (int ch = 0; ch < channels; ++ch) frame.push_back(static_cast<int>(next() % (2 * amp + 1)) - amp);
-      std::string b = Pcm(f, 16);
-      auto p = reinterpret_cast<const uint8_t*>(b.data());
-      Choice fast = ChoosePosition(p, k, u, Layout(channels, 16));
-      Choice plain = ChoosePositionPlain(p, k, u, Layout(channels, 16));
-      ASSERT_EQ(fast.j, plain.j) << "round " << round << " channels " << channels;
-      ASSERT_EQ(fast.fallback, plain.fallback) << "round " << round << " channels " << channels;
+  const int extremes[] = {-32768, -32767, -1, 0, 1, 32766, 32767};
+  const int saved = gAdjustVectorLimit;
+  int fallbacks = 0, planted = 0;
+  for (int limit : {2, 1, 0}) {
+    gAdjustVectorLimit = limit;
+    for (int channels : {1, 2}) {
+      for (int round = 0; round < 600; ++round) {
+        const uint32_t u = 4 + next() % (round % 4 == 0 ? 40 : 300), k = u - (round & 1);
+        const int kind = round % 6;
+        Frames f(k);
+        for (uint32_t i = 0; i < k; ++i) {
+          for (int ch = 0; ch < channels; ++ch) {
+            int v;
+            if (kind <= 2) {  // small amplitudes make flats and ties; 32767 the full range
+              int amp = kind == 0 ? 3 : kind == 1 ? 40 : 32767;
+              v = static_cast<int>(next() % (2 * amp + 1)) - amp;
+            } else if (kind == 3) {
+              v = extremes[next() % 7];
+            } else {  // a zig-zag: every frame an extremum, in one channel or all
+              int zig = 100 + static_cast<int>(next() % 5);
+              v = (i % 2 ? zig : -zig);
+              if (ch == 1 && round % 12 >= 6) v = static_cast<int>(i) * 3;  // right monotonic throughout
+            }
+            f[i].push_back(v);
+          }
+        }
+        // A full-scale zig-zag, -32768 and 32767 alternating on either side of
+        // the planted frame p (0 between -32768 and 32767): p is the only
+        // monotonic frame, at the largest cost one channel can have.
+        uint32_t plant = 0;
+        if (kind == 5 && k - 2 >= u / 2) {
+          plant = u / 2 + next() % (k - 1 - u / 2);
+          for (uint32_t i = 0; i < k; ++i) {
+            int v = i == plant  ? 0
+                    : i < plant ? ((plant - 1 - i) % 2 ? 32767 : -32768)
+                                : ((i - plant - 1) % 2 ? -32768 : 32767);
+            for (int ch = 0; ch < channels; ++ch) f[i][ch] = ch == 1 && round % 12 >= 6 ? f[i][ch] : v;
+          }
+        }
+        std::string b = Pcm(f, 16);
+        auto p = reinterpret_cast<const uint8_t*>(b.data());
+        Choice fast = ChoosePosition(p, k, u, Layout(channels, 16));
+        Choice plain = ChoosePositionPlain(p, k, u, Layout(channels, 16));
+        ASSERT_EQ(fast.j, plain.j) << "limit " << limit << " round " << round << " channels " << channels;
+        ASSERT_EQ(fast.fallback, plain.fallback)
+            << "limit " << limit << " round " << round << " channels " << channels;
+        if (plant) {
+          EXPECT_FALSE(plain.fallback);
+          EXPECT_EQ(plain.j, plant);
+          ++planted;
+        }
+        fallbacks += plain.fallback;
+      }
     }
   }
+  gAdjustVectorLimit = saved;
+  // The blocks did reach both ways out: all extrema, and the planted frame.
+  EXPECT_GT(fallbacks, 300);
+  EXPECT_GT(planted, 100);
 }
 
 TEST(QuendrixListLine, Columns) {
