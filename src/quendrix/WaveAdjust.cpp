@@ -55,11 +55,15 @@ struct Buffer {
 };
 
 // Reads the input's data a window ahead on a second thread, so that the copy
-// into our memory overlaps the choice and the writing of the window before.
-// Windows are whole blocks of `window` bytes (the last one shorter).
+// into our memory overlaps the writing of the window before. The same thread
+// also chooses the position in every whole block of the window while the data
+// is still in its cache: that balances the two threads, the writing being the
+// heavier side. Windows are whole blocks of `window` bytes (the last one
+// shorter).
 class ReadAhead {
  public:
-  ReadAhead(RiffFile* in, size_t window) : in_(in), window_(window) {}
+  ReadAhead(RiffFile* in, size_t window, uint32_t k, uint32_t u, const SampleLayout& layout)
+      : in_(in), window_(window), k_(k), u_(u), layout_(layout), blockBytes_(size_t{k} * layout.frameSize) {}
   ~ReadAhead() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -68,12 +72,21 @@ class ReadAhead {
     ready_.notify_all();
     if (thread_.joinable()) thread_.join();
   }
-  bool Allocate() { return buf_[0].Allocate(window_) && buf_[1].Allocate(window_); }
+  bool Allocate() {
+    if (!buf_[0].Allocate(window_) || !buf_[1].Allocate(window_)) return false;
+    try {
+      for (auto& c : choices_) c.resize(window_ / blockBytes_);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
   // Bytes to read from the stream's position on; set before the first Next.
   void SetLength(uint64_t bytes) { left_ = bytes; }
-  // The next window, or null when it could not be read. The window returned
-  // before is given back: nothing may point into it any more.
-  const uint8_t* Next(size_t* size) {
+  // The next window, or null when it could not be read, and the choice for
+  // each of its whole blocks. The window returned before is given back:
+  // nothing may point into it any more.
+  const uint8_t* Next(size_t* size, const Choice** choices) {
     if (!started_) {
       started_ = true;
       try {
@@ -86,7 +99,10 @@ class ReadAhead {
       size_t want = static_cast<size_t>(std::min<uint64_t>(left_, window_));
       left_ -= want;
       *size = want;
-      return in_->ReadExact(buf_[0].p.get(), want) ? buf_[0].p.get() : nullptr;
+      if (!in_->ReadExact(buf_[0].p.get(), want)) return nullptr;
+      ChooseAll(0, want);
+      *choices = choices_[0].data();
+      return buf_[0].p.get();
     }
     std::unique_lock<std::mutex> lock(mutex_);
     if (current_ >= 0) state_[current_] = kFree;
@@ -95,11 +111,16 @@ class ReadAhead {
     ready_.wait(lock, [&] { return state_[i] != kFree; });
     if (state_[i] == kFailed) return nullptr;
     *size = static_cast<size_t>(state_[i]);
+    *choices = choices_[i].data();
     return buf_[i].p.get();
   }
 
  private:
   static constexpr int64_t kFree = -2, kFailed = -1;
+  void ChooseAll(int i, size_t bytes) {
+    for (size_t b = 0; b < bytes / blockBytes_; ++b)
+      choices_[i][b] = ChoosePosition(buf_[i].p.get() + b * blockBytes_, k_, u_, layout_);
+  }
   void Fill() {
     for (int i = 0;; i ^= 1) {
       {
@@ -109,6 +130,7 @@ class ReadAhead {
       }
       size_t want = static_cast<size_t>(std::min<uint64_t>(left_, window_));
       bool ok = in_->ReadExact(buf_[i].p.get(), want);
+      if (ok) ChooseAll(i, want);
       left_ -= want;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -122,7 +144,11 @@ class ReadAhead {
   RiffFile* in_;
   uint64_t left_ = 0;  // touched by one side only: the filling thread once it runs
   const size_t window_;
+  const uint32_t k_, u_;
+  const SampleLayout layout_;
+  const size_t blockBytes_;
   Buffer buf_[2];
+  std::vector<Choice> choices_[2];
   std::thread thread_;
   bool started_ = false;
   std::mutex mutex_;
@@ -534,7 +560,7 @@ AdjustStatus Run::OpenInput() {
   const uint64_t kBytes = static_cast<uint64_t>(k_) * f;
   const uint64_t blocks = std::max<uint64_t>(1, gAdjustChunkBytes / kBytes);
   if (blockBytes <= kMaxBlockBytes)
-    reader_ = std::make_unique<ReadAhead>(&in_, static_cast<size_t>(blocks * kBytes));
+    reader_ = std::make_unique<ReadAhead>(&in_, static_cast<size_t>(blocks * kBytes), k_, u_, layout_);
   if (!reader_ || !reader_->Allocate() || !outBuf_.Allocate(blocks * static_cast<uint64_t>(u_) * f))
     return Fail("メモリが確保できません.");
 
@@ -678,6 +704,7 @@ Run::LoopEnd Run::Loop() {
   int64_t outRemaining = inRemaining;
   uint64_t c = 0;
   const uint8_t* window = nullptr;
+  const Choice* choices = nullptr;
   size_t inPos = 0, inAvail = 0;
   const bool keep = opt_.keepSize;
   reader_->SetLength(dataSize_);
@@ -688,7 +715,7 @@ Run::LoopEnd Run::Loop() {
       // hold whole blocks, so a block never straddles two.
       if (!Flush()) return LoopEnd::WriteFailed;
       if (tooLarge_) return LoopEnd::TooLarge;
-      window = reader_->Next(&inAvail);
+      window = reader_->Next(&inAvail, &choices);
       if (!window) return LoopEnd::ReadFailed;
       inPos = 0;
     }
@@ -707,7 +734,7 @@ Run::LoopEnd Run::Loop() {
       Emit(block, copy);
       if (t > copy) std::memset(Stage(t - copy), 0, t - copy);
     } else {
-      Choice choice = ChoosePosition(block, k_, u_, layout_);
+      const Choice choice = choices[inPos / kBytes];
       const size_t at = choice.j * f;
       if (cb_.addLine) cb_.addLine(ListLine(c * u_ + choice.j, choice.fallback, block + at, layout_));
       if (opt_.extend) {
