@@ -95,6 +95,7 @@ VideoDecompressor::~VideoDecompressor() {
 
 void VideoDecompressor::Close() {
   ClearWaiting();
+  delaySeen_ = 0;
   for (AVFrame*& f : spare_) av_frame_free(&f);
   spare_.clear();
   draining_ = false;
@@ -248,10 +249,10 @@ void VideoDecompressor::ClearWaiting() {
   waiting_.clear();
 }
 
-void VideoDecompressor::Flush() {
+void VideoDecompressor::Flush(bool afresh) {
   // Damaged chunks can leave state behind that flushing keeps (parameter
   // sets, a guessed bitstream variant): then start with a fresh decoder.
-  if (ctx_ && damaged_) {
+  if (ctx_ && (damaged_ || afresh)) {
     OpenContext();
   } else if (ctx_) {
     avcodec_flush_buffers(ctx_);
@@ -357,6 +358,7 @@ bool VideoDecompressor::Feed(const ChunkBytes& chunk) {
   int err = avcodec_send_packet(ctx_, packet_);
   av_packet_unref(packet_);
   owed_.push_back(false);
+  delaySeen_ = std::max(delaySeen_, ctx_->has_b_frames);
   bool ok = err >= 0;
   if (!ok) {
     error_ = "decoder rejected the chunk: " + AvError(err);
@@ -419,6 +421,11 @@ bool VideoDecompressor::Decompress(const ChunkBytes& chunk, uint8_t* dest, size_
 bool VideoDecompressor::IntraOnly() const {
   const AVCodecDescriptor* desc = codec_ ? avcodec_descriptor_get(codec_->id) : nullptr;
   return desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY) && !(desc->props & AV_CODEC_PROP_REORDER);
+}
+
+bool VideoDecompressor::MayReorder() const {
+  const AVCodecDescriptor* desc = codec_ ? avcodec_descriptor_get(codec_->id) : nullptr;
+  return desc && (desc->props & AV_CODEC_PROP_REORDER);
 }
 
 bool VideoDecompressor::PictureIsKey() const {
@@ -666,11 +673,35 @@ bool FrameGetter::GetFrame(uint32_t frame, uint8_t* dest, size_t destStride) {
   position_ = -1;
   rejectedAt_ = -1;
 
+  // Whether a decoder reorders may show only some chunks in: the first seek
+  // into the middle of a stream of a codec that can first decodes the
+  // stream's opening chunks.
+  if (fresh && start > 0 && !probed_ && decoder_.DelaySeen() == 0 && decoder_.MayReorder()) {
+    probed_ = true;
+    decoder_.Flush(true);
+    bool bad = false;
+    for (uint32_t k = 0; k < std::min(frameCount_, kProbeChunks) && decoder_.DelaySeen() == 0; ++k) {
+      if (!FeedChunk(k, bad)) break;
+      while (decoder_.NextPicture()) {
+      }
+    }
+    error_.clear();
+  }
+  // A reordering decoder gives the pictures of sequential decoding only once
+  // its state has settled: how many pictures it holds back at a key frame
+  // depends on the chunks before it (DivX streams that resend a header
+  // announcing no B-frames with each key frame). So it starts one key frame
+  // earlier.
+  int delayBefore = decoder_.DelaySeen();
+  if (fresh && start > 0 && delayBefore > 0) start = keyBefore(start - 1, -1);
   bool rejected = false;
   uint32_t back = 1;
   for (;;) {
     if (fresh) {
-      decoder_.Flush();
+      // From the first chunk the decoder starts as new, as in a decode from
+      // the start: what it learns on the way (DivX streams that announce no
+      // B-frames and then have packed ones) changes the pictures it gives.
+      decoder_.Flush(start == 0);
       nextChunk_ = start;
       nextPicture_ = start;
       drained_ = false;
@@ -708,6 +739,11 @@ bool FrameGetter::GetFrame(uint32_t frame, uint8_t* dest, size_t destStride) {
     // need pictures from before the key frame (B-frames stored after it), so
     // they are not known from here either.
     if (fresh && !decoder_.HasPicture()) badStart = true;
+    // The decoder found out only now that it reorders.
+    if (fresh && delayBefore == 0 && decoder_.DelaySeen() > 0) {
+      delayBefore = decoder_.DelaySeen();
+      badStart = true;
+    }
     if (!badStart || start == 0) break;
     // Wider steps each time, so that an index flagging every chunk as key
     // costs a few times the distance to the real key frame, not its square.

@@ -92,9 +92,10 @@ class VideoDecompressor {
   // Converts the current picture again (black when there is none).
   bool RepeatLast(uint8_t* dest, size_t destStride);
   // Drops every picture (references, waiting ones, the current one), as
-  // before decoding from a key frame elsewhere in the stream. After a
-  // rejected chunk the decoder is opened afresh.
-  void Flush();
+  // before decoding from a key frame elsewhere in the stream. With `afresh`
+  // or after a rejected chunk the decoder is opened anew, forgetting what it
+  // learned about the stream too.
+  void Flush(bool afresh = false);
 
   // The parts of Decompress for callers that keep pictures in display order
   // (the frame getter): Feed decodes one chunk (size 0 queues "the picture
@@ -108,6 +109,10 @@ class VideoDecompressor {
   // Whether a picture has come out since the last flush, and whether that
   // current picture is one the decoder could start from.
   bool HasPicture() const { return haveLast_; }
+  // The largest reordering delay the decoder has had since it was opened,
+  // and whether the codec can reorder at all.
+  int DelaySeen() const { return delaySeen_; }
+  bool MayReorder() const;
   bool PictureIsKey() const;
 
  private:
@@ -137,6 +142,7 @@ class VideoDecompressor {
   // true for a null frame. Pictures fill them in order; a null frame's place
   // follows once the pictures before it are out.
   std::deque<bool> owed_;
+  int delaySeen_ = 0;
   SwsContext* sws_ = nullptr;
   int swsWidth_ = 0, swsHeight_ = 0, swsFormat_ = -1;  // what sws_ was made for
   int swsColorspace_ = -1, swsRange_ = -1;
@@ -243,6 +249,8 @@ class FrameGetter {
   bool drained_ = false;
   int64_t rejectedAt_ = -1;    // frame whose chunk the decoder rejected
   std::set<uint32_t> notKey_;  // flagged key, but decoding could not start there
+  bool probed_ = false;        // the opening chunks were decoded to learn the delay
+  static constexpr uint32_t kProbeChunks = 12;
   std::string rejectedWhy_;
   uint64_t decodes_ = 0;
   std::string error_;
