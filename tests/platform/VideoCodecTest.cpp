@@ -531,9 +531,10 @@ TEST_F(VideoCodecFrameGetter, NullFramesRepeatThePictureBefore) {
 // n-th picture shown, whether reached in order, by a jump (also to the
 // B-frames stored after a key frame, which need the GOP before it) or
 // through an index whose key flags are cleared or set on delta frames.
-TEST(VideoCodecReordering, RandomAccessEqualsSequentialUnderAnyKeyFlags) {
+void ExpectRandomAccessEqualsSequential(const std::string& codecArgs) {
+  SCOPED_TRACE(codecArgs);
   ScratchDir dir;
-  std::string path = Encode(dir, "bf.avi", "160x120", 40, "-c:v mpeg4 -bf 2 -g 12");
+  std::string path = Encode(dir, "bf.avi", "160x120", 40, codecArgs);
   VideoFile v;
   ASSERT_TRUE(LoadVideoFile(path, v));
   ASSERT_EQ(v.packets.size(), 40u);
@@ -590,6 +591,11 @@ TEST(VideoCodecReordering, RandomAccessEqualsSequentialUnderAnyKeyFlags) {
   check("flags cleared", [](uint32_t k) { return k == 0; });
   check("every fifth chunk flagged", [&](uint32_t k) { return v.packets[k].key || k % 5 == 0; });
   check("every chunk flagged", [](uint32_t) { return true; });
+}
+
+TEST(VideoCodecReordering, RandomAccessEqualsSequentialUnderAnyKeyFlags) {
+  ExpectRandomAccessEqualsSequential("-c:v mpeg4 -bf 2 -g 12");
+  ExpectRandomAccessEqualsSequential("-c:v libx264 -preset ultrafast -bf 3 -g 12 -pix_fmt yuv420p");
 }
 
 // Real files through their own idx1, null chunks included: FMP4 with null
