@@ -300,7 +300,8 @@ void MainWindow::ApplySettings() {
   PlaceWindow(&topLeft);
   if (mirdexSettings.maximize) setWindowState(windowState() | Qt::WindowMaximized);
   if (ME.nPriorityFore != 0) SetPriorityLevel(ME.nPriorityFore);
-  if (!ParseFrameRate(mirdexSettings.frameRate, &frameRate_)) frameRate_ = 30000.0 / 1001.0;
+  // The configured rate is ready for when the fixed frame rate is switched on.
+  SetFixedFrameRate(false, mirdexSettings.frameRate);
   // The check marks are applied through their commands, so a log that was on
   // is opened again and the window is put on top again.
   SetCheck(kCmdPowerOffAfter, false, false);
@@ -436,7 +437,7 @@ void MainWindow::RefreshBeforePopup() {
 }
 
 void MainWindow::ShowTimeCode(long frame) {
-  Status(1, "%s", TimeCode(frame, frameRate_).c_str());
+  Status(1, "%s", TimeCode(frame, EffectiveFrameRate()).c_str());
 }
 
 void MainWindow::PlaceWindow(const QPoint* desiredTopLeft) {

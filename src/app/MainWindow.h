@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/MenuTable.h"
+#include "avi/OpenAvi.h"
 
 class QLabel;
 class QLineEdit;
@@ -59,7 +60,7 @@ class MainWindow : public QMainWindow {
   void RefreshBeforePopup();
   // Time code of `frame` in status pane 1 at the configured frame rate.
   void ShowTimeCode(long frame);
-  double FrameRate() const { return frameRate_; }
+  double FrameRate() const { return ConfiguredFrameRate(); }
   // Keeps the window inside the available screen area; never resizes.
   void PlaceWindow(const QPoint* desiredTopLeft = nullptr);
   void ShowAbout();
@@ -92,7 +93,6 @@ class MainWindow : public QMainWindow {
   AcceleratorFilter* accel_ = nullptr;
   QtHost* host_ = nullptr;
   std::unique_ptr<CommandView> commandView_;
-  double frameRate_ = 30000.0 / 1001.0;
 };
 
 // The one main window (null when none exists).

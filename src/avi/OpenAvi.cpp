@@ -312,6 +312,11 @@ void SetFixedFrameRate(bool on, const std::string& text) {
   gFixedRateText = text;
 }
 
+double ConfiguredFrameRate() {
+  uint32_t rate, scale;
+  return ParseFrameRateText(gFixedRateText, &rate, &scale) ? static_cast<double>(rate) / scale : 0.0;
+}
+
 double EffectiveFrameRate() {
   uint32_t rate, scale;
   if (gFixedRateOn && ParseFrameRateText(gFixedRateText, &rate, &scale))

@@ -247,6 +247,8 @@ uint32_t Set0ToCurrentGlobal(uint32_t global);  // a deleted frame maps to the n
 bool ParseFrameRateText(const std::string& text, uint32_t* rate, uint32_t* scale);
 // The fixed-rate option and its text (settings FrameRate / FrameRateList).
 void SetFixedFrameRate(bool on, const std::string& text);
+// The configured text as a rate (rate ÷ scale), 0 when it does not parse.
+double ConfiguredFrameRate();
 double EffectiveFrameRate();
 // First audio sample of frame f.
 uint32_t FirstSampleOfFrame(uint32_t frame, uint32_t samplesPerSec, double rate);

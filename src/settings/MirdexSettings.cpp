@@ -204,25 +204,6 @@ RestoredRect RestoreWindowRect(const MirdexSettings& s, int currentWidth, int cu
   return r;
 }
 
-bool ParseFrameRate(const char* text, double* rate) {
-  if (!text) return false;
-  char* end = nullptr;
-  double num = std::strtod(text, &end);
-  if (end == text) return false;
-  double value = num;
-  while (*end == ' ') ++end;
-  if (*end == '/') {
-    const char* denText = end + 1;
-    double den = std::strtod(denText, &end);
-    if (end == denText || !(den > 0)) return false;
-    value = num / den;
-  }
-  while (*end == ' ') ++end;
-  if (*end != '\0' || !(value > 0) || value > 1000000) return false;
-  *rate = value;
-  return true;
-}
-
 namespace {
 std::vector<Setting> PerFileTable(const std::string& path, PerFileSettings& p) {
   static const int32_t kMinusOne = -1;

@@ -75,9 +75,6 @@ struct RestoredRect {
 };
 RestoredRect RestoreWindowRect(const MirdexSettings& s, int currentWidth, int currentHeight);
 
-// "num/den" or a decimal number; false (rate untouched) for anything else.
-bool ParseFrameRate(const char* text, double* rate);
-
 // Per-file settings: the section is the full path of the AVI file.
 struct PerFileSettings {
   uint32_t frameNo = 0;

@@ -212,22 +212,6 @@ TEST(MirdexSettings, RecentFilesKeepTenMostRecentFirst) {
   EXPECT_EQ(std::string(s->recentFiles[0]).size(), kRecentFileCapacity - 1);
 }
 
-TEST(MirdexSettings, FrameRateTexts) {
-  double r = 0;
-  EXPECT_TRUE(ParseFrameRate("30000/1001", &r));
-  EXPECT_DOUBLE_EQ(r, 30000.0 / 1001.0);
-  EXPECT_TRUE(ParseFrameRate("25", &r));
-  EXPECT_DOUBLE_EQ(r, 25.0);
-  EXPECT_TRUE(ParseFrameRate("2997/100", &r));
-  EXPECT_DOUBLE_EQ(r, 29.97);
-  r = 7;
-  for (const char* bad : {"", "abc", "30/0", "30/", "-5", "0", "30000/1001x", "1/-2"}) {
-    EXPECT_FALSE(ParseFrameRate(bad, &r)) << bad;
-    EXPECT_EQ(r, 7) << bad;
-  }
-  EXPECT_FALSE(ParseFrameRate(nullptr, &r));
-}
-
 TEST(MirdexSettings, PerFileKeysLiveInTheFilesSection) {
   ScratchDir dir;
   PerFileSettings p;
