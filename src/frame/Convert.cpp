@@ -195,6 +195,18 @@ int FieldSplitSourceRow(int i, int height, bool swapped) {
   return i < half ? 2 * i : 2 * i - h + 1;
 }
 
+namespace {
+// Split: the interleaved row that split row `i` holds. Join: the split row
+// that holds interleaved row `i` (the inverse map).
+int FieldSplitTargetRow(int i, int height, bool swapped, bool split) {
+  if (split) return FieldSplitSourceRow(i, height, swapped);
+  int h = height & ~1;
+  if (i >= h) return i;
+  bool firstHalf = (i & 1) != swapped;  // rows that go to the first half of the split picture
+  return firstHalf ? i / 2 : (i + h) / 2;
+}
+}  // namespace
+
 #if defined(__x86_64__)
 // Rows are a few kilobytes: one vector loop per row with a masked tail costs
 // less than a library call per row.
@@ -205,14 +217,8 @@ __attribute__((target("avx512f,avx512bw"))) static void SplitFieldsAvx512(uint8_
   const size_t full = stride / 64, tail = stride % 64;
   const __mmask64 mask = tail ? ~uint64_t{0} >> (64 - tail) : 0;
   // Joining walks the destination in order too (writes in sequence are cheaper).
-  std::vector<int> from;
-  if (direction == FieldDirection::Join) {
-    from.resize(static_cast<size_t>(height));
-    for (int i = 0; i < height; ++i) from[static_cast<size_t>(FieldSplitSourceRow(i, height, swapped))] = i;
-  }
   for (int i = 0; i < height; ++i) {
-    int source = direction == FieldDirection::Split ? FieldSplitSourceRow(i, height, swapped)
-                                                    : from[static_cast<size_t>(i)];
+    int source = FieldSplitTargetRow(i, height, swapped, direction == FieldDirection::Split);
     uint8_t* d = dest + static_cast<size_t>(i) * stride;
     const uint8_t* s = src + static_cast<size_t>(source) * stride;
     for (size_t k = 0; k < full; ++k) _mm512_storeu_si512(d + 64 * k, _mm512_loadu_si512(s + 64 * k));
