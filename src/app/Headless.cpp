@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "avi/Report.h"
-#include "frame/FrameMd5.h"
 
 namespace {
 const char kUsage[] =
@@ -26,7 +25,7 @@ const char kUsage[] =
     "           Exit status: 0 all decoded, 1 some frames failed, 2 the file could not be read.\n";
 }
 
-int RunHeadless(int argc, char** argv) {
+int RunHeadless(int argc, char** argv, const char** frameMd5Path) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
@@ -38,7 +37,8 @@ int RunHeadless(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
       }
-      return FrameMd5(argv[i + 1], stdout, stderr);
+      *frameMd5Path = argv[i + 1];
+      return kHeadlessFrameMd5;
     }
   }
   return -1;

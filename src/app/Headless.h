@@ -2,6 +2,9 @@
 // --framemd5). Called first thing by main().
 #pragma once
 
-// Returns the exit status when argv asked for a headless form, or -1 when the
+// Returns the exit status when argv asked for a headless form and it has run,
+// kHeadlessFrameMd5 (with the file in *frameMd5Path) when it asked for
+// --framemd5, which runs in the library with the decoders, or -1 when the
 // program should go on and open its window.
-int RunHeadless(int argc, char** argv);
+constexpr int kHeadlessFrameMd5 = -2;
+int RunHeadless(int argc, char** argv, const char** frameMd5Path);

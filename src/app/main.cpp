@@ -15,28 +15,36 @@ bool HasDisplay() {
   };
   return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
+
+// Loads the library beside the executable that holds the window and the
+// decoders (with Qt and FFmpeg), and returns `entry` from it, or null after a
+// message.
+void* LoadEntry(const char* entry) {
+  std::string lib = ExeDir() + "libmirdex_gui.so";
+  void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    std::fprintf(stderr, "mirdex: cannot load the window library: %s\n", dlerror());
+    return nullptr;
+  }
+  void* fn = dlsym(handle, entry);
+  if (!fn) std::fprintf(stderr, "mirdex: %s has no entry point: %s\n", lib.c_str(), dlerror());
+  return fn;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-  int rc = RunHeadless(argc, argv);
+  const char* frameMd5Path = nullptr;
+  int rc = RunHeadless(argc, argv, &frameMd5Path);
   if (rc >= 0) return rc;
+  if (rc == kHeadlessFrameMd5) {
+    auto frameMd5 = reinterpret_cast<int (*)(const char*)>(LoadEntry("MirdexFrameMd5Main"));
+    return frameMd5 ? frameMd5(frameMd5Path) : 2;
+  }
   if (!HasDisplay()) {
     std::fputs("mirdex: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); the window cannot open.\n",
                stderr);
     return 2;
   }
-  // The window and Qt come from the library beside the executable.
-  std::string lib = ExeDir() + "libmirdex_gui.so";
-  void* gui = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!gui) {
-    std::fprintf(stderr, "mirdex: cannot load the window library: %s\n", dlerror());
-    return 2;
-  }
-  using GuiMain = int (*)(int, char**);
-  auto guiMain = reinterpret_cast<GuiMain>(dlsym(gui, "MirdexGuiMain"));
-  if (!guiMain) {
-    std::fprintf(stderr, "mirdex: %s has no entry point: %s\n", lib.c_str(), dlerror());
-    return 2;
-  }
-  return guiMain(argc, argv);
+  auto guiMain = reinterpret_cast<int (*)(int, char**)>(LoadEntry("MirdexGuiMain"));
+  return guiMain ? guiMain(argc, argv) : 2;
 }

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/AppState.h"
+#include "platform/CodecNames.h"
 #include "platform/Format.h"
 #include "platform/Host.h"
 #include "platform/Messages.h"
@@ -434,21 +435,31 @@ bool OpenCodec(Opener& o) {
     avi->fCodecConfigurable = 0;
     return true;
   }
-  auto codec = std::make_unique<VideoDecompressor>();
-  if (!codec->Open(avi->fccVideoHandler, avi->pbiVideo.data(), avi->pbiVideo.size())) {
+  std::string description;
+  bool found;
+  avi->hicDecompress.reset();
+  if (VideoCodecOpener open = InstalledVideoCodecOpener()) {
+    std::string why;
+    avi->hicDecompress = open(avi->fccVideoHandler, avi->pbiVideo.data(), avi->pbiVideo.size(), &why);
+    found = avi->hicDecompress != nullptr;
+    if (found) description = avi->hicDecompress->Description();
+  } else {
+    // A program without decoders (the report) only names the codec.
+    found = LookUpVideoCodecName(avi->fccVideoHandler, bi.biCompression, &description);
+  }
+  if (!found) {
     avi->fCodecFailed = true;
     if (o.mode != 3)
       Message(MB_OK | MB_ICONINFORMATION, VideoCodecOpenErrorText(o.name, avi->fccVideoHandler).c_str());
     return true;
   }
-  avi->hicDecompress = std::move(codec);
-  if (avi->hicDecompress->Description().empty()) {
+  if (description.empty()) {
     o.FailText(Fmt("ビデオコーデック%sの情報が取得できません!", FourCCText(avi->fccVideoHandler).c_str()));
     return false;
   }
-  std::string d = CutUtf8(avi->hicDecompress->Description(), 127);
+  std::string d = CutUtf8(description, 127);
   std::snprintf(avi->szCodecName, sizeof avi->szCodecName, "%s", d.c_str());
-  avi->fCodecConfigurable = avi->hicDecompress->Configurable() ? 1 : 0;
+  avi->fCodecConfigurable = avi->hicDecompress && avi->hicDecompress->Configurable() ? 1 : 0;
   return true;
 }
 
@@ -731,31 +742,39 @@ bool CloseOpenAvi(OpenAviFile* avi, int mode) {
 
 namespace {
 
-// Reads chunk headers at arbitrary positions with few system calls: small
-// chunks are served from one block, big gaps get a short read of their own.
+// Reads chunk headers at arbitrary positions with few system calls and
+// little copying of the data between them.
 class HeaderReader {
  public:
   HeaderReader(int fd, uint64_t fileSize)
-      : fd_(fd), buf_(static_cast<size_t>(std::clamp<uint64_t>(fileSize, 4096, 1 << 20))) {}
+      : fd_(fd), buf_(static_cast<size_t>(std::clamp<uint64_t>(fileSize, kMinWindow, kMaxWindow))) {}
   // Copies up to 12 bytes at `pos`; returns how many are there.
-  size_t Get(uint64_t pos, uint8_t* out, uint32_t lastGap) {
+  size_t Get(uint64_t pos, uint8_t* out) {
     if (pos < start_ || pos + 12 > start_ + len_) {
-      // Small chunks: one block serves many headers. Big chunks: copying
-      // their data costs more than a system call per header.
-      size_t want = lastGap < 4096 ? std::min<size_t>(buf_.size(), 256 << 10) : 64;
-      ssize_t got = pread(fd_, buf_.data(), want, static_cast<off_t>(pos));
+      // Copying file data we jump over costs as much as system calls, so the
+      // window follows the layout: it grows while headers run on past its
+      // end (many small chunks) and shrinks while a big chunk leaves most of
+      // it unread (audio between frames, DV).
+      if (len_ == window_ && pos >= start_ && pos < start_ + 2 * len_)
+        window_ = std::min(window_ * 2, buf_.size());
+      else if (len_ && (lastPos_ + 12 - start_) * 4 < len_)
+        window_ = std::max(window_ / 2, kMinWindow);
+      ssize_t got = pread(fd_, buf_.data(), std::min(window_, buf_.size()), static_cast<off_t>(pos));
       start_ = pos;
       len_ = got > 0 ? static_cast<size_t>(got) : 0;
     }
+    lastPos_ = pos;
     size_t have = std::min<uint64_t>(12, start_ + len_ - pos);
     std::memcpy(out, &buf_[pos - start_], have);
     return have;
   }
 
  private:
+  static constexpr size_t kMinWindow = 4096, kMaxWindow = 256 << 10;
   int fd_;
   std::vector<uint8_t> buf_;
-  uint64_t start_ = 0;
+  size_t window_ = 16384;
+  uint64_t start_ = 0, lastPos_ = 0;
   size_t len_ = 0;
 };
 
@@ -871,11 +890,10 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
   ME.fAbort = 0;
   gLastReadNotes.scanStoppedAtCutChunk = false;
   uint64_t pos = moviPos + 4;
-  uint32_t gap = 0;
   try {
     for (;;) {
       uint8_t h[12];
-      size_t got = reader.Get(pos, h, gap);
+      size_t got = reader.Get(pos, h);
       if (got < 8) break;
       uint32_t id = GetLE32(h), sz = GetLE32(h + 4);
       // Frames grouped in 'rec ' lists and the movi lists of further RIFF
@@ -884,7 +902,6 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
           ((id == FourCC("LIST") && (GetLE32(h + 8) == FourCC("rec ") || GetLE32(h + 8) == FourCC("movi"))) ||
            (id == FourCC("RIFF") && GetLE32(h + 8) == FourCC("AVIX")))) {
         pos += 12;
-        gap = 12;
         continue;
       }
       bool isVideo = IsVideoId(id, cv), isAudio = !isVideo && IsAudioId(id, ca);
@@ -936,7 +953,6 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
         }
       }
       uint64_t next = pos + 8 + sz + (sz & 1);
-      gap = sz + 8;
       pos = next;
     }
   } catch (const std::bad_alloc&) {

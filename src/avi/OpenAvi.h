@@ -163,7 +163,7 @@ struct OpenAviFile {
   uint32_t fccVideoType = 0;
   uint32_t fccVideoHandler = 0;
   // Null for uncompressed video; see fCodecFailed.
-  std::unique_ptr<VideoDecompressor> hicDecompress;
+  std::shared_ptr<VideoDecompressor> hicDecompress;  // one owner; see VideoCodecOpener
   bool fCodecFailed = false;  // the codec could not be opened (frames cannot be decoded)
   std::unique_ptr<RiffFile> hmmioAvi;
   std::vector<uint8_t> pbiVideo;

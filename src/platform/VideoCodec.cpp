@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/CodecNames.h"
 #include "platform/Format.h"
 #include "platform/Riff.h"
 
@@ -51,7 +52,21 @@ AVCodecID CodecOfTag(uint32_t tag) {
   return av_codec_get_id(tables, tag);
 }
 
+std::shared_ptr<VideoDecompressor> OpenDecompressor(uint32_t fccHandler, const void* format,
+                                                    size_t formatSize, std::string* error) {
+  auto codec = std::make_shared<VideoDecompressor>();
+  if (codec->Open(fccHandler, format, formatSize)) return codec;
+  if (error) *error = codec->Error();
+  return nullptr;
+}
+
 }  // namespace
+
+// Whatever links this file can open decoders through the AVI reader.
+extern "C" {
+extern const bool mx_video_decoders_installed;
+const bool mx_video_decoders_installed = InstallVideoCodecOpener(&OpenDecompressor);
+}
 
 // ---- ChunkBytes -----------------------------------------------------------
 
@@ -496,10 +511,6 @@ bool VideoDecompressor::Convert(const AVFrame* frame, uint8_t* dest, size_t dest
   int rows = sws_scale(sws_, src, srcStride, 0, frame->height, dst, dstStride);
   if (rows <= 0) return Fail("conversion to 24-bit RGB failed", dest, destStride);
   return true;
-}
-
-std::string VideoCodecOpenErrorText(const std::string& fileName, uint32_t fccHandler) {
-  return Fmt("%sのビデオコーデック%sが開けません!", fileName.c_str(), FourCCText(fccHandler).c_str());
 }
 
 // ---- Reference chunks -----------------------------------------------------

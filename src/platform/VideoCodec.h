@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/CodecNames.h"
+
 struct AVBufferRef;
 struct AVCodec;
 struct AVCodecContext;
@@ -152,10 +154,6 @@ class VideoDecompressor {
   int width_ = 0, height_ = 0;
   std::string description_, error_;
 };
-
-// "%sのビデオコーデック%sが開けません!" with the file name and the handler as
-// four characters.
-std::string VideoCodecOpenErrorText(const std::string& fileName, uint32_t fccHandler);
 
 // ---- Reference chunks ----------------------------------------------------
 

@@ -240,6 +240,18 @@ TEST(RealFiles, FilesMadeByFfmpeg) {
     EXPECT_EQ(a.nAudioKind, m.audioKind);
     EXPECT_NE(a.hicDecompress, nullptr);
     CheckAgainstFile(a, path, true);
+    {
+      // Without decoders in the program (the report) the codec is named the same.
+      VideoCodecOpener decoders = InstalledVideoCodecOpener();
+      InstallVideoCodecOpener(nullptr);
+      OpenAviFile named;
+      bool ok = OpenRecord(&named, path, 1);
+      InstallVideoCodecOpener(decoders);
+      ASSERT_TRUE(ok);
+      EXPECT_STREQ(named.szCodecName, a.szCodecName);
+      EXPECT_EQ(named.hicDecompress, nullptr);
+      EXPECT_FALSE(named.fCodecFailed);
+    }
     // With the index removed, the scan finds the same chunks.
     std::string bytes = ReadFileBytes(path);
     size_t idx1 = bytes.rfind("idx1");

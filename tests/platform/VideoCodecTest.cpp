@@ -17,6 +17,11 @@
 #include "TestSupport.h"
 #include "platform/Riff.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
 namespace {
 
 struct Packet {
@@ -905,3 +910,61 @@ TEST(VideoCodecDecompress, ChunkBufferReusedWhileThePicturePointsIntoIt) {
 }
 
 }  // namespace
+
+// The report names codecs from the table made at build time instead of
+// opening decoders: for every codec libavformat has a tag for, under the tag
+// in either case, as handler or as biCompression only, the table must give
+// what opening the decoder gives.
+TEST(VideoCodecNames, TableAgreesWithOpeningTheDecoder) {
+  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+  std::vector<uint32_t> tags;
+  const AVCodecDescriptor* desc = nullptr;
+  while ((desc = avcodec_descriptor_next(desc))) {
+    unsigned tag = 0;
+    if (desc->type == AVMEDIA_TYPE_VIDEO && av_codec_get_tag2(tables, desc->id, &tag) && tag)
+      tags.push_back(tag);
+  }
+  ASSERT_GT(tags.size(), 50u);
+  auto lower = [](uint32_t t) {
+    uint32_t out = 0;
+    for (int i = 0; i < 4; ++i) out |= static_cast<uint32_t>(std::tolower((t >> (8 * i)) & 0xFF)) << (8 * i);
+    return out;
+  };
+  std::vector<std::pair<uint32_t, uint32_t>> cases = {
+      {FourCC("dvrs"), 0}, {FourCC("DVRS"), FourCC("ABCD")}, {FourCC("ABCD"), FourCC("WXYZ")}, {0, 0}};
+  for (uint32_t t : tags) {
+    cases.push_back({t, t});
+    cases.push_back({lower(t), 0});
+    cases.push_back({0, t});
+    cases.push_back({FourCC("ABCD"), t});
+    cases.push_back({t, FourCC("WXYZ")});
+  }
+  uint8_t format[40] = {};
+  PutLE32(format, 40);
+  PutLE32(format + 4, 64);
+  PutLE32(format + 8, 48);
+  PutLE16(format + 12, 1);
+  PutLE16(format + 14, 24);
+  int opened = 0, missing = 0;
+  for (auto [handler, compression] : cases) {
+    SCOPED_TRACE(FourCCText(handler) + "/" + FourCCText(compression));
+    PutLE32(format + 16, compression);
+    VideoDecompressor d;
+    bool open = d.Open(handler, format, sizeof format);
+    std::string name;
+    bool named = LookUpVideoCodecName(handler, compression, &name);
+    if (open) {
+      ++opened;
+      EXPECT_TRUE(named);
+      EXPECT_EQ(name, d.Description());
+    } else if (d.Error().rfind("no decoder", 0) == 0) {
+      ++missing;
+      EXPECT_FALSE(named) << name;
+    } else {
+      // The decoder exists but wants more than a bare header to open.
+      EXPECT_TRUE(named) << d.Error();
+    }
+  }
+  EXPECT_GT(opened, 100);
+  EXPECT_GT(missing, 3);
+}

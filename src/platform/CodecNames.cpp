@@ -1,0 +1,71 @@
+#include "platform/CodecNames.h"
+
+#include <iterator>
+
+#include "platform/Format.h"
+#include "platform/Riff.h"
+
+namespace {
+
+struct VideoTagRow {
+  uint32_t tag;
+  int codec;  // row of kVideoCodecs
+};
+struct VideoCodecRow {
+  int id;               // libavcodec's codec id
+  const char* decoder;  // the decoder's description, null when there is none
+};
+
+#include "VideoCodecTable.inc"
+
+VideoCodecOpener gOpener = nullptr;
+
+uint32_t UpperFourCC(uint32_t fcc) {
+  uint32_t out = 0;
+  for (int i = 0; i < 4; ++i) {
+    uint32_t c = (fcc >> (8 * i)) & 0xFF;
+    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+    out |= c << (8 * i);
+  }
+  return out;
+}
+
+// The codec row of a tag: an exact match first, then one with case ignored,
+// both in the table's order (libavformat's own rule).
+int CodecOfTag(uint32_t tag) {
+  if (tag == 0) return -1;
+  for (const VideoTagRow& row : kVideoTags)
+    if (row.tag == tag) return row.codec;
+  uint32_t up = UpperFourCC(tag);
+  for (const VideoTagRow& row : kVideoTags)
+    if (UpperFourCC(row.tag) == up) return row.codec;
+  return -1;
+}
+
+}  // namespace
+
+bool LookUpVideoCodecName(uint32_t fccHandler, uint32_t compression, std::string* description) {
+  int codec = CodecOfTag(fccHandler);
+  int byCompression = CodecOfTag(compression);
+  if (codec < 0) codec = byCompression;
+  // "dvrs" frames point at DV frames, which are what gets decoded.
+  if (codec < 0 && UpperFourCC(fccHandler) == UpperFourCC(FourCC("dvrs"))) codec = kDvVideoRow;
+  const char* name = codec >= 0 ? kVideoCodecs[codec].decoder : nullptr;
+  if (!name && byCompression >= 0 && byCompression != codec) name = kVideoCodecs[byCompression].decoder;
+  if (!name) return false;
+  if (description) *description = name;
+  return true;
+}
+
+bool InstallVideoCodecOpener(VideoCodecOpener opener) {
+  gOpener = opener;
+  return true;
+}
+
+VideoCodecOpener InstalledVideoCodecOpener() {
+  return gOpener;
+}
+
+std::string VideoCodecOpenErrorText(const std::string& fileName, uint32_t fccHandler) {
+  return Fmt("%sのビデオコーデック%sが開けません!", fileName.c_str(), FourCCText(fccHandler).c_str());
+}

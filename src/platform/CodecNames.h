@@ -1,0 +1,37 @@
+// What the AVI reader knows of video codecs without loading any decoder: the
+// name a decoder would give a stream, and the way to open the decoders in
+// programs that have them.
+//
+// The decoders (VideoCodec.cpp, on libavcodec) are linked only into the parts
+// of Mirdex that show pictures. Loading FFmpeg's libraries costs far more
+// than reading an index, so `mirdex --report` names codecs from a table made
+// from libavformat's and libavcodec's own data when the program is built.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class VideoDecompressor;
+
+// The description VideoDecompressor::Open gives a stream with handler
+// `fccHandler` and BITMAPINFOHEADER biCompression `compression` (same lookup:
+// handler first, case ignored, then biCompression). False when no decoder
+// would be found for it.
+bool LookUpVideoCodecName(uint32_t fccHandler, uint32_t compression, std::string* description);
+
+// Opens a decoder for a stream format (BITMAPINFOHEADER and what follows it).
+// Null when none opens, with the reason in *error. The pointer carries its
+// deleter from the codec layer, so its holders need not link the decoders.
+using VideoCodecOpener = std::shared_ptr<VideoDecompressor> (*)(uint32_t fccHandler, const void* format,
+                                                                size_t formatSize, std::string* error);
+
+// The codec layer installs its opener when it is linked into a program; null
+// in programs that only name codecs. Returns true so that it can initialise
+// a variable.
+bool InstallVideoCodecOpener(VideoCodecOpener opener);
+VideoCodecOpener InstalledVideoCodecOpener();
+
+// "%sのビデオコーデック%sが開けません!" with the file name and the handler as
+// four characters.
+std::string VideoCodecOpenErrorText(const std::string& fileName, uint32_t fccHandler);

@@ -1,0 +1,52 @@
+#!/bin/sh
+# The mirdex program as a user starts it: the command-line forms that need no
+# decoders start without loading Qt or FFmpeg, and --framemd5 reaches the
+# decoders in the library beside the program.
+# Usage: ProgramTest.sh MIRDEX MKDEMO
+set -u
+mirdex=$1
+mkdemo=$2
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+needed=$(readelf -d "$mirdex" | grep NEEDED) || fail "readelf cannot read $mirdex"
+if echo "$needed" | grep -Eq 'libav|libsw|Qt6'; then
+  fail "mirdex itself needs these libraries: $(echo "$needed" | grep -E 'libav|libsw|Qt6')"
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$mkdemo" "$work/demo.avi" >/dev/null || fail "mkdemo"
+
+"$mirdex" --help >"$work/help" || fail "--help exit status $?"
+grep -q -- '--report' "$work/help" || fail "--help does not name --report"
+
+"$mirdex" --report --json "$work/demo.avi" >"$work/report.json"
+rc=$?
+# The demo file has a null frame and a repeated one but nothing wrong.
+[ $rc -eq 0 ] || fail "--report exit status $rc: $(cat "$work/report.json")"
+python3 - "$work/report.json" <<'PY' || fail "--report --json facts"
+import json, sys
+r = json.load(open(sys.argv[1]))[0]
+assert r["frames"] == 60, r
+assert r["null_frames"] == [20], r
+assert r["video_description"].startswith("無圧縮24bit"), r
+PY
+
+"$mirdex" --framemd5 "$work/demo.avi" >"$work/md5" || fail "--framemd5 exit status $?"
+[ "$(wc -l <"$work/md5")" -eq 60 ] || fail "--framemd5 printed $(wc -l <"$work/md5") lines, not 60"
+grep -Eqv '^[0-9]+,[0-9a-f]{32}$' "$work/md5" && fail "--framemd5 line not N,MD5: $(grep -Ev '^[0-9]+,[0-9a-f]{32}$' "$work/md5" | head -1)"
+# Frame 20 is null (black here); frame 40 repeats the picture of 39.
+[ "$(sed -n 21p "$work/md5" | cut -d, -f2)" = "$(head -c 230400 /dev/zero | md5sum | cut -d' ' -f1)" ] ||
+  fail "null frame 20 is not black"
+[ "$(sed -n 41p "$work/md5" | cut -d, -f2)" = "$(sed -n 40p "$work/md5" | cut -d, -f2)" ] ||
+  fail "frame 40 does not repeat frame 39"
+[ "$(sed -n 40p "$work/md5" | cut -d, -f2)" != "$(sed -n 39p "$work/md5" | cut -d, -f2)" ] ||
+  fail "frames 38 and 39 are the same picture"
+
+"$mirdex" --framemd5 "$work/missing.avi" >/dev/null 2>"$work/err"
+rc=$?
+[ $rc -eq 2 ] || fail "--framemd5 of a missing file: exit status $rc"
+[ -s "$work/err" ] || fail "--framemd5 of a missing file: no message"
+echo "ok"
