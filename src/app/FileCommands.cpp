@@ -38,6 +38,12 @@ void RegisterFileCommands() {
         if (!path.empty()) AfterOpen(OpenNamedFile(path));
       },
       [] { return true; });
+  // Data after idx1 (further RIFF parts a capture program left behind) no
+  // longer marks files opened afterwards. No menu item carries it.
+  RegisterCommand(48001, [](int id, CommandSource) {
+    gIgnoreDataAfterIdx1 = !gIgnoreDataAfterIdx1;
+    SetCheck(id, gIgnoreDataAfterIdx1, false);
+  });
   RegisterCommand(50402, [](int, CommandSource) {
     std::string path = TakePendingOpenName();
     if (!path.empty()) AfterOpen(OpenNamedFile(path));

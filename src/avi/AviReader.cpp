@@ -371,8 +371,8 @@ bool ReadHeaders(Opener& o, ChunkInfo& riff, bool* haveVideo, bool* haveAudio, b
           if (f->Descend(&strf, &strl, kFindChunk)) {
             if (!o.Inside(strf, strl.End())) return false;
             if (strf.cksize > kMaxHeaderChunk) return o.TooLarge(strf.ckid, strf.cksize);
-            // Shorter than a PCM format: nothing in it can be trusted.
-            if (strf.cksize < 16) return o.Fail("%sのオーディオフォーマット(strf)が短すぎます!");
+            // Shorter than a WAVEFORMAT: it does not even say its block size.
+            if (strf.cksize < 14) return o.Fail("%sのオーディオフォーマット(strf)が短すぎます!");
             avi->cbAudioFormat = std::max<uint32_t>(strf.cksize, 18);
             try {
               avi->pwfAudio.assign(avi->cbAudioFormat, 0);
@@ -890,6 +890,8 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
   ME.fAbort = 0;
   gLastReadNotes.scanStoppedAtCutChunk = false;
   uint64_t pos = moviPos + 4;
+  // Which index was growing when memory ran out.
+  const char* growing = nullptr;
   try {
     for (;;) {
       uint8_t h[12];
@@ -920,12 +922,15 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
         }
         if (pos + 8 >= kMaxOffset) break;
         if (isVideo) {
+          growing = "必要なメモリ(ビデオインデックス用)が確保できません!";
           video.push_back(MakeIndexEntry(pos + 8, sz, Ch(id, 3) == 'c', false));
         } else {
+          growing = "必要なメモリ(オーディオインデックス用)が確保できません!";
           audio.push_back(MakeIndexEntry(pos + 8, sz, false, false));
           samples += pcm ? (wf.nBlockAlign ? sz / wf.nBlockAlign : 0) : sz;
         }
         if (writeBack) {
+          growing = "必要なメモリ(AVIインデックス用)が確保できません!";
           if (pos - moviPos > UINT32_MAX) {
             idx1Expressible = false;
           } else {
@@ -957,8 +962,7 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
     }
   } catch (const std::bad_alloc&) {
     SetMainTitle(nullptr);
-    return fail(writeBack ? "必要なメモリ(AVIインデックス用)が確保できません!"
-                          : "必要なメモリ(ビデオインデックス用)が確保できません!");
+    return fail(growing ? growing : "必要なメモリ(ビデオインデックス用)が確保できません!");
   }
   SetMainTitle(nullptr);
 
@@ -968,7 +972,8 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
       return fail("%sのList/moviチャンクのアセンドができません!");
     ChunkInfo ck;
     ck.ckid = FourCC("idx1");
-    if (f->Descend(&ck, &riff, kFindChunk)) idx1DataPos = ck.dwDataOffset;
+    if (!f->Descend(&ck, &riff, kFindChunk)) return fail("%sにidx1チャンクがありません!");
+    idx1DataPos = ck.dwDataOffset;
     // Entries that lie behind the old idx1 would be cut off with it.
     for (const auto* list : {&video, &audio})
       for (FrameIndexEntry e : *list)
@@ -993,14 +998,10 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
           Fmt("作成し直した%sのインデックスを書き戻します."
               "\n書き戻さない場合、閉じると作成したインデックスは失われます.",
               name);
-      if (CurrentHost().MessageBox(q, ME.programName, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
-        avi->nIndexKind = kIndexRebuilt;
-        return true;
-      }
-      if (!WriteIdx1InPlace(avi, idx1, idx1DataPos)) {
-        avi->nIndexKind = kIndexRebuilt;
-        return false;
-      }
+      // Declined or failed, the kind stays as it was: the file keeps an idx1
+      // of its own (the old one, or after a failure one of the two).
+      if (CurrentHost().MessageBox(q, ME.programName, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) return true;
+      if (!WriteIdx1InPlace(avi, idx1, idx1DataPos)) return false;
       avi->nIndexKind = kIndexIdx1;
     } else {
       avi->nIndexKind = kIndexRebuilt;

@@ -545,6 +545,8 @@ bool OpenAviDialog(int purpose, OpenAviFile* avi) {
   req.defaultExt = "avi";
   req.multiple = purpose == 40001;
   req.settingsKind = "Open";
+  req.checkBoxText = "非PCMオーディオをテンポラリファイルにデコード(&P)";
+  req.checkBox = &gDecodeAudioAtOpen;
   std::vector<std::string> paths;
   if (!CurrentHost().ChooseFiles(req, &paths) || paths.empty()) {
     if (avi && purpose != 40001) CloseOpenAvi(avi, 0);

@@ -34,6 +34,11 @@ struct FileDialogRequest {
   bool multiple = false;         // several files may be picked (open only)
   bool overwritePrompt = false;  // ask before replacing an existing file
   std::string settingsKind;      // "Open", "Save", "Wave", "Bmp": remembered folders and placement
+  // An option box shown in the dialog's panel when the text is not empty:
+  // it starts as *checkBox says and its state is stored there when the user
+  // chooses a file (a cancelled dialog leaves it as it was).
+  std::string checkBoxText;
+  bool* checkBox = nullptr;
 };
 
 class Host {

@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -108,8 +110,10 @@ void QtHost::Pump() {
 }
 
 void QtHost::SetReadingCursor(bool on) {
-  if (on) QApplication::setOverrideCursor(Qt::BusyCursor);
-  else QApplication::restoreOverrideCursor();
+  if (on)
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+  else
+    QApplication::restoreOverrideCursor();
 }
 
 void QtHost::Beep() {
@@ -137,7 +141,17 @@ bool QtHost::ChooseFiles(const FileDialogRequest& request, std::vector<std::stri
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
   }
+  QCheckBox* option = nullptr;
+  if (!request.checkBoxText.empty() && request.checkBox) {
+    option = new QCheckBox(Q(request.checkBoxText), &dialog);
+    option->setObjectName("optionCheckBox");
+    option->setChecked(*request.checkBox);
+    // Qt's own dialog lays itself out on a grid: the box goes below it all.
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+      grid->addWidget(option, grid->rowCount(), 0, 1, grid->columnCount());
+  }
   if (dialog.exec() != QDialog::Accepted) return false;
+  if (option) *request.checkBox = option->isChecked();
   if (paths) {
     paths->clear();
     for (const QString& f : dialog.selectedFiles()) paths->push_back(f.toStdString());

@@ -253,6 +253,8 @@ TEST(OpenAviDialog, TitlesFiltersAndCancel) {
   EXPECT_EQ(r.filters[1].first, "すべてのファイル");
   EXPECT_EQ(r.defaultExt, "avi");
   EXPECT_FALSE(r.multiple);
+  EXPECT_EQ(r.checkBoxText, "非PCMオーディオをテンポラリファイルにデコード(&P)");
+  EXPECT_EQ(r.checkBox, &gDecodeAudioAtOpen);
   EXPECT_EQ(nOpenAvi, 0);
 
   AviBuildOptions o;

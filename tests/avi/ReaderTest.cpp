@@ -142,23 +142,27 @@ TEST(AviReader, UnknownCodecIsReportedUnlessMode3) {
   EXPECT_TRUE(host.boxes.empty());
 }
 
+// PCMWAVEFORMAT (16 bytes) and plain WAVEFORMAT (14, no bit depth).
 TEST(AviReader, ShortPcmFormatGetsItsBitsRecomputed) {
   ScratchDir dir;
   RecordingHost host;
-  AviBuildOptions o;
-  o.frames = Frames(2);
-  o.audio = true;
-  o.wf.bits = 0;  // wrong on purpose: recomputed from nBlockAlign
-  o.wf.strfSize = 16;
-  o.audioSizes = {8, 8};
-  OpenAviFile a;
-  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "p.avi", BuildAvi(o)), 1));
-  EXPECT_EQ(a.cbAudioFormat, 18u);
-  ASSERT_EQ(a.pwfAudio.size(), 18u);
-  WaveFormatEx wf = a.AudioFormat();
-  EXPECT_EQ(wf.wBitsPerSample, 16);
-  EXPECT_EQ(wf.cbSize, 0);
-  EXPECT_EQ(a.sets[0].dwWaveSampleCounts, 4u);
+  for (uint32_t size : {14u, 16u}) {
+    SCOPED_TRACE(size);
+    AviBuildOptions o;
+    o.frames = Frames(2);
+    o.audio = true;
+    o.wf.bits = 0;  // wrong on purpose: recomputed from nBlockAlign
+    o.wf.strfSize = size;
+    o.audioSizes = {8, 8};
+    OpenAviFile a;
+    ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "p.avi", BuildAvi(o)), 1)) << BoxTexts(host);
+    EXPECT_EQ(a.cbAudioFormat, 18u);
+    ASSERT_EQ(a.pwfAudio.size(), 18u);
+    WaveFormatEx wf = a.AudioFormat();
+    EXPECT_EQ(wf.wBitsPerSample, 16);
+    EXPECT_EQ(wf.cbSize, 0);
+    EXPECT_EQ(a.sets[0].dwWaveSampleCounts, 4u);
+  }
 }
 
 TEST(AviReader, CompressedAudioCountsBytesAndFillsThePcmFormat) {

@@ -107,10 +107,11 @@ TEST(IndexWriteBack, CancelAndFilesWithoutTheirOwnIdx1LeaveTheFileAlone) {
   ASSERT_TRUE(OpenRecord(&a, p, 1));
   host.answers = {IDCANCEL};
   ASSERT_TRUE(RebuildAviIndex(&a, true));
-  EXPECT_EQ(a.nIndexKind, kIndexRebuilt);
+  EXPECT_EQ(a.nIndexKind, kIndexIdx1);
   EXPECT_EQ(a.sets[0].FrameMax, 10u);
   EXPECT_EQ(ReadFileBytes(p), L.bytes);
 
+  // No idx1 to replace: refused before the index changes.
   AviBuildOptions o;
   o.frames = Frames(4);
   o.idx1 = AviBuildOptions::kNone;
@@ -118,13 +119,31 @@ TEST(IndexWriteBack, CancelAndFilesWithoutTheirOwnIdx1LeaveTheFileAlone) {
   std::string q = WriteAvi(dir, "n.avi", N);
   host.answers = {IDYES};
   ASSERT_TRUE(OpenRecord(&a, q, 1));
+  a.sets[0].FrameMax = 0;
+  host.boxes.clear();
+  EXPECT_FALSE(RebuildAviIndex(&a, true));
+  EXPECT_EQ(a.nIndexKind, kIndexScanned);
+  EXPECT_EQ(a.sets[0].FrameMax, 0u);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(host.boxes[0].text, q + "にidx1チャンクがありません!");
+  EXPECT_EQ(ReadFileBytes(q), N.bytes);
+
+  // An idx1 the frames were not read from (OpenDML): only the advice.
+  AviBuildOptions d;
+  d.frames = Frames(6);
+  d.openDml = true;
+  d.framesPerPart = 6;
+  AviLayout D = BuildAvi(d);
+  std::string r = WriteAvi(dir, "d.avi", D);
+  ASSERT_TRUE(OpenRecord(&a, r, 1));
+  ASSERT_EQ(a.nIndexKind, kIndexOpenDml);
   host.boxes.clear();
   ASSERT_TRUE(RebuildAviIndex(&a, true));
   EXPECT_EQ(a.nIndexKind, kIndexRebuilt);
   ASSERT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0].text,
-            "作成し直した" + q + "のインデックスを保存する場合は新しいAVIファイルで保存して下さい.");
-  EXPECT_EQ(ReadFileBytes(q), N.bytes);
+            "作成し直した" + r + "のインデックスを保存する場合は新しいAVIファイルで保存して下さい.");
+  EXPECT_EQ(ReadFileBytes(r), D.bytes);
 }
 
 TEST(IndexWriteBack, AFileStoppedAtAnyStepStillOpensWithAnIndexInsideIt) {

@@ -19,7 +19,7 @@ struct AviAudioFormat {
   uint32_t rate = 8000;
   uint16_t bits = 16, blockAlign = 4;
   uint32_t avgBytes = 32000;
-  uint32_t strfSize = 16;  // 16, 18 or more
+  uint32_t strfSize = 16;  // 14, 16, 18 or more
 };
 
 struct AviBuildOptions {

@@ -4,12 +4,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
 
+#include "TestSupport.h"
 #include "platform/AppState.h"
 #include "platform/Messages.h"
 #include "ui/QtHost.h"
@@ -93,4 +96,55 @@ TEST_F(HostTest, StatusPanesAndTitle) {
   EXPECT_EQ(b.text().toStdString(), "00:00:01:00");
   host_.SetTitle("Mirdex a.avi");
   EXPECT_EQ(owner_.windowTitle().toStdString(), "Mirdex a.avi");
+}
+
+// The open dialog's option box: shown with its text and state, stored when a
+// file is chosen, left alone when the dialog is cancelled.
+TEST_F(HostTest, FileDialogOptionBoxIsStoredOnlyWhenAFileIsChosen) {
+  ScratchDir dir;
+  std::string file = dir.File("take.avi");
+  WriteFileBytes(file, "RIFF");
+  FileDialogRequest req;
+  req.title = "Mirdex / 開くAVIファイル名入力";
+  req.initialDir = dir.path();
+  req.filters = {{"AVIファイル", "*.avi"}};
+  req.checkBoxText = "非PCMオーディオをテンポラリファイルにデコード(&P)";
+  bool decode = false;
+  req.checkBox = &decode;
+  auto answer = [&](bool choose) {
+    QTimer::singleShot(0, [&, choose] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) {
+        ADD_FAILURE() << "no file dialog";
+        return;
+      }
+      auto* box = dialog->findChild<QCheckBox*>("optionCheckBox");
+      if (!box) {
+        ADD_FAILURE() << "no option box";
+        dialog->reject();
+        return;
+      }
+      EXPECT_EQ(box->text().toStdString(), req.checkBoxText);
+      EXPECT_TRUE(box->isVisible());
+      box->setChecked(!box->isChecked());
+      if (choose) {
+        dialog->selectFile(QString::fromStdString(file));
+        static_cast<QDialog*>(dialog)->accept();
+      } else {
+        dialog->reject();
+      }
+    });
+  };
+  std::vector<std::string> paths;
+  answer(true);
+  ASSERT_TRUE(host_.ChooseFiles(req, &paths));
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(paths[0], file);
+  EXPECT_TRUE(decode);
+  answer(false);
+  EXPECT_FALSE(host_.ChooseFiles(req, &paths));
+  EXPECT_TRUE(decode);
+  answer(true);
+  ASSERT_TRUE(host_.ChooseFiles(req, &paths));
+  EXPECT_FALSE(decode);
 }
