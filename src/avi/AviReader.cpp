@@ -98,6 +98,7 @@ void CloseRecord(OpenAviFile* avi) {
   FreeIndexes(avi);
   std::vector<int32_t>().swap(avi->pFrameOffset);
   ZeroedVector<uint64_t>().swap(avi->pFieldShift);
+  std::vector<FrameMark>().swap(avi->marks);
   std::vector<DeleteRange>().swap(avi->deleteRanges);
   avi->pCurrentSet = &avi->sets[0];
   // The name stays: callers reopen the record by it.

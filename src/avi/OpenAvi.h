@@ -127,12 +127,22 @@ struct AviStreamSet {
   AVIStreamHeader strhAudio{};
 };
 
+// Frame mark: the frame (local number of set 0, -1 an unused slot), its
+// number in the current set when the mark was made (-1 inside a deleted
+// range) and the comment. Used slots first, sorted by frame.
+struct FrameMark {
+  int32_t lFrame = -1, lShown = -1;
+  char szComment[72] = {};
+};
+static_assert(sizeof(FrameMark) == 80);
+
 // Deletion range (first and last deleted frame, local numbers of set 0);
 // the rest of the 80-byte entry is the comment of the mark file.
 struct DeleteRange {
   int32_t lFrame1 = 0, lFrame2 = 0;
   char szComment[72] = {};
 };
+static_assert(sizeof(DeleteRange) == 80);
 
 enum : int {
   kIndexParsing = -1,
@@ -183,6 +193,7 @@ struct OpenAviFile {
   int fCodecConfigurable = 0;
   int nOpenCommand = 0;
   ZeroedVector<uint64_t> pFieldShift;  // 8 bytes per frame of set 0
+  std::vector<FrameMark> marks;
   std::vector<DeleteRange> deleteRanges;
   AviStreamSet* pCurrentSet = nullptr;
   AviStreamSet sets[2];

@@ -67,6 +67,14 @@ TEST(AviReader, RelativeAndAbsoluteIdx1GiveTheSameIndex) {
   EXPECT_EQ(a.dwAvihPos, rel.avihData);
   EXPECT_EQ(a.pFieldShift.size(), 12u);
   EXPECT_EQ(a.pCurrentSet, &a.sets[0]);
+  // Opening again starts from a closed record: nothing of the file before stays.
+  a.marks.resize(2);
+  a.deleteRanges.resize(1);
+  a.pCurrentSet = &a.sets[1];
+  ASSERT_TRUE(OpenRecord(&a, dir.File("abs.avi"), 1));
+  EXPECT_TRUE(a.marks.empty());
+  EXPECT_TRUE(a.deleteRanges.empty());
+  EXPECT_EQ(a.pCurrentSet, &a.sets[0]);
 }
 
 TEST(AviReader, NullFramesDoNotCountAsDeltaFrames) {
