@@ -5,8 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "platform/AppState.h"
 #include "platform/CodecNames.h"
@@ -19,6 +25,7 @@ bool (*gChangeOpenAviParamHook)(OpenAviFile*) = nullptr;
 bool gScanMissingIndexSilently = false;
 AviReadNotes gLastReadNotes;
 int gIdx1WriteFailAtStep = -1;
+unsigned gScanThreads = 0;
 
 namespace {
 
@@ -786,6 +793,176 @@ struct Fd {
   }
 };
 
+// What the walk over one stretch of the file found, and why it stopped.
+struct ScanPiece {
+  std::vector<FrameIndexEntry> video, audio;
+  std::vector<uint8_t> idx1;  // entries for a rewritten idx1
+  bool idx1Expressible = true;
+  uint64_t samples = 0;
+  enum Stop { kEnd, kLimit, kCut, kTooLarge, kOffset, kAborted, kNoMemory } stop = kEnd;
+  uint64_t end = 0;  // the header the walk stopped at
+  uint32_t bigId = 0, bigSize = 0;
+  const char* noMemory = nullptr;  // the message naming the index that could not grow
+};
+
+struct ScanSetup {
+  int fd;
+  uint64_t size, moviPos;
+  char cv, ca;
+  bool pcm;
+  uint32_t blockAlign;
+  bool writeBack;
+};
+
+// Walks the chunk headers from `pos` as one walk over the file does, until a
+// header lies at or past `limit` (kLimit) or the walk ends otherwise. `tick`
+// runs after each chunk that is not a list entered, with the chunk's
+// position; false stops the walk (kAborted).
+template <class Tick>
+void ScanChunks(const ScanSetup& s, uint64_t pos, uint64_t limit, ScanPiece& out, Tick&& tick) {
+  HeaderReader reader(s.fd, s.size);
+  const char* growing = nullptr;
+  try {
+    for (;;) {
+      out.end = pos;
+      if (pos >= limit) {
+        out.stop = ScanPiece::kLimit;
+        return;
+      }
+      uint8_t h[12];
+      size_t got = reader.Get(pos, h);
+      if (got < 8) {
+        out.stop = ScanPiece::kEnd;
+        return;
+      }
+      uint32_t id = GetLE32(h), sz = GetLE32(h + 4);
+      // Frames grouped in 'rec ' lists and the movi lists of further RIFF
+      // parts are read inside.
+      if (got == 12 &&
+          ((id == FourCC("LIST") && (GetLE32(h + 8) == FourCC("rec ") || GetLE32(h + 8) == FourCC("movi"))) ||
+           (id == FourCC("RIFF") && GetLE32(h + 8) == FourCC("AVIX")))) {
+        pos += 12;
+        continue;
+      }
+      bool isVideo = IsVideoId(id, s.cv), isAudio = !isVideo && IsAudioId(id, s.ca);
+      if (isVideo || isAudio) {
+        if (sz >= kMaxChunkSize) {
+          out.stop = ScanPiece::kTooLarge;
+          out.bigId = id;
+          out.bigSize = sz;
+          return;
+        }
+        // A chunk cut by the end of the file holds no whole frame.
+        if (pos + 8 + sz > s.size) {
+          out.stop = ScanPiece::kCut;
+          return;
+        }
+        if (pos + 8 >= kMaxOffset) {
+          out.stop = ScanPiece::kOffset;
+          return;
+        }
+        if (isVideo) {
+          growing = "必要なメモリ(ビデオインデックス用)が確保できません!";
+          out.video.push_back(MakeIndexEntry(pos + 8, sz, Ch(id, 3) == 'c', false));
+        } else {
+          growing = "必要なメモリ(オーディオインデックス用)が確保できません!";
+          out.audio.push_back(MakeIndexEntry(pos + 8, sz, false, false));
+          out.samples += s.pcm ? (s.blockAlign ? sz / s.blockAlign : 0) : sz;
+        }
+        if (s.writeBack) {
+          growing = "必要なメモリ(AVIインデックス用)が確保できません!";
+          if (pos - s.moviPos > UINT32_MAX) {
+            out.idx1Expressible = false;
+          } else {
+            uint8_t e[16];
+            PutLE32(e, id);
+            PutLE32(e + 4, kIdx1KeyFrame);
+            PutLE32(e + 8, static_cast<uint32_t>(pos - s.moviPos));
+            PutLE32(e + 12, sz);
+            out.idx1.insert(out.idx1.end(), e, e + 16);
+          }
+        }
+      }
+      if (!tick(pos)) {
+        out.stop = ScanPiece::kAborted;
+        return;
+      }
+      pos += 8 + uint64_t{sz} + (sz & 1);
+    }
+  } catch (const std::bad_alloc&) {
+    out.stop = ScanPiece::kNoMemory;
+    out.noMemory = growing ? growing : "必要なメモリ(ビデオインデックス用)が確保できません!";
+  }
+}
+
+// The headers of the RIFF parts that follow the first one ("RIFF" .. "AVIX"),
+// as far as they follow each other without a gap.
+std::vector<uint64_t> FurtherRiffParts(int fd, uint64_t pos, uint64_t size) {
+  std::vector<uint64_t> parts;
+  uint8_t h[12];
+  while (pos + 12 <= size && pread(fd, h, 12, static_cast<off_t>(pos)) == 12 &&
+         GetLE32(h) == FourCC("RIFF") && GetLE32(h + 8) == FourCC("AVIX")) {
+    parts.push_back(pos);
+    uint32_t sz = GetLE32(h + 4);
+    pos += 8 + uint64_t{sz} + (sz & 1);
+  }
+  return parts;
+}
+
+// Walks the stretches between `starts` on threads of their own. Each stretch
+// stops where the next begins; the main thread meanwhile keeps the window
+// alive and shows progress. Returns false when Esc stopped it.
+template <class Report>
+bool ScanStretches(const ScanSetup& s, const std::vector<uint64_t>& starts, unsigned threads,
+                   std::vector<ScanPiece>& pieces, Report&& report) {
+  size_t n = starts.size();
+  pieces.assign(n, ScanPiece{});
+  std::vector<std::atomic<uint64_t>> reached(n);
+  for (size_t i = 0; i < n; ++i) reached[i] = starts[i];
+  std::atomic<bool> abort{false};
+  std::atomic<size_t> next{0}, finished{0};
+  std::mutex m;
+  std::condition_variable cv;
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < n;) {
+      uint64_t limit = i + 1 < n ? starts[i + 1] : UINT64_MAX;
+      ScanChunks(s, starts[i], limit, pieces[i], [&, i](uint64_t pos) {
+        reached[i].store(pos, std::memory_order_relaxed);
+        return !abort.load(std::memory_order_relaxed);
+      });
+      if (pieces[i].stop != ScanPiece::kLimit) reached[i].store(i + 1 < n ? starts[i + 1] : s.size);
+      std::lock_guard<std::mutex> lock(m);
+      ++finished;
+      cv.notify_one();
+    }
+  };
+  std::vector<std::thread> pool;
+  try {
+    for (unsigned t = 0; t < std::min<size_t>(threads, n); ++t) pool.emplace_back(work);
+  } catch (const std::system_error&) {
+    // No thread to be had: the stretches are walked here, one after another.
+    if (pool.empty()) work();
+  }
+  bool aborted = false;
+  {
+    std::unique_lock<std::mutex> lock(m);
+    while (finished < n) {
+      cv.wait_for(lock, std::chrono::milliseconds(15));
+      lock.unlock();
+      if (!aborted && PumpAndTestAbort()) {
+        aborted = true;
+        abort = true;
+      }
+      uint64_t done = s.moviPos;
+      for (size_t i = 0; i < n; ++i) done += reached[i].load(std::memory_order_relaxed) - starts[i];
+      if (!aborted) report(std::min(done, s.size));
+      lock.lock();
+    }
+  }
+  for (std::thread& t : pool) t.join();
+  return !aborted;
+}
+
 bool Idx1WriteStep(int step) {
   return step != gIdx1WriteFailAtStep;
 }
@@ -877,93 +1054,100 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
   in.fd = open(name, O_RDONLY | O_CLOEXEC);
   if (in.fd < 0) return fail("%sが開けません!");
   posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  HeaderReader reader(in.fd, size);
 
   WaveFormatEx wf = avi->AudioFormat();
-  bool pcm = avi->nAudioKind == 0;
-  char cv = avi->cVideoStream, ca = avi->cAudioStream;
+  const ScanSetup setup{
+      in.fd,          size,     moviPos, avi->cVideoStream, avi->cAudioStream, avi->nAudioKind == 0,
+      wf.nBlockAlign, writeBack};
+  uint64_t lastReport = 0;
+  unsigned long lastPct = ~0ul;
+  auto report = [&](uint64_t pos) {
+    if (pos - lastReport <= step) return;
+    lastReport = pos;
+    unsigned long pct = size ? static_cast<unsigned long>(pos * 100 / size) : 0;
+    if (pct == lastPct) return;
+    lastPct = pct;
+    Status(0, "%sインデックス作成中(%3lu%%) ESC:中止", name, pct);
+    SetMainTitle(Fmt(" (%sインデックス作成中 %3lu%%)", name, pct).c_str());
+  };
+  auto tick = [&](uint64_t pos) {
+    if (PumpAndTestAbort()) return false;
+    report(pos);
+    return true;
+  };
+  ME.fAbort = 0;
+  gLastReadNotes.scanStoppedAtCutChunk = false;
+
+  // A file of several RIFF parts is walked part by part on several threads
+  // when the parts follow each other; the pieces are joined as one walk over
+  // the file would have found them. A walk that does not land on the next
+  // part's header goes on alone from where it stopped.
+  std::vector<uint64_t> starts = {moviPos + 4};
+  unsigned threads = gScanThreads > 0 ? gScanThreads : std::max(1u, std::thread::hardware_concurrency());
+  if (threads > 1)
+    for (uint64_t part : FurtherRiffParts(in.fd, riff.PaddedEnd(), size)) starts.push_back(part);
+  std::vector<ScanPiece> pieces;
+  bool completed;
+  if (starts.size() > 1) {
+    completed = ScanStretches(setup, starts, threads, pieces, report);
+  } else {
+    pieces.resize(1);
+    ScanChunks(setup, starts[0], UINT64_MAX, pieces[0], tick);
+    completed = pieces[0].stop != ScanPiece::kAborted;
+  }
   std::vector<FrameIndexEntry> video, audio;
   std::vector<uint8_t> idx1;
   bool idx1Expressible = true;
   uint64_t samples = 0;
-  uint64_t lastReport = 0;
-  unsigned long lastPct = ~0ul;
-  ME.fAbort = 0;
-  gLastReadNotes.scanStoppedAtCutChunk = false;
-  uint64_t pos = moviPos + 4;
-  // Which index was growing when memory ran out.
-  const char* growing = nullptr;
   try {
-    for (;;) {
-      uint8_t h[12];
-      size_t got = reader.Get(pos, h);
-      if (got < 8) break;
-      uint32_t id = GetLE32(h), sz = GetLE32(h + 4);
-      // Frames grouped in 'rec ' lists and the movi lists of further RIFF
-      // parts are read inside.
-      if (got == 12 &&
-          ((id == FourCC("LIST") && (GetLE32(h + 8) == FourCC("rec ") || GetLE32(h + 8) == FourCC("movi"))) ||
-           (id == FourCC("RIFF") && GetLE32(h + 8) == FourCC("AVIX")))) {
-        pos += 12;
-        continue;
+    for (size_t i = 0; completed && i < pieces.size(); ++i) {
+      if (pieces[i].stop == ScanPiece::kLimit && pieces[i].end != starts[i + 1]) {
+        // The walk went past the next part's header: what lies behind it is
+        // walked on from where it stopped, as one walk would.
+        pieces.resize(i + 2);
+        starts.resize(i + 2);
+        starts[i + 1] = pieces[i].end;
+        pieces[i + 1] = ScanPiece{};
+        ScanChunks(setup, starts[i + 1], UINT64_MAX, pieces[i + 1], tick);
       }
-      bool isVideo = IsVideoId(id, cv), isAudio = !isVideo && IsAudioId(id, ca);
-      if (isVideo || isAudio) {
-        if (sz >= kMaxChunkSize) {
-          Message(MB_OK | MB_ICONSTOP, nullptr,
-                  "%sには16MiB以上のチャンク(%s, %uバイト)があるため開けません!", name,
-                  FourCCText(id).c_str(), sz);
-          return false;
-        }
-        if (pos + 8 + sz > size) {
-          // A chunk cut by the end of the file holds no whole frame.
-          gLastReadNotes.scanStoppedAtCutChunk = true;
-          gLastReadNotes.cutChunkPos = pos;
-          break;
-        }
-        if (pos + 8 >= kMaxOffset) break;
-        if (isVideo) {
-          growing = "必要なメモリ(ビデオインデックス用)が確保できません!";
-          video.push_back(MakeIndexEntry(pos + 8, sz, Ch(id, 3) == 'c', false));
-        } else {
-          growing = "必要なメモリ(オーディオインデックス用)が確保できません!";
-          audio.push_back(MakeIndexEntry(pos + 8, sz, false, false));
-          samples += pcm ? (wf.nBlockAlign ? sz / wf.nBlockAlign : 0) : sz;
-        }
-        if (writeBack) {
-          growing = "必要なメモリ(AVIインデックス用)が確保できません!";
-          if (pos - moviPos > UINT32_MAX) {
-            idx1Expressible = false;
-          } else {
-            uint8_t e[16];
-            PutLE32(e, id);
-            PutLE32(e + 4, kIdx1KeyFrame);
-            PutLE32(e + 8, static_cast<uint32_t>(pos - moviPos));
-            PutLE32(e + 12, sz);
-            idx1.insert(idx1.end(), e, e + 16);
-          }
-        }
+      ScanPiece& p = pieces[i];
+      if (p.stop == ScanPiece::kAborted) {
+        completed = false;
+        break;
       }
-      if (PumpAndTestAbort()) {
-        Status(0, "%s", "");
+      if (p.stop == ScanPiece::kNoMemory) {
         SetMainTitle(nullptr);
+        return fail(p.noMemory);
+      }
+      video.insert(video.end(), p.video.begin(), p.video.end());
+      std::vector<FrameIndexEntry>().swap(p.video);
+      audio.insert(audio.end(), p.audio.begin(), p.audio.end());
+      std::vector<FrameIndexEntry>().swap(p.audio);
+      idx1.insert(idx1.end(), p.idx1.begin(), p.idx1.end());
+      std::vector<uint8_t>().swap(p.idx1);
+      idx1Expressible = idx1Expressible && p.idx1Expressible;
+      samples += p.samples;
+      if (p.stop == ScanPiece::kLimit) continue;
+      if (p.stop == ScanPiece::kTooLarge) {
+        SetMainTitle(nullptr);
+        Message(MB_OK | MB_ICONSTOP, nullptr, "%sには16MiB以上のチャンク(%s, %uバイト)があるため開けません!",
+                name, FourCCText(p.bigId).c_str(), p.bigSize);
         return false;
       }
-      if (pos - lastReport > step) {
-        lastReport = pos;
-        unsigned long pct = size ? static_cast<unsigned long>(pos * 100 / size) : 0;
-        if (pct != lastPct) {
-          lastPct = pct;
-          Status(0, "%sインデックス作成中(%3lu%%) ESC:中止", name, pct);
-          SetMainTitle(Fmt(" (%sインデックス作成中 %3lu%%)", name, pct).c_str());
-        }
+      if (p.stop == ScanPiece::kCut) {
+        gLastReadNotes.scanStoppedAtCutChunk = true;
+        gLastReadNotes.cutChunkPos = p.end;
       }
-      uint64_t next = pos + 8 + sz + (sz & 1);
-      pos = next;
+      break;  // the end of the file, or of what an index entry can address
     }
   } catch (const std::bad_alloc&) {
     SetMainTitle(nullptr);
-    return fail(growing ? growing : "必要なメモリ(ビデオインデックス用)が確保できません!");
+    return fail("必要なメモリ(ビデオインデックス用)が確保できません!");
+  }
+  if (!completed) {
+    Status(0, "%s", "");
+    SetMainTitle(nullptr);
+    return false;
   }
   SetMainTitle(nullptr);
 

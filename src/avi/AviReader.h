@@ -37,3 +37,7 @@ extern AviReadNotes gLastReadNotes;
 // Test hook for the in-place index write: when >= 0, the write sequence
 // fails at that step (0 = first step) as if the disk had failed there.
 extern int gIdx1WriteFailAtStep;
+
+// Threads the index scan may use for files of several RIFF parts; 0 (the
+// default) means one per processor, 1 walks every file on the calling thread.
+extern unsigned gScanThreads;

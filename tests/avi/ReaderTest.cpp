@@ -454,3 +454,117 @@ TEST(AviReader, CaptureWhoseSizesWereNeverWritten) {
   for (auto& f : allKey.frames) f.key = true;
   ExpectIndexMatches(a, allKey, L);
 }
+
+// Files of several RIFF parts are scanned part by part on threads; whatever
+// the parts hold, the result must be what one walk over the file finds.
+TEST(AviReader, ScanOverPartsOnThreadsEqualsOneWalk) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o = MixedFile();
+  o.frames.resize(40, AviFrame{});
+  o.frames[25].size = 0;
+  o.audioSizes.resize(40, 640);
+  o.openDml = true;
+  o.framesPerPart = 9;
+  const AviLayout clean = BuildAvi(o);
+  struct Case {
+    const char* what;
+    std::string bytes;
+  };
+  std::vector<Case> cases = {{"clean", clean.bytes}};
+  // The last frame of the first part says it runs on to frame 11's header:
+  // one walk skips the next part's header and frames 9 and 10.
+  std::string over = clean.bytes;
+  PutLE32(&over[clean.videoData[8] - 4], static_cast<uint32_t>(clean.videoData[11] - 8 - clean.videoData[8]));
+  cases.push_back({"size past the next part", over});
+  // A frame of the second part says it runs on to the fourth part's header.
+  std::string skip = clean.bytes;
+  uint64_t fourth = skip.find("RIFF", clean.videoData[20]);
+  ASSERT_NE(fourth, std::string::npos);
+  ASSERT_LT(fourth, clean.videoData[27]);
+  PutLE32(&skip[clean.videoData[10] - 4], static_cast<uint32_t>(fourth - clean.videoData[10]));
+  cases.push_back({"size onto a later part", skip});
+  // A chunk of 16 MiB in part 2 while part 3 is sound.
+  std::string big = clean.bytes;
+  PutLE32(&big[clean.videoData[22] - 4], 16u << 20);
+  cases.push_back({"16 MiB chunk", big});
+  // The file cut in part 3.
+  cases.push_back({"cut", clean.bytes.substr(0, clean.videoData[33] + 50)});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string p = dir.File("parts.avi");
+    WriteFileBytes(p, c.bytes);
+    struct Result {
+      bool ok;
+      std::vector<FrameIndexEntry> video, audio;
+      uint32_t samples;
+      std::vector<std::string> boxes;
+      bool cut;
+      uint64_t cutPos;
+    } results[2];
+    for (unsigned threads : {1u, 2u}) {
+      OpenAviFile a;
+      ASSERT_TRUE(OpenRecord(&a, p, 3)) << BoxTexts(host);
+      host.boxes.clear();
+      gScanThreads = threads;
+      Result& r = results[threads - 1];
+      r.ok = RebuildAviIndex(&a, false);
+      gScanThreads = 0;
+      r.video = a.sets[0].pFrameIndex;
+      r.audio = a.sets[0].pWaveIndex;
+      r.samples = a.sets[0].dwWaveSampleCounts;
+      for (const auto& b : host.boxes) r.boxes.push_back(b.text);
+      r.cut = gLastReadNotes.scanStoppedAtCutChunk;
+      r.cutPos = gLastReadNotes.cutChunkPos;
+    }
+    EXPECT_EQ(results[0].ok, results[1].ok);
+    EXPECT_EQ(results[0].video, results[1].video);
+    EXPECT_EQ(results[0].audio, results[1].audio);
+    EXPECT_EQ(results[0].samples, results[1].samples);
+    EXPECT_EQ(results[0].boxes, results[1].boxes);
+    EXPECT_EQ(results[0].cut, results[1].cut);
+    if (results[0].cut) {
+      EXPECT_EQ(results[0].cutPos, results[1].cutPos);
+    }
+    if (std::string(c.what) == "clean") {
+      EXPECT_TRUE(results[1].ok);
+      ASSERT_EQ(results[1].video.size(), 40u);
+      for (size_t i = 0; i < 40; ++i) EXPECT_EQ(IndexOffset(results[1].video[i]), clean.videoData[i]);
+    }
+    if (std::string(c.what) == "size past the next part") {
+      ASSERT_EQ(results[1].video.size(), 38u);
+      EXPECT_EQ(IndexOffset(results[1].video[9]), clean.videoData[11]);
+    }
+    if (std::string(c.what) == "size onto a later part") {
+      ASSERT_EQ(results[1].video.size(), 40u - 16u);
+      EXPECT_EQ(IndexOffset(results[1].video[11]), clean.videoData[27]);
+    }
+    if (std::string(c.what) == "16 MiB chunk") {
+      EXPECT_FALSE(results[1].ok);
+      ASSERT_EQ(results[1].boxes.size(), 1u);
+    }
+  }
+}
+
+TEST(AviReader, EscStopsTheScanOverPartsOnThreads) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(400, 4000);
+  o.openDml = true;
+  o.framesPerPart = 100;
+  std::string p = WriteAvi(dir, "parts.avi", BuildAvi(o));
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 3));
+  uint32_t before = a.sets[0].FrameMax;
+  host.onPump = [](int) { ME.fAbort = 1; };
+  gScanThreads = 2;
+  EXPECT_FALSE(RebuildAviIndex(&a, false));
+  gScanThreads = 0;
+  host.onPump = nullptr;
+  EXPECT_TRUE(host.boxes.empty()) << BoxTexts(host);
+  EXPECT_EQ(host.status[0].back(), "");
+  EXPECT_EQ(a.sets[0].FrameMax, before);
+  ME.fAbort = 0;
+}
