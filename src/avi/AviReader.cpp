@@ -1119,12 +1119,16 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
         SetMainTitle(nullptr);
         return fail(p.noMemory);
       }
-      video.insert(video.end(), p.video.begin(), p.video.end());
-      std::vector<FrameIndexEntry>().swap(p.video);
-      audio.insert(audio.end(), p.audio.begin(), p.audio.end());
-      std::vector<FrameIndexEntry>().swap(p.audio);
-      idx1.insert(idx1.end(), p.idx1.begin(), p.idx1.end());
-      std::vector<uint8_t>().swap(p.idx1);
+      auto take = [](auto& to, auto& from) {
+        if (to.empty())
+          to.swap(from);
+        else
+          to.insert(to.end(), from.begin(), from.end());
+        std::remove_reference_t<decltype(from)>().swap(from);
+      };
+      take(video, p.video);
+      take(audio, p.audio);
+      take(idx1, p.idx1);
       idx1Expressible = idx1Expressible && p.idx1Expressible;
       samples += p.samples;
       if (p.stop == ScanPiece::kLimit) continue;
