@@ -1,6 +1,7 @@
 // libFuzzer target for the AVI reader: every input is opened as a file
 // (answering "yes" to the index question, so the scan runs too) and, when it
-// opens, every index entry must lie inside the input.
+// opens, every index entry must lie inside the input; the scan on one thread
+// and on two must agree.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "avi/AviReader.h"
 #include "avi/OpenAvi.h"
@@ -52,8 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto* index : {&avi.sets[0].pFrameIndex, &avi.sets[0].pWaveIndex})
       for (FrameIndexEntry e : *index)
         if (IndexOffset(e) + IndexSize(e) > size) std::abort();
-    // The scan over whatever the file holds, without writing.
-    RebuildAviIndex(&avi, false);
+    // The scan over whatever the file holds, without writing: on one thread,
+    // then part by part on two, which must find exactly the same.
+    gScanThreads = 1;
+    bool once = RebuildAviIndex(&avi, false);
+    std::vector<FrameIndexEntry> video = avi.sets[0].pFrameIndex, audio = avi.sets[0].pWaveIndex;
+    uint32_t samples = avi.sets[0].dwWaveSampleCounts;
+    gScanThreads = 2;
+    bool twice = RebuildAviIndex(&avi, false);
+    gScanThreads = 0;
+    if (once != twice || video != avi.sets[0].pFrameIndex || audio != avi.sets[0].pWaveIndex ||
+        samples != avi.sets[0].dwWaveSampleCounts)
+      std::abort();
     for (FrameIndexEntry e : avi.sets[0].pFrameIndex)
       if (IndexOffset(e) + IndexSize(e) > size) std::abort();
   }
