@@ -641,6 +641,12 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
 
 bool Finish(Opener& o) {
   OpenAviFile* avi = o.avi;
+  // The counts are those of the index that was read. A second video stream
+  // list after the one whose OpenDML index was taken sets FrameMax from its
+  // own header; every reader goes by FrameMax.
+  AviStreamSet& set = avi->sets[0];
+  set.FrameMax = static_cast<uint32_t>(set.pFrameIndex.size());
+  set.WaveIndexEntries = static_cast<uint32_t>(set.pWaveIndex.size());
   avi->biDecoded = DecodedFormat(avi->VideoFormat());
   try {
     avi->pFieldShift = ZeroedVector<uint64_t>(avi->sets[0].FrameMax);

@@ -173,3 +173,18 @@ TEST(BadInput, SharedHostileSamples) {
     EXPECT_EQ(host.boxes[0].text.rfind(p, 0), 0u) << host.boxes[0].text;
   }
 }
+
+// Found by fuzzing: a second video stream list after the one whose OpenDML
+// index was read set the frame count from its own header (1.9 billion frames
+// over an empty index), and every reader walked off the index.
+TEST(BadInput, CountsAlwaysDescribeTheIndexThatWasRead) {
+  RecordingHost host;
+  OpenAviFile a;
+  std::string p = std::string(MX_AVI_TEST_DATA) + "/second-video-list-after-opendml-index.avi";
+  ASSERT_TRUE(OpenRecord(&a, p, 3)) << BoxTexts(host);
+  EXPECT_EQ(a.nIndexKind, kIndexOpenDml);
+  EXPECT_EQ(a.sets[0].strhVideo.dwLength, 1936946035u);
+  EXPECT_EQ(a.sets[0].FrameMax, a.sets[0].pFrameIndex.size());
+  EXPECT_EQ(a.sets[0].WaveIndexEntries, a.sets[0].pWaveIndex.size());
+  EXPECT_EQ(a.pFieldShift.size(), a.sets[0].FrameMax);
+}

@@ -51,6 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::snprintf(avi.szFileName, sizeof avi.szFileName, "/proc/self/fd/%d", fd);
   ME.fAbort = 0;
   if (CloseOpenAvi(&avi, 1)) {
+    // The counts every reader goes by describe the arrays.
+    const AviStreamSet& set = avi.sets[0];
+    if (set.FrameMax != set.pFrameIndex.size() || set.WaveIndexEntries != set.pWaveIndex.size() ||
+        avi.pFieldShift.size() != set.FrameMax)
+      std::abort();
     for (const auto* index : {&avi.sets[0].pFrameIndex, &avi.sets[0].pWaveIndex})
       for (FrameIndexEntry e : *index)
         if (IndexOffset(e) + IndexSize(e) > size) std::abort();

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs the AVI reader's fuzz target for a while over the synthetic seeds and
-# the shared samples. Usage: tests/fuzz/run.sh BUILD_DIR SECONDS
+# Runs the AVI reader's fuzz target for a while over the synthetic seeds,
+# the shared samples and the inputs kept in tests/avi/data.
+# Usage: tests/fuzz/run.sh BUILD_DIR SECONDS
 set -e
 build=${1:-build-fuzz}
 seconds=${2:-30}
@@ -19,7 +20,7 @@ if [ -n "$samples" ]; then
   for f in $samples; do ln -sf "$f" "$build/fuzz-samples/$(basename "$f")"; done
 fi
 ASAN_OPTIONS=detect_leaks=1 "$build/tests/fuzz/avi_reader_fuzz" -max_total_time="$seconds" -max_len=400000 \
-  -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus" "$seeds" "$build/fuzz-samples" 2>&1 |
+  -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus" "$seeds" "$build/fuzz-samples" "$here/tests/avi/data" 2>&1 |
   grep -E "stat::number_of_executed_units|stat::new_units_added|ERROR|SUMMARY|Done" || true
 # The converter of uncompressed formats (no seeds: its input is a made-up format).
 mkdir -p "$build/convert-corpus"
