@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -813,6 +814,7 @@ struct ScanPiece {
 
 struct ScanSetup {
   int fd;
+  const char* path;  // for the threads' descriptors of their own
   uint64_t size, moviPos;
   char cv, ca;
   bool pcm;
@@ -902,12 +904,21 @@ void ScanChunks(const ScanSetup& s, uint64_t pos, uint64_t limit, ScanPiece& out
 }
 
 // The headers of the RIFF parts that follow the first one ("RIFF" .. "AVIX"),
-// as far as they follow each other without a gap.
-std::vector<uint64_t> FurtherRiffParts(int fd, uint64_t pos, uint64_t size) {
+// as far as they follow each other without a gap. *cached tells whether
+// every one of them was in the page cache before it was read: walking the
+// parts side by side only pays there; on a disk it would make the head jump.
+std::vector<uint64_t> FurtherRiffParts(int fd, uint64_t pos, uint64_t size, bool* cached) {
   std::vector<uint64_t> parts;
+  *cached = true;
   uint8_t h[12];
-  while (pos + 12 <= size && pread(fd, h, 12, static_cast<off_t>(pos)) == 12 &&
-         GetLE32(h) == FourCC("RIFF") && GetLE32(h + 8) == FourCC("AVIX")) {
+  for (;;) {
+    if (pos + 12 > size) break;
+    struct iovec v = {h, sizeof h};
+    if (preadv2(fd, &v, 1, static_cast<off_t>(pos), RWF_NOWAIT) != 12) {
+      *cached = false;
+      if (pread(fd, h, 12, static_cast<off_t>(pos)) != 12) break;
+    }
+    if (GetLE32(h) != FourCC("RIFF") || GetLE32(h + 8) != FourCC("AVIX")) break;
     parts.push_back(pos);
     uint32_t sz = GetLE32(h + 4);
     pos += 8 + uint64_t{sz} + (sz & 1);
@@ -930,9 +941,14 @@ bool ScanStretches(const ScanSetup& s, const std::vector<uint64_t>& starts, unsi
   std::mutex m;
   std::condition_variable cv;
   auto work = [&] {
+    // A descriptor of its own keeps each thread's read-ahead apart.
+    Fd own;
+    own.fd = open(s.path, O_RDONLY | O_CLOEXEC);
+    ScanSetup mine = s;
+    if (own.fd >= 0) mine.fd = own.fd;
     for (size_t i; (i = next.fetch_add(1)) < n;) {
       uint64_t limit = i + 1 < n ? starts[i + 1] : UINT64_MAX;
-      ScanChunks(s, starts[i], limit, pieces[i], [&, i](uint64_t pos) {
+      ScanChunks(mine, starts[i], limit, pieces[i], [&, i](uint64_t pos) {
         reached[i].store(pos, std::memory_order_relaxed);
         return !abort.load(std::memory_order_relaxed);
       });
@@ -1063,7 +1079,7 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
 
   WaveFormatEx wf = avi->AudioFormat();
   const ScanSetup setup{
-      in.fd,          size,     moviPos, avi->cVideoStream, avi->cAudioStream, avi->nAudioKind == 0,
+      in.fd,          name,     size, moviPos, avi->cVideoStream, avi->cAudioStream, avi->nAudioKind == 0,
       wf.nBlockAlign, writeBack};
   uint64_t lastReport = 0;
   unsigned long lastPct = ~0ul;
@@ -1090,8 +1106,11 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
   // part's header goes on alone from where it stopped.
   std::vector<uint64_t> starts = {moviPos + 4};
   unsigned threads = gScanThreads > 0 ? gScanThreads : std::max(1u, std::thread::hardware_concurrency());
-  if (threads > 1)
-    for (uint64_t part : FurtherRiffParts(in.fd, riff.PaddedEnd(), size)) starts.push_back(part);
+  if (threads > 1) {
+    bool cached;
+    std::vector<uint64_t> parts = FurtherRiffParts(in.fd, riff.PaddedEnd(), size, &cached);
+    if (cached || gScanThreads > 1) starts.insert(starts.end(), parts.begin(), parts.end());
+  }
   std::vector<ScanPiece> pieces;
   bool completed;
   if (starts.size() > 1) {

@@ -38,6 +38,7 @@ extern AviReadNotes gLastReadNotes;
 // fails at that step (0 = first step) as if the disk had failed there.
 extern int gIdx1WriteFailAtStep;
 
-// Threads the index scan may use for files of several RIFF parts; 0 (the
-// default) means one per processor, 1 walks every file on the calling thread.
+// Threads the index scan may use for files of several RIFF parts: 0 (the
+// default) one per processor when the file is in the page cache, 1 every
+// file on the calling thread, 2 or more that many whatever the cache holds.
 extern unsigned gScanThreads;
