@@ -952,7 +952,7 @@ bool ScanStretches(const ScanSetup& s, const std::vector<uint64_t>& starts, unsi
         reached[i].store(pos, std::memory_order_relaxed);
         return !abort.load(std::memory_order_relaxed);
       });
-      if (pieces[i].stop != ScanPiece::kLimit) reached[i].store(i + 1 < n ? starts[i + 1] : s.size);
+      reached[i].store(i + 1 < n ? starts[i + 1] : s.size);  // for the progress: this stretch is done
       std::lock_guard<std::mutex> lock(m);
       ++finished;
       cv.notify_one();
