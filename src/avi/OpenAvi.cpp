@@ -393,13 +393,9 @@ bool IsUncompressedHandler(uint32_t fcc) {
 }
 
 bool IsDvCodec(const OpenAviFile* avi) {
-  std::string h = ToLowerAscii(std::string(reinterpret_cast<const char*>(&avi->fccVideoHandler), 4));
-  return h == "cdvc" || h == "dvsd" || h == "dvis" || h == "dvrs";
-}
-
-static bool SameFourCCNoCase(uint32_t a, uint32_t b) {
-  return EqualsNoCase(std::string(reinterpret_cast<const char*>(&a), 4),
-                      std::string(reinterpret_cast<const char*>(&b), 4));
+  uint32_t h = avi->fccVideoHandler;
+  return SameFourCCNoCase(h, FourCC("cdvc")) || SameFourCCNoCase(h, FourCC("dvsd")) ||
+         SameFourCCNoCase(h, FourCC("dvis")) || SameFourCCNoCase(h, FourCC("dvrs"));
 }
 
 bool IsSameVideoFormat(const OpenAviFile* a, const OpenAviFile* b) {

@@ -20,16 +20,6 @@ struct VideoCodecRow {
 
 VideoCodecOpener gOpener = nullptr;
 
-uint32_t UpperFourCC(uint32_t fcc) {
-  uint32_t out = 0;
-  for (int i = 0; i < 4; ++i) {
-    uint32_t c = (fcc >> (8 * i)) & 0xFF;
-    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
-    out |= c << (8 * i);
-  }
-  return out;
-}
-
 // The codec row of a tag: an exact match first, then one with case ignored,
 // both in the table's order (libavformat's own rule).
 int CodecOfTag(uint32_t tag) {
@@ -44,16 +34,26 @@ int CodecOfTag(uint32_t tag) {
 
 }  // namespace
 
-bool LookUpVideoCodecName(uint32_t fccHandler, uint32_t compression, std::string* description) {
+bool ChooseVideoCodec(uint32_t fccHandler, uint32_t compression, VideoCodecChoice* choice) {
   int codec = CodecOfTag(fccHandler);
   int byCompression = CodecOfTag(compression);
   if (codec < 0) codec = byCompression;
   // "dvrs" frames point at DV frames, which are what gets decoded.
-  if (codec < 0 && UpperFourCC(fccHandler) == UpperFourCC(FourCC("dvrs"))) codec = kDvVideoRow;
-  const char* name = codec >= 0 ? kVideoCodecs[codec].decoder : nullptr;
-  if (!name && byCompression >= 0 && byCompression != codec) name = kVideoCodecs[byCompression].decoder;
-  if (!name) return false;
-  if (description) *description = name;
+  if (codec < 0 && SameFourCCNoCase(fccHandler, FourCC("dvrs"))) codec = kDvVideoRow;
+  if ((codec < 0 || !kVideoCodecs[codec].decoder) && byCompression >= 0 && byCompression != codec &&
+      kVideoCodecs[byCompression].decoder)
+    codec = byCompression;
+  if (codec < 0 || !kVideoCodecs[codec].decoder) return false;
+  choice->codecId = kVideoCodecs[codec].id;
+  choice->byCompression = codec == byCompression;
+  choice->description = kVideoCodecs[codec].decoder;
+  return true;
+}
+
+bool LookUpVideoCodecName(uint32_t fccHandler, uint32_t compression, std::string* description) {
+  VideoCodecChoice choice;
+  if (!ChooseVideoCodec(fccHandler, compression, &choice)) return false;
+  if (description) *description = choice.description;
   return true;
 }
 

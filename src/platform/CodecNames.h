@@ -14,10 +14,19 @@
 
 class VideoDecompressor;
 
-// The description VideoDecompressor::Open gives a stream with handler
-// `fccHandler` and BITMAPINFOHEADER biCompression `compression` (same lookup:
-// handler first, case ignored, then biCompression). False when no decoder
-// would be found for it.
+// The decoder for a stream with handler `fccHandler` and BITMAPINFOHEADER
+// biCompression `compression`: the handler's codec (case ignored), else the
+// one biCompression names, "dvrs" read as DV; when the handler's codec has
+// no decoder, biCompression's. False when there is none. The decoders
+// (VideoDecompressor::Open) and the report choose through this one rule.
+struct VideoCodecChoice {
+  int codecId = 0;             // libavcodec's codec id
+  bool byCompression = false;  // chosen by biCompression (the bitstream tag)
+  std::string description;     // the decoder's own name for it
+};
+bool ChooseVideoCodec(uint32_t fccHandler, uint32_t compression, VideoCodecChoice* choice);
+
+// The description a stream's decoder gives itself; false when there is none.
 bool LookUpVideoCodecName(uint32_t fccHandler, uint32_t compression, std::string* description);
 
 // Opens a decoder for a stream format (BITMAPINFOHEADER and what follows it).

@@ -17,6 +17,20 @@ constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
 constexpr uint32_t FourCC(const char (&s)[5]) {
   return MakeFourCC(s[0], s[1], s[2], s[3]);
 }
+// The FOURCC with its ASCII letters upper-cased, and comparison with case
+// ignored (handlers are written either way).
+constexpr uint32_t UpperFourCC(uint32_t fcc) {
+  uint32_t out = 0;
+  for (int i = 0; i < 4; ++i) {
+    uint32_t c = (fcc >> (8 * i)) & 0xFF;
+    if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+    out |= c << (8 * i);
+  }
+  return out;
+}
+constexpr bool SameFourCCNoCase(uint32_t a, uint32_t b) {
+  return UpperFourCC(a) == UpperFourCC(b);
+}
 // Four printable characters of a FOURCC (non-printable bytes become '?').
 std::string FourCCText(uint32_t fcc);
 

@@ -13,7 +13,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
@@ -25,31 +24,10 @@ namespace {
 constexpr size_t kHeaderBytes = 40;
 constexpr int kMaxSide = 32768;
 
-uint32_t LowerFourCC(uint32_t fcc) {
-  uint32_t out = 0;
-  for (int i = 0; i < 4; ++i) {
-    uint32_t c = (fcc >> (8 * i)) & 0xFF;
-    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-    out |= c << (8 * i);
-  }
-  return out;
-}
-
-bool SameHandler(uint32_t a, const char (&b)[5]) {
-  return LowerFourCC(a) == LowerFourCC(FourCC(b));
-}
-
 std::string AvError(int err) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(err, text, sizeof text);
   return text;
-}
-
-AVCodecID CodecOfTag(uint32_t tag) {
-  if (tag == 0) return AV_CODEC_ID_NONE;
-  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-  // av_codec_get_id also tries the tag upper-cased, so case does not matter.
-  return av_codec_get_id(tables, tag);
 }
 
 std::shared_ptr<VideoDecompressor> OpenDecompressor(uint32_t fccHandler, const void* format,
@@ -154,16 +132,10 @@ bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t for
     return false;
   }
 
-  AVCodecID id = CodecOfTag(fccHandler);
-  AVCodecID byCompression = CodecOfTag(compression);
-  if (id == AV_CODEC_ID_NONE) id = byCompression;
-  // "dvrs" frames point at DV frames, which are what gets decoded.
-  if (id == AV_CODEC_ID_NONE && SameHandler(fccHandler, "dvrs")) id = AV_CODEC_ID_DVVIDEO;
-  const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
-  if (!codec && byCompression != AV_CODEC_ID_NONE && byCompression != id) {
-    id = byCompression;
-    codec = avcodec_find_decoder(id);
-  }
+  VideoCodecChoice choice;
+  const AVCodec* codec = nullptr;
+  if (ChooseVideoCodec(fccHandler, compression, &choice))
+    codec = avcodec_find_decoder(static_cast<AVCodecID>(choice.codecId));
   if (!codec) {
     error_ = "no decoder for " + FourCCText(fccHandler) + "/" + FourCCText(compression);
     return false;
@@ -179,13 +151,13 @@ bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t for
     return false;
   }
   params_->codec_type = AVMEDIA_TYPE_VIDEO;
-  params_->codec_id = id;
+  params_->codec_id = codec->id;
   params_->width = width;
   params_->height = height;
   params_->bits_per_coded_sample = bitCount;
   // Decoders look at the bitstream tag (raw layouts, encoder workarounds),
   // which is biCompression as long as it names the same codec.
-  params_->codec_tag = byCompression == id ? compression : fccHandler;
+  params_->codec_tag = choice.byCompression ? compression : fccHandler;
   size_t extra = formatSize - kHeaderBytes;
   if (extra > 0) {
     params_->extradata = static_cast<uint8_t*>(av_mallocz(extra + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -536,13 +508,13 @@ ReferenceCheck DetectReference(uint32_t fccHandler, const uint8_t* data, size_t 
   info = ReferenceInfo();
   if (!data) size = 0;
   size_t nameOffset = 0;
-  if (SameHandler(fccHandler, "dvrs")) {
+  if (SameFourCCNoCase(fccHandler, FourCC("dvrs"))) {
     info.kind = kRefDvrs;
     info.refBase = ValueAt(data, size, 0);
     info.refFrame = ValueAt(data, size, 4);
     info.refFrame2 = ValueAt(data, size, 8);
     nameOffset = 12;
-  } else if (size >= 4 && std::memcmp(data, "REF ", 4) == 0 && SameHandler(fccHandler, "cdvc")) {
+  } else if (size >= 4 && std::memcmp(data, "REF ", 4) == 0 && SameFourCCNoCase(fccHandler, FourCC("cdvc"))) {
     info.kind = kRefCdvc;
     info.refFrame = ValueAt(data, size, 4);
     nameOffset = 16;

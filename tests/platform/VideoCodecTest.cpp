@@ -953,6 +953,13 @@ TEST(VideoCodecNames, TableAgreesWithOpeningTheDecoder) {
     bool open = d.Open(handler, format, sizeof format);
     std::string name;
     bool named = LookUpVideoCodecName(handler, compression, &name);
+    // libavformat's own lookup of a handler alone picks the same codec.
+    AVCodecID byFfmpeg = av_codec_get_id(tables, handler);
+    VideoCodecChoice choice;
+    if (compression == 0 && handler && byFfmpeg != AV_CODEC_ID_NONE && avcodec_find_decoder(byFfmpeg)) {
+      ASSERT_TRUE(ChooseVideoCodec(handler, compression, &choice));
+      EXPECT_EQ(choice.codecId, static_cast<int>(byFfmpeg));
+    }
     if (open) {
       ++opened;
       EXPECT_TRUE(named);
