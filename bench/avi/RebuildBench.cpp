@@ -33,12 +33,12 @@ int main(int argc, char** argv) {
   ConsoleHost host;
   SetHost(&host);
   OpenAviFile avi;
-  std::snprintf(avi.szFileName, sizeof avi.szFileName, "%s", argv[1]);
-  gScanMissingIndexSilently = true;
+  avi.szFileName = argv[1];
+  avi.options.scanMissingIndexSilently = true;
   if (!CloseOpenAvi(&avi, 3)) return 2;
   // One line with the threads the scan chooses itself, one with a single thread.
   for (unsigned threads : {0u, 1u}) {
-    gScanThreads = threads;
+    avi.options.scanThreads = threads;
     double best = 1e30;
     uint64_t chunks = 0;
     for (int i = 0; i < repeats; ++i) {

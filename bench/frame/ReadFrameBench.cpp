@@ -12,9 +12,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_readframe FILE.avi\n");
     return 2;
   }
-  gScanMissingIndexSilently = true;
   auto avi = std::make_unique<OpenAviFile>();
-  std::snprintf(avi->szFileName, sizeof avi->szFileName, "%s", argv[1]);
+  avi->szFileName = argv[1];
+  avi->options.scanMissingIndexSilently = true;
   if (!CloseOpenAvi(avi.get(), 3)) return 2;
   const BitmapInfoHeader& bi = avi->biDecoded;
   if (!AllocateBuffers(bi.biWidth, std::abs(bi.biHeight))) return 2;

@@ -26,6 +26,7 @@
 #include "app/FrameView.h"
 #include "app/Commands.h"
 #include "app/KeyFilter.h"
+#include "avi/OpenAvi.h"
 #include "platform/AppState.h"
 #include "platform/Format.h"
 #include "platform/Messages.h"
@@ -162,6 +163,7 @@ MainWindow::MainWindow() {
   host_ = new QtHost;
   host_->SetOwner(this);
   host_->SetStatusPanes({panes_.begin(), panes_.end()});
+  host_->SetTitleComposer([](const std::string& extra) { return MainTitleText(extra.c_str()); });
   SetHost(host_);
 
   accel_ = new AcceleratorFilter(this, frameBox_);

@@ -21,13 +21,6 @@
 #include "platform/Host.h"
 #include "platform/Messages.h"
 
-bool (*gDecodeAudioStreamHook)(OpenAviFile*) = nullptr;
-bool (*gChangeOpenAviParamHook)(OpenAviFile*) = nullptr;
-bool gScanMissingIndexSilently = false;
-AviReadNotes gLastReadNotes;
-int gIdx1WriteFailAtStep = -1;
-unsigned gScanThreads = 0;
-
 namespace {
 
 constexpr uint32_t kIdx1KeyFrame = 0x10;
@@ -96,8 +89,8 @@ void CloseRecord(OpenAviFile* avi) {
   std::vector<FrameIndexEntry>().swap(avi->pIndexPCM);
   avi->dwIndexPCM = avi->dwSamplesPCM = 0;
   avi->hmmioPCM.reset();
-  if (avi->szPCMFile[0]) unlink(avi->szPCMFile);
-  avi->szPCMFile[0] = 0;
+  if (!avi->szPCMFile.empty()) unlink(avi->szPCMFile.c_str());
+  avi->szPCMFile.clear();
   avi->hicDecompress.reset();
   avi->fCodecFailed = false;
   avi->hmmioAvi.reset();
@@ -189,7 +182,7 @@ bool ReadOpenDmlIndex(Opener& o, const ChunkInfo& indx, bool video, std::string*
   if (!avi->hAvi2) {
     auto h = std::make_unique<RiffFile>();
     // Read only: our writes go through a handle opened for them.
-    if (!h->Open(avi->szFileName, RiffFile::ModeRead, 1 << 16)) return false;
+    if (!h->Open(avi->szFileName.c_str(), RiffFile::ModeRead, 1 << 16)) return false;
     avi->hAvi2 = std::move(h);
   }
   RiffFile* h = avi->hAvi2.get();
@@ -284,7 +277,7 @@ bool TryOpenDml(Opener& o, ChunkInfo& strl, bool video) {
   if (!o.f->Descend(&indx, &strl, kFindChunk)) return true;
   if (!o.Inside(indx, strl.End())) return false;
   if (avi->nIndexKind == kIndexParsing) avi->nIndexKind = kIndexIdx1;
-  gLastReadNotes.openDmlTried = true;
+  o.avi->readNotes.openDmlTried = true;
   std::string reason;
   bool fatal = false;
   uint64_t here = static_cast<uint64_t>(o.f->Tell());
@@ -293,7 +286,7 @@ bool TryOpenDml(Opener& o, ChunkInfo& strl, bool video) {
   } else {
     if (fatal) return false;
     if (reason.empty()) reason = "AVI2形式での読み出し中にエラーが発生しました!";
-    gLastReadNotes.openDmlFallback = reason;
+    o.avi->readNotes.openDmlFallback = reason;
     Message(MB_OK | MB_ICONINFORMATION, nullptr, "%sの%s\n通常のAVIとして開きます.", o.name, reason.c_str());
     // Both indexes then come from idx1.
     avi->nIndexKind = kIndexIdx1;
@@ -527,7 +520,7 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
   uint64_t present = (o.fileSize - std::min(o.fileSize, idx1.dwDataOffset)) / 16;
   if (n > present) {
     n = present;
-    gLastReadNotes.idx1Clamped = true;
+    o.avi->readNotes.idx1Clamped = true;
   }
   WaveFormatEx wf = avi->AudioFormat();
   bool pcm = avi->nAudioKind == 0;
@@ -632,7 +625,7 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
     uint8_t head[8];
     if (f->Seek(static_cast<int64_t>(pos)) < 0 || !f->ReadExact(head, 8)) break;
     if (ToLowerAscii(std::string(reinterpret_cast<char*>(head), 4)) != "junk") {
-      if (!gIgnoreDataAfterIdx1) avi->nIndexKind = kIndexDataAfterIdx1;
+      if (!avi->options.ignoreDataAfterIdx1) avi->nIndexKind = kIndexDataAfterIdx1;
       break;
     }
     pos += 8 + static_cast<uint64_t>(GetLE32(head + 4)) + (GetLE32(head + 4) & 1);
@@ -665,9 +658,9 @@ bool Finish(Opener& o) {
     w.nBlockAlign = static_cast<uint16_t>(2 * src.nChannels);
     w.nAvgBytesPerSec = w.nBlockAlign * w.nSamplesPerSec;
     w.cbSize = 0;
-    if (gDecodeAudioAtOpen && gDecodeAudioStreamHook) {
+    if (avi->options.decodeAudioAtOpen && avi->options.decodeAudioStream) {
       ++ME.fBusy;
-      bool ok = gDecodeAudioStreamHook(avi);
+      bool ok = avi->options.decodeAudioStream(avi);
       --ME.fBusy;
       if (!ok) {
         o.silent = true;
@@ -675,7 +668,7 @@ bool Finish(Opener& o) {
       }
     }
   }
-  if (gChangeOpenAviParamHook && !gChangeOpenAviParamHook(avi)) {
+  if (avi->options.changeOpenAviParam && !avi->options.changeOpenAviParam(avi)) {
     o.silent = true;
     return false;
   }
@@ -686,12 +679,12 @@ bool Open(Opener& o) {
   OpenAviFile* avi = o.avi;
   auto file = std::make_unique<RiffFile>();
   // Header reads are small and scattered.
-  if (!file->Open(avi->szFileName, RiffFile::ModeRead, 1 << 16)) return o.Fail("%sが開けません!");
+  if (!file->Open(avi->szFileName.c_str(), RiffFile::ModeRead, 1 << 16)) return o.Fail("%sが開けません!");
   avi->hmmioAvi = std::move(file);
   o.f = avi->hmmioAvi.get();
   o.fileSize = o.f->Size();
-  gLastReadNotes = {};
-  gLastReadNotes.fileSize = o.fileSize;
+  o.avi->readNotes = {};
+  o.avi->readNotes.fileSize = o.fileSize;
   ChunkInfo riff;
   if (!FindTyped(o.f, nullptr, 0, o.fileSize, FourCC("AVI "), &riff))
     return o.Fail("%sにAVIチャンクがありません!");
@@ -718,7 +711,7 @@ bool Open(Opener& o) {
     if (missing) {
       avi->nIndexKind = kIndexScanned;
       if (o.mode == 2) return o.Fail("%sにidx1チャンクがありません!");
-      if (!gScanMissingIndexSilently) {
+      if (!avi->options.scanMissingIndexSilently) {
         std::string q = Fmt("%sにidx1チャンクがありません! インデックスを作成します.", o.name);
         if (CurrentHost().TimedMessageBox(q, ME.programName, MB_YESNO | MB_ICONQUESTION, 10000) != IDYES) {
           o.silent = true;
@@ -740,7 +733,7 @@ bool Open(Opener& o) {
 bool CloseOpenAvi(OpenAviFile* avi, int mode) {
   CloseRecord(avi);
   if (mode == 0) return true;
-  Opener o{avi, mode, avi->szFileName, {}};
+  Opener o{avi, mode, avi->szFileName.c_str(), {}};
   ++ME.fReading;
   CurrentHost().SetReadingCursor(true);
   bool ok = Open(o);
@@ -985,20 +978,17 @@ bool ScanStretches(const ScanSetup& s, const std::vector<uint64_t>& starts, unsi
   return !aborted;
 }
 
-bool Idx1WriteStep(int step) {
-  return step != gIdx1WriteFailAtStep;
-}
-
 // Replaces idx1 in place. The writes are ordered so that a file cut short at
 // any step still opens with every index entry inside the file: the new
 // entries are written (and stored) while the old size still hides any
 // surplus, then the size, and only then is the file shortened.
 bool WriteIdx1InPlace(OpenAviFile* avi, const std::vector<uint8_t>& entries, uint64_t idx1DataPos) {
-  const char* name = avi->szFileName;
+  const char* name = avi->szFileName.c_str();
   auto fail = [&](const char* format) {
     Message(MB_OK | MB_ICONSTOP, nullptr, format, name);
     return false;
   };
+  auto Idx1WriteStep = [avi](int step) { return step != avi->options.idx1WriteFailAtStep; };
   Fd f;
   f.fd = open(name, O_RDWR | O_CLOEXEC);
   if (f.fd < 0) return fail("%sが開けません!");
@@ -1054,7 +1044,7 @@ bool WriteIdx1InPlace(OpenAviFile* avi, const std::vector<uint8_t>& entries, uin
 }  // namespace
 
 bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
-  const char* name = avi->szFileName;
+  const char* name = avi->szFileName.c_str();
   RiffFile* f = avi->hmmioAvi.get();
   if (!f) return false;
   auto fail = [&](const char* format) {
@@ -1090,7 +1080,7 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
     if (pct == lastPct) return;
     lastPct = pct;
     Status(0, "%sインデックス作成中(%3lu%%) ESC:中止", name, pct);
-    SetMainTitle(Fmt(" (%sインデックス作成中 %3lu%%)", name, pct).c_str());
+    CurrentHost().SetTitleSuffix(Fmt(" (%sインデックス作成中 %3lu%%)", name, pct));
   };
   auto tick = [&](uint64_t pos) {
     if (PumpAndTestAbort()) return false;
@@ -1098,18 +1088,19 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
     return true;
   };
   ME.fAbort = 0;
-  gLastReadNotes.scanStoppedAtCutChunk = false;
+  avi->readNotes.scanStoppedAtCutChunk = false;
 
   // A file of several RIFF parts is walked part by part on several threads
   // when the parts follow each other; the pieces are joined as one walk over
   // the file would have found them. A walk that does not land on the next
   // part's header goes on alone from where it stopped.
   std::vector<uint64_t> starts = {moviPos + 4};
-  unsigned threads = gScanThreads > 0 ? gScanThreads : std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = avi->options.scanThreads > 0 ? avi->options.scanThreads
+                                                  : std::max(1u, std::thread::hardware_concurrency());
   if (threads > 1) {
     bool cached;
     std::vector<uint64_t> parts = FurtherRiffParts(in.fd, riff.PaddedEnd(), size, &cached);
-    if (cached || gScanThreads > 1) starts.insert(starts.end(), parts.begin(), parts.end());
+    if (cached || avi->options.scanThreads > 1) starts.insert(starts.end(), parts.begin(), parts.end());
   }
   std::vector<ScanPiece> pieces;
   bool completed;
@@ -1141,7 +1132,7 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
         break;
       }
       if (p.stop == ScanPiece::kNoMemory) {
-        SetMainTitle(nullptr);
+        CurrentHost().SetTitleSuffix("");
         return fail(p.noMemory);
       }
       auto take = [](auto& to, auto& from) {
@@ -1158,27 +1149,27 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
       samples += p.samples;
       if (p.stop == ScanPiece::kLimit) continue;
       if (p.stop == ScanPiece::kTooLarge) {
-        SetMainTitle(nullptr);
+        CurrentHost().SetTitleSuffix("");
         Message(MB_OK | MB_ICONSTOP, nullptr, "%sには16MiB以上のチャンク(%s, %uバイト)があるため開けません!",
                 name, FourCCText(p.bigId).c_str(), p.bigSize);
         return false;
       }
       if (p.stop == ScanPiece::kCut) {
-        gLastReadNotes.scanStoppedAtCutChunk = true;
-        gLastReadNotes.cutChunkPos = p.end;
+        avi->readNotes.scanStoppedAtCutChunk = true;
+        avi->readNotes.cutChunkPos = p.end;
       }
       break;  // the end of the file, or of what an index entry can address
     }
   } catch (const std::bad_alloc&) {
-    SetMainTitle(nullptr);
+    CurrentHost().SetTitleSuffix("");
     return fail("必要なメモリ(ビデオインデックス用)が確保できません!");
   }
   if (!completed) {
     Status(0, "%s", "");
-    SetMainTitle(nullptr);
+    CurrentHost().SetTitleSuffix("");
     return false;
   }
-  SetMainTitle(nullptr);
+  CurrentHost().SetTitleSuffix("");
 
   uint64_t idx1DataPos = 0;
   if (writeBack) {

@@ -21,6 +21,7 @@ OpenAviFile* pCurrentOpenAvi = nullptr;
 bool gDeleteRangesOn = false;
 bool gIgnoreDataAfterIdx1 = false;
 bool gDecodeAudioAtOpen = false;
+bool gScanMissingIndexSilently = false;
 
 namespace {
 bool gFixedRateOn = false;
@@ -367,9 +368,9 @@ int64_t MyAviWrite(OpenAviFile* avi, RiffFile* handle, const void* buffer, uint3
 }
 
 bool MyAviOpen(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio) {
-  const char* name = audio && avi->nAudioKind == -1 ? avi->szPCMFile : avi->szFileName;
+  const std::string& name = audio && avi->nAudioKind == -1 ? avi->szPCMFile : avi->szFileName;
   auto f = std::make_unique<RiffFile>();
-  if (!*name || !f->Open(name, RiffFile::ModeReadWrite)) {
+  if (name.empty() || !f->Open(name.c_str(), RiffFile::ModeReadWrite)) {
     handle->reset();
     return false;
   }
@@ -455,13 +456,13 @@ int CompareWithTable(const OpenAviFile* avi) {
   }
   for (int i = 0; i < nOpenAvi; ++i) {
     const OpenAviFile& o = pOpenAviList[static_cast<size_t>(i)];
-    if (&o != avi && o.IsOpen() && EqualsNoCase(o.szFileName, avi->szFileName)) diff |= 4;
+    if (&o != avi && o.IsOpen() && EqualsNoCase(o.szFileName.c_str(), avi->szFileName.c_str())) diff |= 4;
   }
   return diff;
 }
 
 std::string AppendRefusalText(const OpenAviFile* avi, int diff) {
-  std::string s = Fmt("%sは", avi->szFileName);
+  std::string s = Fmt("%sは", avi->szFileName.c_str());
   if (diff & 4) return s + "既に開かれています!";
   if (diff & 1) s += "ビデオのサイズ";
   if ((diff & 3) == 3) s += "と";
@@ -470,7 +471,10 @@ std::string AppendRefusalText(const OpenAviFile* avi, int diff) {
 }
 
 static void StoreName(OpenAviFile* avi, const std::string& path) {
-  std::snprintf(avi->szFileName, sizeof avi->szFileName, "%s", path.c_str());
+  avi->szFileName = path;
+  avi->options.ignoreDataAfterIdx1 = gIgnoreDataAfterIdx1;
+  avi->options.decodeAudioAtOpen = gDecodeAudioAtOpen;
+  avi->options.scanMissingIndexSilently = gScanMissingIndexSilently;
 }
 
 bool OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths) {
@@ -531,7 +535,7 @@ bool OpenAviDialog(int purpose, OpenAviFile* avi) {
   if (!title) return false;
   FileDialogRequest req;
   req.title = title;
-  if (avi && avi->szFileName[0]) {
+  if (avi && !avi->szFileName.empty()) {
     req.initialDir = DirectoryPart(avi->szFileName);
   } else {
     req.initialDir = ReadText(OpenFolderSetting(), 261);
@@ -586,8 +590,8 @@ bool OpenNamedFile(const std::string& path) {
 
 std::string MainTitleText(const char* extra) {
   if (pCurrentOpenAvi && nOpenAvi > 0 && pCurrentOpenAvi->IsOpen())
-    return Fmt("%s / %s [%d/%d] / %s%s", "Mirdex", pCurrentOpenAvi->szFileName, nOpenAviIndex + 1, nOpenAvi,
-               pCurrentOpenAvi->szCodecName, extra ? extra : "");
+    return Fmt("%s / %s [%d/%d] / %s%s", "Mirdex", pCurrentOpenAvi->szFileName.c_str(), nOpenAviIndex + 1,
+               nOpenAvi, pCurrentOpenAvi->szCodecName, extra ? extra : "");
   return Fmt("%s %s", "Mirdex", extra ? extra : "");
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <new>
 #include <utility>
@@ -153,6 +154,39 @@ enum : int {
   kIndexOpenDml = 4,
 };
 
+// Facts the reader learns on the way that the record does not keep.
+struct AviReadNotes {
+  bool openDmlTried = false;           // an indx was found
+  std::string openDmlFallback;         // reason when the indx could not be used
+  bool idx1Clamped = false;            // idx1 runs past the end of the file
+  bool scanStoppedAtCutChunk = false;  // the scan met a chunk cut by the end of the file
+  uint64_t cutChunkPos = 0;
+  uint64_t fileSize = 0;
+};
+
+struct OpenAviFile;
+
+// How a record is opened and indexed. Whoever owns the record (the table of
+// files, a headless driver) fills it in before opening it.
+struct AviOpenOptions {
+  // Command 48001: data after idx1 does not make index kind 3.
+  bool ignoreDataAfterIdx1 = false;
+  // The open dialog's check box: decode compressed audio at open.
+  bool decodeAudioAtOpen = false;
+  // Headless use: a missing idx1 is indexed by scanning without a question.
+  bool scanMissingIndexSilently = false;
+  // Threads the index scan may use for files of several RIFF parts: 0 one
+  // per processor when the file is in the page cache, 1 every file on the
+  // calling thread, 2 or more that many whatever the cache holds.
+  unsigned scanThreads = 0;
+  // Tests: when >= 0, the in-place index write fails at that step as if the
+  // disk had failed there.
+  int idx1WriteFailAtStep = -1;
+  // What the audio and index-editing code plug in (empty: not available yet).
+  std::function<bool(OpenAviFile*)> decodeAudioStream;
+  std::function<bool(OpenAviFile*)> changeOpenAviParam;
+};
+
 // The frame reader's record of the last frame read from a file (kinds as in
 // VideoCodec.h, plus 0x10 "located, not read"), read by the reference check.
 struct FrameReadRecord {
@@ -161,14 +195,14 @@ struct FrameReadRecord {
   const FrameIndexEntry* entry = nullptr;
   int fileIndex = -1;
   uint32_t refFrame = 0, refFrame2 = 0, refBase = 0;
-  char refFileName[260] = {};
+  std::string refFileName;
 };
 // The frame reader's own per-file state (frame getter); it checks that it
 // still belongs to the decoder and index it was made for.
 struct FrameReaderState;
 
 struct OpenAviFile {
-  char szFileName[261] = {};
+  std::string szFileName;
   char szCodecName[129] = {};
   uint32_t fccVideoType = 0;
   uint32_t fccVideoHandler = 0;
@@ -198,7 +232,7 @@ struct OpenAviFile {
   AviStreamSet* pCurrentSet = nullptr;
   AviStreamSet sets[2];
   std::vector<int32_t> pFrameOffset;
-  char szPCMFile[260] = {};
+  std::string szPCMFile;
   std::unique_ptr<RiffFile> hmmioPCM;
   uint32_t dwIndexPCM = 0;
   uint32_t dwSamplesPCM = 0;
@@ -209,6 +243,10 @@ struct OpenAviFile {
   // Filled by the frame reader.
   FrameReadRecord frameInfo;
   std::shared_ptr<FrameReaderState> frameReader;
+  // Kept when the record is closed: it is reopened the same way.
+  AviOpenOptions options;
+  // What the last open or index scan of the record learned.
+  AviReadNotes readNotes;
 
   // Moving (the table grows) leaves pCurrentSet pointing at the old place;
   // AllocOpenAviTable re-points it.
@@ -232,6 +270,7 @@ extern bool gDeleteRangesOn;
 extern bool gIgnoreDataAfterIdx1;
 // The open dialog's check box: decode compressed audio at open.
 extern bool gDecodeAudioAtOpen;
+extern bool gScanMissingIndexSilently;
 
 // Grows the table to `count` zero records and re-points every pCurrentSet.
 bool AllocOpenAviTable(int count);

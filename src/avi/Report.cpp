@@ -75,13 +75,13 @@ nlohmann::json ReportFile(const std::string& path, int* worst) {
   Host* previous = &CurrentHost();
   SetHost(&host);
   OpenAviFile avi;
-  std::snprintf(avi.szFileName, sizeof avi.szFileName, "%s", path.c_str());
-  bool ok = path.size() < sizeof avi.szFileName && CloseOpenAvi(&avi, 1);
+  avi.szFileName = path;
+  avi.options.scanMissingIndexSilently = true;
+  bool ok = CloseOpenAvi(&avi, 1);
   SetHost(previous);
-  AviReadNotes notes = gLastReadNotes;
+  AviReadNotes notes = avi.readNotes;
   std::vector<std::string> problems;
   for (auto& b : host.boxes) problems.push_back(OneLine(b));
-  if (path.size() >= sizeof avi.szFileName) problems.push_back("path too long");
   if (!ok) {
     j["readable"] = false;
     j["problems"] = problems;
@@ -90,7 +90,7 @@ nlohmann::json ReportFile(const std::string& path, int* worst) {
   }
   j["readable"] = true;
   AviStreamSet& set = avi.sets[0];
-  int parts = CountRiffParts(avi.szFileName);
+  int parts = CountRiffParts(avi.szFileName.c_str());
   bool odml = avi.nIndexKind == kIndexOpenDml || notes.openDmlTried || parts > 1;
   j["container"] = odml ? "OpenDML" : "AVI";
   j["riff_parts"] = parts;
@@ -263,8 +263,6 @@ int RunReport(int argc, char** argv, std::FILE* out) {
     std::fprintf(stderr, "usage: mirdex --report [--json] FILE...\n");
     return 2;
   }
-  bool savedSilent = gScanMissingIndexSilently;
-  gScanMissingIndexSilently = true;
   int worst = 0;
   nlohmann::json all = nlohmann::json::array();
   for (const std::string& path : files) {
@@ -275,7 +273,6 @@ int RunReport(int argc, char** argv, std::FILE* out) {
     else
       PrintText(out, j);
   }
-  gScanMissingIndexSilently = savedSilent;
   if (json) std::fprintf(out, "%s\n", all.dump(2).c_str());
   return worst;
 }

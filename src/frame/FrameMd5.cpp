@@ -38,12 +38,11 @@ int FrameMd5(const std::string& path, FILE* out, FILE* err) {
   Md5Host host(err);
   Host* saved = &CurrentHost();
   SetHost(&host);
-  bool savedScan = gScanMissingIndexSilently;
-  gScanMissingIndexSilently = true;
   auto avi = std::make_unique<OpenAviFile>();
-  std::snprintf(avi->szFileName, sizeof avi->szFileName, "%s", path.c_str());
+  avi->szFileName = path;
+  avi->options.scanMissingIndexSilently = true;
   int result = 2;
-  if (path.size() < sizeof avi->szFileName && CloseOpenAvi(avi.get(), 3)) {
+  if (CloseOpenAvi(avi.get(), 3)) {
     BitmapInfoHeader bi = avi->biDecoded;
     int h = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
     bool savedMixed = mixedFields;
@@ -74,7 +73,6 @@ int FrameMd5(const std::string& path, FILE* out, FILE* err) {
   }
   avi->frameReader.reset();  // before the decoder it uses goes
   CloseOpenAvi(avi.get(), 0);
-  gScanMissingIndexSilently = savedScan;
   SetHost(saved);
   return result;
 }

@@ -142,7 +142,7 @@ FrameReaderState& StateOf(OpenAviFile* avi) {
 }
 
 const char* BaseName(const OpenAviFile* avi) {
-  return avi->szFileName;
+  return avi->szFileName.c_str();
 }
 
 // Finds the file of a global frame number; false when frameNo is past the end.
@@ -362,7 +362,7 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
           r.refFrame = ref.refFrame;
           r.refFrame2 = ref.refFrame2;
           r.refBase = ref.refBase;
-          std::snprintf(r.refFileName, sizeof r.refFileName, "%s", ref.fileName.substr(0, 259).c_str());
+          r.refFileName = ref.fileName.substr(0, 259);
           if (check == ReferenceCheck::kNameTooLong)
             msg = Fmt("%sの参照ファイル名%sが長すぎます!", BaseName(file), ref.fileName.c_str());
         } else {

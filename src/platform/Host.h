@@ -55,6 +55,10 @@ class Host {
   }
   virtual void SetStatusText(int part, const std::string& text) = 0;
   virtual void SetTitle(const std::string& title) = 0;
+  // The window's own title ("Mirdex / file [i/n] / codec") with `extra`
+  // behind it; "" shows the plain title again. Core code reports progress in
+  // the title through this, without knowing which files the window shows.
+  virtual void SetTitleSuffix(const std::string& extra) { (void)extra; }
   // One step of the message pump: handle at most one pending event.
   virtual void Pump() = 0;
   virtual void Beep() {}

@@ -101,6 +101,10 @@ void QtHost::SetStatusText(int part, const std::string& text) {
   panes_[part]->setText(Q(text));
 }
 
+void QtHost::SetTitleSuffix(const std::string& extra) {
+  SetTitle(titleComposer_ ? titleComposer_(extra) : "Mirdex" + extra);
+}
+
 void QtHost::SetTitle(const std::string& title) {
   if (owner_) owner_->setWindowTitle(Q(title));
 }

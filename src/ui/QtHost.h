@@ -2,6 +2,7 @@
 // timed box, the status-bar panes, the window title and the pump step.
 #pragma once
 #include <QPointer>
+#include <functional>
 #include <QWidget>
 
 #include "platform/Host.h"
@@ -19,6 +20,11 @@ class QtHost : public Host {
                       unsigned timeoutMs) override;
   void SetStatusText(int part, const std::string& text) override;
   void SetTitle(const std::string& title) override;
+  void SetTitleSuffix(const std::string& extra) override;
+  // Makes the window's title from a suffix (the window knows its files).
+  void SetTitleComposer(std::function<std::string(const std::string& extra)> composer) {
+    titleComposer_ = std::move(composer);
+  }
   void Pump() override;
   void Beep() override;
   bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) override;
@@ -27,5 +33,6 @@ class QtHost : public Host {
  private:
   int ShowBox(const std::string& text, const std::string& caption, unsigned style, unsigned timeoutMs);
   QPointer<QWidget> owner_;
+  std::function<std::string(const std::string&)> titleComposer_;
   std::vector<QPointer<QLabel>> panes_;
 };

@@ -8,7 +8,7 @@
 #include "avi/OpenAvi.h"
 
 inline bool OpenRecord(OpenAviFile* avi, const std::string& path, int mode) {
-  std::snprintf(avi->szFileName, sizeof avi->szFileName, "%s", path.c_str());
+  avi->szFileName = path;
   return CloseOpenAvi(avi, mode);
 }
 

@@ -209,7 +209,7 @@ TEST(OpenAviTable, AppendChecksSizeAudioAndNames) {
   ASSERT_EQ(0, std::rename(first.c_str(), upper.c_str()));
   host.boxes.clear();
   OpenAviFile probe;
-  std::snprintf(probe.szFileName, sizeof probe.szFileName, "%s", upper.c_str());
+  probe.szFileName = upper;
   ASSERT_TRUE(CloseOpenAvi(&probe, 2));
   EXPECT_EQ(CompareWithTable(&probe) & 4, 4);
   CloseOpenAvi(&probe, 0);

@@ -234,12 +234,11 @@ TEST(AviReader, WhatFollowsTheRiffDecidesIndexKind3) {
     ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "k.avi", BuildAvi(o)), 1));
     EXPECT_EQ(a.nIndexKind, c.kind) << c.after;
   }
-  gIgnoreDataAfterIdx1 = true;
   o.afterRiff = "garbage!";
   OpenAviFile a;
+  a.options.ignoreDataAfterIdx1 = true;
   ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "k.avi", BuildAvi(o)), 1));
   EXPECT_EQ(a.nIndexKind, kIndexIdx1);
-  gIgnoreDataAfterIdx1 = false;
 }
 
 TEST(AviReader, MissingIdx1AsksWithATimedQuestion) {
@@ -276,7 +275,9 @@ TEST(AviReader, MissingIdx1AsksWithATimedQuestion) {
   const std::string& progress = host.status[0][host.status[0].size() - 2];
   EXPECT_EQ(progress.rfind(p + "インデックス作成中(", 0), 0u) << progress;
   EXPECT_EQ(progress.substr(progress.size() - std::string("%) ESC:中止").size()), "%) ESC:中止");
-  EXPECT_EQ(host.title, MainTitleText(nullptr));
+  ASSERT_GE(host.titleSuffixes.size(), 2u);
+  EXPECT_NE(host.titleSuffixes.front().find("インデックス作成中"), std::string::npos);
+  EXPECT_EQ(host.titleSuffixes.back(), "");
   EXPECT_GT(host.pumps, 12);
   // Mode 2 refuses.
   host.boxes.clear();
@@ -322,7 +323,7 @@ TEST(AviReader, ScanEntersRecListsAndStopsBeforeACutChunk) {
   EXPECT_EQ(a.sets[0].FrameMax, 11u);
   EXPECT_EQ(IndexOffset(a.sets[0].pFrameIndex[10]), L.videoData[10]);
   EXPECT_EQ(a.sets[0].WaveIndexEntries, 11u);
-  EXPECT_TRUE(gLastReadNotes.scanStoppedAtCutChunk);
+  EXPECT_TRUE(a.readNotes.scanStoppedAtCutChunk);
 }
 
 TEST(AviReader, AudioTrackWithoutChunksDoesNotRefuseTheVideo) {
@@ -507,16 +508,15 @@ TEST(AviReader, ScanOverPartsOnThreadsEqualsOneWalk) {
       OpenAviFile a;
       ASSERT_TRUE(OpenRecord(&a, p, 3)) << BoxTexts(host);
       host.boxes.clear();
-      gScanThreads = threads;
+      a.options.scanThreads = threads;
       Result& r = results[threads - 1];
       r.ok = RebuildAviIndex(&a, false);
-      gScanThreads = 0;
       r.video = a.sets[0].pFrameIndex;
       r.audio = a.sets[0].pWaveIndex;
       r.samples = a.sets[0].dwWaveSampleCounts;
       for (const auto& b : host.boxes) r.boxes.push_back(b.text);
-      r.cut = gLastReadNotes.scanStoppedAtCutChunk;
-      r.cutPos = gLastReadNotes.cutChunkPos;
+      r.cut = a.readNotes.scanStoppedAtCutChunk;
+      r.cutPos = a.readNotes.cutChunkPos;
     }
     EXPECT_EQ(results[0].ok, results[1].ok);
     EXPECT_EQ(results[0].video, results[1].video);
@@ -559,9 +559,8 @@ TEST(AviReader, EscStopsTheScanOverPartsOnThreads) {
   ASSERT_TRUE(OpenRecord(&a, p, 3));
   uint32_t before = a.sets[0].FrameMax;
   host.onPump = [](int) { ME.fAbort = 1; };
-  gScanThreads = 2;
+  a.options.scanThreads = 2;
   EXPECT_FALSE(RebuildAviIndex(&a, false));
-  gScanThreads = 0;
   host.onPump = nullptr;
   EXPECT_TRUE(host.boxes.empty()) << BoxTexts(host);
   EXPECT_EQ(host.status[0].back(), "");

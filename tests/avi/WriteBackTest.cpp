@@ -58,10 +58,9 @@ TEST(IndexWriteBack, ReplacesIdx1AndCutsWhatFollowed) {
   std::string after = Chunk("INFO", "trailing") + ListChunk("RIFF", "AVIX", ListChunk("LIST", "movi", ""));
   AviLayout L = ShortIdx1File(after);
   std::string p = WriteAvi(dir, "wb.avi", L);
-  gIgnoreDataAfterIdx1 = true;
   OpenAviFile a;
+  a.options.ignoreDataAfterIdx1 = true;
   ASSERT_TRUE(OpenRecord(&a, p, 1)) << BoxTexts(host);
-  gIgnoreDataAfterIdx1 = false;
   ASSERT_EQ(a.nIndexKind, kIndexIdx1);
   ASSERT_EQ(a.sets[0].FrameMax, 6u);
   host.boxes.clear();
@@ -163,9 +162,8 @@ TEST(IndexWriteBack, AFileStoppedAtAnyStepStillOpensWithAnIndexInsideIt) {
       ASSERT_TRUE(OpenRecord(&a, p, 1)) << what << BoxTexts(host);
       host.boxes.clear();
       host.answers = {IDOK};
-      gIdx1WriteFailAtStep = step;
+      a.options.idx1WriteFailAtStep = step;
       bool ok = RebuildAviIndex(&a, true);
-      gIdx1WriteFailAtStep = -1;
       CloseOpenAvi(&a, 0);
       // Step 0 only runs when the file has to grow; step 10 does not exist.
       bool grows = f.layout.idx1Data + 10 * 16 > f.layout.bytes.size();
@@ -196,10 +194,9 @@ TEST(IndexWriteBack, EntriesBehindTheOldIdx1AreNeverCutOff) {
   o.framesPerPart = 3;
   AviLayout L = BuildAvi(o);
   std::string p = WriteAvi(dir, "odml.avi", L);
-  gIgnoreDataAfterIdx1 = true;
   OpenAviFile a;
+  a.options.ignoreDataAfterIdx1 = true;
   ASSERT_TRUE(OpenRecord(&a, p, 1));
-  gIgnoreDataAfterIdx1 = false;
   // Read through the OpenDML indexes; pretend it was idx1 to reach the write.
   a.nIndexKind = kIndexIdx1;
   host.boxes.clear();

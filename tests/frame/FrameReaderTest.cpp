@@ -367,7 +367,7 @@ TEST(FrameReaderTest, ReferenceChunksAreRecorded) {
   EXPECT_EQ(r.refKind, 2 + 4 + 8);
   EXPECT_EQ(r.refFrame, 1234u);
   EXPECT_EQ(r.refFrame2, 7u);
-  EXPECT_STREQ(r.refFileName, "other.avi");
+  EXPECT_EQ(r.refFileName, "other.avi");
   // A DV reference chunk naming a file that is not there: black, and the
   // decode message in the status line.
   AviBuildOptions d;
@@ -387,7 +387,7 @@ TEST(FrameReaderTest, ReferenceChunksAreRecorded) {
   EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
   EXPECT_TRUE(AllZero(Current(), gFramePool.geometry.frameBytes));
   EXPECT_EQ(pOpenAviList[0].frameInfo.refKind, kRefCdvc);
-  EXPECT_STREQ(pOpenAviList[0].frameInfo.refFileName, "/nowhere/source.avi");
+  EXPECT_EQ(pOpenAviList[0].frameInfo.refFileName, "/nowhere/source.avi");
   EXPECT_EQ(env.Status0(), dvPath + "のフレーム0(0)が伸張できません!");
   ASSERT_TRUE(env.Open({path}));
   ReadFrame(nullptr, Current(), nullptr, 0, 0);

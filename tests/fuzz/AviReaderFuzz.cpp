@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     done += static_cast<size_t>(w);
   }
   OpenAviFile avi;
-  std::snprintf(avi.szFileName, sizeof avi.szFileName, "/proc/self/fd/%d", fd);
+  avi.szFileName = "/proc/self/fd/" + std::to_string(fd);
   ME.fAbort = 0;
   if (CloseOpenAvi(&avi, 1)) {
     // The counts every reader goes by describe the arrays.
@@ -61,13 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (IndexOffset(e) + IndexSize(e) > size) std::abort();
     // The scan over whatever the file holds, without writing: on one thread,
     // then part by part on two, which must find exactly the same.
-    gScanThreads = 1;
+    avi.options.scanThreads = 1;
     bool once = RebuildAviIndex(&avi, false);
     std::vector<FrameIndexEntry> video = avi.sets[0].pFrameIndex, audio = avi.sets[0].pWaveIndex;
     uint32_t samples = avi.sets[0].dwWaveSampleCounts;
-    gScanThreads = 2;
+    avi.options.scanThreads = 2;
     bool twice = RebuildAviIndex(&avi, false);
-    gScanThreads = 0;
     if (once != twice || video != avi.sets[0].pFrameIndex || audio != avi.sets[0].pWaveIndex ||
         samples != avi.sets[0].dwWaveSampleCounts)
       std::abort();

@@ -24,6 +24,7 @@ class RecordingHost : public Host {
                       unsigned timeoutMs) override;
   void SetStatusText(int part, const std::string& text) override;
   void SetTitle(const std::string& t) override { title = t; }
+  void SetTitleSuffix(const std::string& extra) override { titleSuffixes.push_back(extra); }
   void Pump() override;
   void Beep() override { ++beeps; }
 
@@ -32,6 +33,7 @@ class RecordingHost : public Host {
   std::deque<int> answers;             // answers to give, in order; empty: IDNO/IDOK
   std::vector<std::string> status[5];  // every text set in each pane
   std::string title;
+  std::vector<std::string> titleSuffixes;  // every suffix shown, in order
   int pumps = 0;
   int beeps = 0;
   std::function<void(int)> onPump;  // called with the pump count
