@@ -1,16 +1,18 @@
 #include "app/FileCommands.h"
 
 #include "app/Commands.h"
-#include "app/FrameView.h"
+#include "app/FrameCommands.h"
 #include "avi/OpenAvi.h"
 #include "settings/MirdexSettings.h"
 
 namespace {
 
+OpenAviTable* table = nullptr;
+
 // A main file that opened goes to the top of the recent list.
 void RememberMainFile() {
-  if (nOpenAvi <= 0) return;
-  AddRecentFile(mirdexSettings, pOpenAviList[0].szFileName);
+  if (table->nOpenAvi <= 0) return;
+  AddRecentFile(mirdexSettings, table->pOpenAviList[0].szFileName);
 }
 
 void AfterOpen(bool opened) {
@@ -20,32 +22,34 @@ void AfterOpen(bool opened) {
 
 }  // namespace
 
-void RegisterFileCommands() {
-  SetOpenFileCountProvider([] { return nOpenAvi; });
-  RegisterCommand(40000, [](int, CommandSource) { AfterOpen(CommandOpen(40000)); });
-  RegisterCommand(40001, [](int, CommandSource) { AfterOpen(CommandOpen(40001)); });
+void RegisterFileCommands(OpenAviTable& shownTable) {
+  table = &shownTable;
+  SetOpenFileCountProvider([] { return table->nOpenAvi; });
+  RegisterCommand(40000, [](int, CommandSource) { AfterOpen(table->CommandOpen(40000)); });
+  RegisterCommand(40001, [](int, CommandSource) { AfterOpen(table->CommandOpen(40001)); });
   RegisterCommand(
       40002,
       [](int, CommandSource) {
-        CommandOpen(40002);
+        table->CommandOpen(40002);
         FrameSetChanged();
       },
-      [] { return nOpenAvi > 0; });
+      [] { return table->nOpenAvi > 0; });
   RegisterCommandRange(
       50100, 50100 + kRecentFileCount - 1,
       [](int id, CommandSource) {
         std::string path = mirdexSettings.recentFiles[id - 50100];
-        if (!path.empty()) AfterOpen(OpenNamedFile(path));
+        if (!path.empty()) AfterOpen(table->OpenNamedFile(path));
       },
       [] { return true; });
   // Data after idx1 (further RIFF parts a capture program left behind) no
   // longer marks files opened afterwards. No menu item carries it.
   RegisterCommand(48001, [](int id, CommandSource) {
-    gIgnoreDataAfterIdx1 = !gIgnoreDataAfterIdx1;
-    SetCheck(id, gIgnoreDataAfterIdx1, false);
+    bool& ignore = table->openOptions.ignoreDataAfterIdx1;
+    ignore = !ignore;
+    SetCheck(id, ignore, false);
   });
   RegisterCommand(50402, [](int, CommandSource) {
     std::string path = TakePendingOpenName();
-    if (!path.empty()) AfterOpen(OpenNamedFile(path));
+    if (!path.empty()) AfterOpen(table->OpenNamedFile(path));
   });
 }

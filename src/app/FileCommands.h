@@ -4,4 +4,5 @@
 
 // Registers 40000 open, 40001 append, 40002 close, 50100-50109 recent files
 // and 50402 (open the pending name). Call before the main window starts up.
-void RegisterFileCommands();
+class OpenAviTable;
+void RegisterFileCommands(OpenAviTable& shownTable);

@@ -4,9 +4,11 @@
 #pragma once
 #include <QWidget>
 
+class ViewState;
+
 class FrameViewWidget : public QWidget {
  public:
-  FrameViewWidget();
+  explicit FrameViewWidget(ViewState& view);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -16,14 +18,5 @@ class FrameViewWidget : public QWidget {
   void wheelEvent(QWheelEvent* event) override;
 
  private:
-  bool clearNext_ = false;
+  ViewState& view_;
 };
-
-// Registers the frame commands (steps, jumps, relative numbering, next null
-// frame, view settings, the frame-number box and the scroll bar) and wires
-// the frame reader and the view to the main window's controls.
-class MainWindow;
-void RegisterFrameCommands(MainWindow* window);
-// After files were opened or closed: buffers for the new geometry, recount,
-// frame 0 shown.
-void FrameSetChanged();

@@ -16,7 +16,7 @@ extern "C" __attribute__((visibility("default"))) int MirdexGuiMain(int argc, ch
   ExeDir();  // computed once, before anything changes the working folder
   DetectCpuFeatures();
   MainWindow window;
-  RegisterFileCommands();
+  RegisterFileCommands(window.Shown().table);
   if (!window.Startup()) return 0;
   // The session ending closes the window the same way the user does.
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,

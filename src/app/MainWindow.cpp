@@ -23,7 +23,9 @@
 
 #include "app/CommandLine.h"
 #include "app/CommandUi.h"
+#include "app/FrameCommands.h"
 #include "app/FrameView.h"
+#include "app/ShellCommands.h"
 #include "app/Commands.h"
 #include "app/KeyFilter.h"
 #include "avi/OpenAvi.h"
@@ -70,6 +72,17 @@ class MainCommandView : public CommandView {
   MainWindow* w_;
 };
 
+// The Qt host with the window's commands behind it.
+class MainHost : public QtHost {
+ public:
+  void SetCheck(int id, bool checked, bool notify) override { ::SetCheck(id, checked, notify); }
+  bool EnableCommand(int id, bool enable) override { return ::EnableCommand(id, enable); }
+  int IsCommandChecked(int id) override { return ::IsCommandChecked(id); }
+  void PushBusyState(const std::vector<int>& allowed) override { ::PushBusyState(allowed); }
+  void PopBusyState() override { ::PopBusyState(); }
+  void RefreshUi() override { ::RefreshUi(); }
+};
+
 QString Q(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -98,7 +111,7 @@ MainWindow* TheMainWindow() {
   return theMainWindow;
 }
 
-MainWindow::MainWindow() {
+MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
   theMainWindow = this;
   setWindowTitle("Mirdex");
   SetCommandActionParent(this);
@@ -123,7 +136,7 @@ MainWindow::MainWindow() {
   bar->addWidget(static30007_, 1);
   bar->addWidget(abortButton_);
   column->addLayout(bar);
-  view_ = new FrameViewWidget;
+  view_ = new FrameViewWidget(shown_->view);
   view_->setObjectName("FrameArea");
   column->addWidget(view_, 1);
   wave_ = new QWidget(central);
@@ -160,10 +173,11 @@ MainWindow::MainWindow() {
   SetMainControlFinder([this](int id) { return MainControl(id); });
   commandView_ = std::make_unique<MainCommandView>(this);
   SetCommandView(commandView_.get());
-  host_ = new QtHost;
+  host_ = new MainHost;
   host_->SetOwner(this);
   host_->SetStatusPanes({panes_.begin(), panes_.end()});
-  host_->SetTitleComposer([](const std::string& extra) { return MainTitleText(extra.c_str()); });
+  host_->SetTitleComposer(
+      [this](const std::string& extra) { return shown_->table.MainTitleText(extra.c_str()); });
   SetHost(host_);
 
   accel_ = new AcceleratorFilter(this, frameBox_);
@@ -175,6 +189,9 @@ MainWindow::MainWindow() {
 }
 
 MainWindow::~MainWindow() {
+  UnregisterFrameCommands(this);
+  // The files close while the window's host still reports.
+  shown_->table.CloseAllOpenAvi();
   qApp->removeEventFilter(accel_);
   SetUiRefreshListener(nullptr);
   SetMainControlFinder(nullptr);
@@ -237,44 +254,6 @@ bool MainWindow::BuildMenus() {
   return true;
 }
 
-void MainWindow::RegisterShellCommands() {
-  auto abort = [](int, CommandSource) { AbortCommand(); };
-  RegisterCommand(kCmdEsc, abort);
-  RegisterCommand(kCmdAbortMenu, abort);
-  RegisterCommand(kCmdAbortButton, abort);
-  RegisterCommand(kCmdExit, [this](int, CommandSource) { QTimer::singleShot(0, this, [this] { close(); }); });
-  RegisterCommand(kCmdAbout, [this](int, CommandSource) { ShowAbout(); });
-  RegisterCommand(kCmdLogFile, [](int id, CommandSource src) {
-    mirdexSettings.logFile = ToggleCheck(id, src, mirdexSettings.logFile);
-    // A log that cannot be opened leaves the option checked; nothing is shown.
-    if (mirdexSettings.logFile)
-      OpenLog();
-    else
-      CloseLog();
-  });
-  RegisterCommand(kCmdPowerOffAfter, [](int id, CommandSource src) {
-    ME.nPowerOffAfter = ToggleCheck(id, src, ME.nPowerOffAfter >= 1) ? 1 : -2;
-  });
-  RegisterCommand(
-      kCmdUseMMX, [](int id, CommandSource src) { ME.fUseMMX = ToggleCheck(id, src, ME.fUseMMX); },
-      [] { return ME.fHasMMX != 0; });
-  RegisterCommand(
-      kCmdUseSSE, [](int id, CommandSource src) { ME.fUseSSE = ToggleCheck(id, src, ME.fUseSSE); },
-      [] { return ME.fHasSSE != 0; });
-  RegisterCommand(kCmdBringTop, [this](int id, CommandSource src) {
-    mirdexSettings.bringTop = ToggleCheck(id, src, mirdexSettings.bringTop);
-    bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, mirdexSettings.bringTop != 0);
-    if (visible) show();  // changing the flag hides the window
-  });
-  RegisterCommand(kCmdBlinkUndo, [](int id, CommandSource src) {
-    mirdexSettings.blinkUndo = ToggleCheck(id, src, mirdexSettings.blinkUndo);
-  });
-  RegisterCommand(kCmdNotShow, [](int id, CommandSource src) {
-    mirdexSettings.notShow = ToggleCheck(id, src, mirdexSettings.notShow);
-  });
-}
-
 bool MainWindow::Startup() {
   setWindowTitle("Mirdex");
   if (!BuildMenus()) {
@@ -283,7 +262,7 @@ bool MainWindow::Startup() {
   }
   // Commands shown nowhere yet still keep their check mark in their action.
   for (int id : {kCmdLogFile, kCmdPowerOffAfter, kCmdUseMMX, kCmdUseSSE}) CommandAction(id);
-  RegisterShellCommands();
+  RegisterShellCommands(this);
   RegisterFrameCommands(this);
   ApplySettings();
   RebuildRecentFiles();
@@ -303,7 +282,7 @@ void MainWindow::ApplySettings() {
   if (mirdexSettings.maximize) setWindowState(windowState() | Qt::WindowMaximized);
   if (ME.nPriorityFore != 0) SetPriorityLevel(ME.nPriorityFore);
   // The configured rate is ready for when the fixed frame rate is switched on.
-  SetFixedFrameRate(false, mirdexSettings.frameRate);
+  shown_->table.SetFixedFrameRate(false, mirdexSettings.frameRate);
   // The check marks are applied through their commands, so a log that was on
   // is opened again and the window is put on top again.
   SetCheck(kCmdPowerOffAfter, false, false);
@@ -439,7 +418,7 @@ void MainWindow::RefreshBeforePopup() {
 }
 
 void MainWindow::ShowTimeCode(long frame) {
-  Status(1, "%s", TimeCode(frame, EffectiveFrameRate()).c_str());
+  Status(1, "%s", TimeCode(frame, shown_->table.EffectiveFrameRate()).c_str());
 }
 
 void MainWindow::PlaceWindow(const QPoint* desiredTopLeft) {
@@ -468,8 +447,9 @@ void MainWindow::ShowAbout() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // No closing under a running operation or playback.
-  if (ME.fBusy || ME.fAudioPlaying) {
+  // No closing under a running operation, playback or a file being read (its
+  // index may be scanned, with the window pumping).
+  if (ME.fBusy || ME.fAudioPlaying || ME.fReading) {
     event->ignore();
     return;
   }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/MenuTable.h"
-#include "avi/OpenAvi.h"
+#include "frame/Capture.h"
 
 class QLabel;
 class QLineEdit;
@@ -33,6 +33,9 @@ class MainWindow : public QMainWindow {
   void OpenFromCommandLine(const std::vector<std::string>& args);
   // Opens a dropped file: closes the open files first, then command 50402.
   void OpenDroppedFile(const std::string& path);
+
+  // The files the window shows, with their reader, view and navigation.
+  ShownCapture& Shown() { return *shown_; }
 
   QMenu* Menu(MenuHandle h) const { return menus_[h]; }
   QLineEdit* FrameNumberBox() const { return frameBox_; }
@@ -60,7 +63,7 @@ class MainWindow : public QMainWindow {
   void RefreshBeforePopup();
   // Time code of `frame` in status pane 1 at the configured frame rate.
   void ShowTimeCode(long frame);
-  double FrameRate() const { return ConfiguredFrameRate(); }
+  double FrameRate() const { return shown_->table.ConfiguredFrameRate(); }
   // Keeps the window inside the available screen area; never resizes.
   void PlaceWindow(const QPoint* desiredTopLeft = nullptr);
   void ShowAbout();
@@ -74,11 +77,12 @@ class MainWindow : public QMainWindow {
 
  private:
   bool BuildMenus();
-  void RegisterShellCommands();
   void ApplySettings();
   void CollectCheckStates();
   void LayOutStatusPanes();
 
+  // Made first and gone last: every widget and command may reach it.
+  std::unique_ptr<ShownCapture> shown_;
   std::array<QMenu*, kMenuCount> menus_{};
   QLineEdit* frameBox_ = nullptr;
   QLabel* static30006_ = nullptr;

@@ -13,19 +13,7 @@
 #include "platform/Paths.h"
 #include "settings/Settings.h"
 
-std::vector<OpenAviFile> pOpenAviList;
-int nOpenAvi = 0;
-int nOpenAviIndex = 0;
-uint32_t dwFrameBase = 0;
-OpenAviFile* pCurrentOpenAvi = nullptr;
-bool gDeleteRangesOn = false;
-bool gIgnoreDataAfterIdx1 = false;
-bool gDecodeAudioAtOpen = false;
-bool gScanMissingIndexSilently = false;
-
 namespace {
-bool gFixedRateOn = false;
-std::string gFixedRateText;
 
 uint32_t Get32At(const uint8_t* p, size_t n, size_t at) {
   return at + 4 <= n ? GetLE32(p + at) : 0;
@@ -125,7 +113,7 @@ BitmapInfoHeader DecodedFormat(const BitmapInfoHeader& bi) {
 
 // ---- the table ----
 
-bool AllocOpenAviTable(int count) {
+bool OpenAviTable::AllocOpenAviTable(int count) {
   if (count > static_cast<int>(pOpenAviList.size())) {
     try {
       pOpenAviList.resize(static_cast<size_t>(count));
@@ -134,13 +122,13 @@ bool AllocOpenAviTable(int count) {
       return false;
     }
   }
-  for (auto& avi : pOpenAviList) avi.pCurrentSet = &avi.sets[gDeleteRangesOn ? 1 : 0];
+  for (auto& avi : pOpenAviList) avi.pCurrentSet = &avi.sets[deleteRangesOn ? 1 : 0];
   if (nOpenAvi > 0 && nOpenAviIndex < static_cast<int>(pOpenAviList.size()))
     pCurrentOpenAvi = &pOpenAviList[static_cast<size_t>(nOpenAviIndex)];
   return true;
 }
 
-void SelectOpenAvi(int index) {
+void OpenAviTable::SelectOpenAvi(int index) {
   if (nOpenAvi <= 0) {
     nOpenAviIndex = 0;
     dwFrameBase = 0;
@@ -155,23 +143,23 @@ void SelectOpenAvi(int index) {
   pCurrentOpenAvi = &pOpenAviList[static_cast<size_t>(index)];
 }
 
-void CloseAllOpenAvi() {
+void OpenAviTable::CloseAllOpenAvi() {
   for (auto& avi : pOpenAviList) CloseOpenAvi(&avi, 0);
   nOpenAvi = 0;
   SelectOpenAvi(0);
 }
 
-static uint32_t FramesOf(OpenAviFile& avi, bool set0) {
+static uint32_t FramesOf(const OpenAviFile& avi, bool set0) {
   return set0 ? avi.sets[0].FrameMax : avi.Set().FrameMax;
 }
 
-uint32_t TotalFrames(bool set0) {
+uint32_t OpenAviTable::TotalFrames(bool set0) const {
   uint64_t total = 0;
   for (int i = 0; i < nOpenAvi; ++i) total += FramesOf(pOpenAviList[static_cast<size_t>(i)], set0);
   return static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
 }
 
-FramePlace GlobalToLocal(uint32_t global, bool set0) {
+FramePlace OpenAviTable::GlobalToLocal(uint32_t global, bool set0) const {
   FramePlace place;
   uint64_t before = 0;
   for (int i = 0; i < nOpenAvi; ++i) {
@@ -196,7 +184,7 @@ FramePlace GlobalToLocal(uint32_t global, bool set0) {
   return place;
 }
 
-uint32_t LocalToGlobal(int file, uint32_t local, bool set0) {
+uint32_t OpenAviTable::LocalToGlobal(int file, uint32_t local, bool set0) const {
   uint64_t g = local;
   for (int i = 0; i < file && i < nOpenAvi; ++i) g += FramesOf(pOpenAviList[static_cast<size_t>(i)], set0);
   return static_cast<uint32_t>(std::min<uint64_t>(g, UINT32_MAX));
@@ -226,15 +214,15 @@ static uint32_t Set0ToKept(const OpenAviFile& avi, uint32_t f) {
   return f - deleted;
 }
 
-uint32_t CurrentToSet0Global(uint32_t global) {
-  if (!gDeleteRangesOn || nOpenAvi == 0) return global;
+uint32_t OpenAviTable::CurrentToSet0Global(uint32_t global) const {
+  if (!deleteRangesOn || nOpenAvi == 0) return global;
   FramePlace p = GlobalToLocal(global, false);
   const OpenAviFile& avi = pOpenAviList[static_cast<size_t>(p.file)];
   return LocalToGlobal(p.file, KeptToSet0(avi, p.frame), true);
 }
 
-uint32_t Set0ToCurrentGlobal(uint32_t global) {
-  if (!gDeleteRangesOn || nOpenAvi == 0) return global;
+uint32_t OpenAviTable::Set0ToCurrentGlobal(uint32_t global) const {
+  if (!deleteRangesOn || nOpenAvi == 0) return global;
   FramePlace p = GlobalToLocal(global, true);
   const OpenAviFile& avi = pOpenAviList[static_cast<size_t>(p.file)];
   return LocalToGlobal(p.file, Set0ToKept(avi, p.frame), false);
@@ -308,19 +296,19 @@ bool ParseFrameRateText(const std::string& text, uint32_t* rate, uint32_t* scale
   return true;
 }
 
-void SetFixedFrameRate(bool on, const std::string& text) {
-  gFixedRateOn = on;
-  gFixedRateText = text;
+void OpenAviTable::SetFixedFrameRate(bool on, const std::string& text) {
+  fixedRateOn = on;
+  fixedRateText = text;
 }
 
-double ConfiguredFrameRate() {
+double OpenAviTable::ConfiguredFrameRate() const {
   uint32_t rate, scale;
-  return ParseFrameRateText(gFixedRateText, &rate, &scale) ? static_cast<double>(rate) / scale : 0.0;
+  return ParseFrameRateText(fixedRateText, &rate, &scale) ? static_cast<double>(rate) / scale : 0.0;
 }
 
-double EffectiveFrameRate() {
+double OpenAviTable::EffectiveFrameRate() const {
   uint32_t rate, scale;
-  if (gFixedRateOn && ParseFrameRateText(gFixedRateText, &rate, &scale))
+  if (fixedRateOn && ParseFrameRateText(fixedRateText, &rate, &scale))
     return static_cast<double>(rate) / scale;
   if (nOpenAvi > 0) {
     const AVIStreamHeader& h = pOpenAviList[0].sets[0].strhVideo;
@@ -440,7 +428,7 @@ static Setting OpenFolderSetting() {
   return s;
 }
 
-int CompareWithTable(const OpenAviFile* avi) {
+int OpenAviTable::CompareWithTable(const OpenAviFile* avi) const {
   int diff = 0;
   if (nOpenAvi <= 0) return 0;
   const OpenAviFile& first = pOpenAviList[0];
@@ -470,22 +458,21 @@ std::string AppendRefusalText(const OpenAviFile* avi, int diff) {
   return s + "が異なります!";
 }
 
-static void StoreName(OpenAviFile* avi, const std::string& path) {
+void OpenAviTable::StoreName(OpenAviFile* avi, const std::string& path) const {
   avi->szFileName = path;
-  avi->options.ignoreDataAfterIdx1 = gIgnoreDataAfterIdx1;
-  avi->options.decodeAudioAtOpen = gDecodeAudioAtOpen;
-  avi->options.scanMissingIndexSilently = gScanMissingIndexSilently;
+  avi->options = openOptions;
 }
 
-bool OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths) {
+bool OpenAviTable::OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths) {
   if (!OpenAviDialogTitle(purpose) || paths.empty()) return false;
-  bool decode = gDecodeAudioAtOpen || purpose == 40010 || purpose == 40011;
-  bool saved = gDecodeAudioAtOpen;
-  gDecodeAudioAtOpen = decode;
+  bool decode = openOptions.decodeAudioAtOpen || purpose == 40010 || purpose == 40011;
+  bool saved = openOptions.decodeAudioAtOpen;
+  openOptions.decodeAudioAtOpen = decode;
   struct Restore {
+    bool& flag;
     bool v;
-    ~Restore() { gDecodeAudioAtOpen = v; }
-  } restore{saved};
+    ~Restore() { flag = v; }
+  } restore{openOptions.decodeAudioAtOpen, saved};
 
   if (purpose == 40001) {
     bool tableWasEmpty = nOpenAvi == 0;
@@ -530,7 +517,7 @@ bool OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::strin
   return true;
 }
 
-bool OpenAviDialog(int purpose, OpenAviFile* avi) {
+bool OpenAviTable::OpenAviDialog(int purpose, OpenAviFile* avi) {
   const char* title = OpenAviDialogTitle(purpose);
   if (!title) return false;
   FileDialogRequest req;
@@ -546,7 +533,7 @@ bool OpenAviDialog(int purpose, OpenAviFile* avi) {
   req.multiple = purpose == 40001;
   req.settingsKind = "Open";
   req.checkBoxText = "非PCMオーディオをテンポラリファイルにデコード(&P)";
-  req.checkBox = &gDecodeAudioAtOpen;
+  req.checkBox = &openOptions.decodeAudioAtOpen;
   std::vector<std::string> paths;
   if (!CurrentHost().ChooseFiles(req, &paths) || paths.empty()) {
     if (avi && purpose != 40001) CloseOpenAvi(avi, 0);
@@ -557,7 +544,7 @@ bool OpenAviDialog(int purpose, OpenAviFile* avi) {
   return OpenChosenFiles(purpose, avi, paths);
 }
 
-bool CommandOpen(int commandId) {
+bool OpenAviTable::CommandOpen(int commandId) {
   switch (commandId) {
     case 40000: {
       CloseAllOpenAvi();
@@ -580,7 +567,7 @@ bool CommandOpen(int commandId) {
   }
 }
 
-bool OpenNamedFile(const std::string& path) {
+bool OpenAviTable::OpenNamedFile(const std::string& path) {
   CloseAllOpenAvi();
   if (!AllocOpenAviTable(1)) return false;
   bool ok = OpenChosenFiles(40000, &pOpenAviList[0], {path});
@@ -588,13 +575,13 @@ bool OpenNamedFile(const std::string& path) {
   return ok;
 }
 
-std::string MainTitleText(const char* extra) {
+std::string OpenAviTable::MainTitleText(const char* extra) const {
   if (pCurrentOpenAvi && nOpenAvi > 0 && pCurrentOpenAvi->IsOpen())
     return Fmt("%s / %s [%d/%d] / %s%s", "Mirdex", pCurrentOpenAvi->szFileName.c_str(), nOpenAviIndex + 1,
                nOpenAvi, pCurrentOpenAvi->szCodecName, extra ? extra : "");
   return Fmt("%s %s", "Mirdex", extra ? extra : "");
 }
 
-void SetMainTitle(const char* extra) {
+void OpenAviTable::SetMainTitle(const char* extra) const {
   CurrentHost().SetTitle(MainTitleText(extra));
 }

@@ -254,52 +254,90 @@ struct OpenAviFile {
 
   bool IsOpen() const { return hmmioAvi != nullptr; }
   AviStreamSet& Set() { return *pCurrentSet; }
+  const AviStreamSet& Set() const { return *pCurrentSet; }
   const BitmapInfoHeader VideoFormat() const;
   const WaveFormatEx AudioFormat() const;
 };
 
 // ---- the table of opened files ----
-extern std::vector<OpenAviFile> pOpenAviList;  // capacity = size(); the first nOpenAvi are open
-extern int nOpenAvi;
-extern int nOpenAviIndex;
-extern uint32_t dwFrameBase;
-extern OpenAviFile* pCurrentOpenAvi;
-// Whether deletion ranges are applied (the current sets are set 1).
-extern bool gDeleteRangesOn;
-// Toggled by command 48001: data after idx1 does not make index kind 3.
-extern bool gIgnoreDataAfterIdx1;
-// The open dialog's check box: decode compressed audio at open.
-extern bool gDecodeAudioAtOpen;
-extern bool gScanMissingIndexSilently;
-
-// Grows the table to `count` zero records and re-points every pCurrentSet.
-bool AllocOpenAviTable(int count);
-// Makes file `index` current (nOpenAviIndex, dwFrameBase, pCurrentOpenAvi).
-void SelectOpenAvi(int index);
-// Closes every file of the table.
-void CloseAllOpenAvi();
-
-// Global frame numbers over the current sets (set0 false) or over set 0.
-uint32_t TotalFrames(bool set0 = false);
 struct FramePlace {
   int file = 0;
   uint32_t frame = 0;  // local
 };
-// A number past the end maps to the last frame of the last file.
-FramePlace GlobalToLocal(uint32_t global, bool set0 = false);
-uint32_t LocalToGlobal(int file, uint32_t local, bool set0 = false);
-// Conversion between the two numberings through each file's deletion ranges.
-uint32_t CurrentToSet0Global(uint32_t global);
-uint32_t Set0ToCurrentGlobal(uint32_t global);  // a deleted frame maps to the next kept one
+
+// The files opened one after another, numbered end to end as one timeline,
+// and the current file. The window owns one table for what it shows; a
+// second capture (comparison, composite, copy) gets a table of its own.
+class OpenAviTable {
+ public:
+  OpenAviTable() = default;
+  OpenAviTable(const OpenAviTable&) = delete;
+  OpenAviTable& operator=(const OpenAviTable&) = delete;
+  ~OpenAviTable() { CloseAllOpenAvi(); }
+
+  std::vector<OpenAviFile> pOpenAviList;  // capacity = size(); the first nOpenAvi are open
+  int nOpenAvi = 0;
+  int nOpenAviIndex = 0;
+  uint32_t dwFrameBase = 0;
+  OpenAviFile* pCurrentOpenAvi = nullptr;
+  // Whether deletion ranges are applied (the current sets are set 1).
+  bool deleteRangesOn = false;
+  // How the files of this table are opened; each record takes a copy when
+  // it is opened (the open dialog's check box, command 48001, the hooks of
+  // the audio and index-editing code).
+  AviOpenOptions openOptions;
+  // The fixed-rate option and its text (settings FrameRate / FrameRateList).
+  bool fixedRateOn = false;
+  std::string fixedRateText;
+
+  // Grows the table to `count` zero records and re-points every pCurrentSet.
+  bool AllocOpenAviTable(int count);
+  // Makes file `index` current (nOpenAviIndex, dwFrameBase, pCurrentOpenAvi).
+  void SelectOpenAvi(int index);
+  // Closes every file of the table.
+  void CloseAllOpenAvi();
+
+  // Global frame numbers over the current sets (set0 false) or over set 0.
+  uint32_t TotalFrames(bool set0 = false) const;
+  // A number past the end maps to the last frame of the last file.
+  FramePlace GlobalToLocal(uint32_t global, bool set0 = false) const;
+  uint32_t LocalToGlobal(int file, uint32_t local, bool set0 = false) const;
+  // Conversion between the two numberings through each file's deletion ranges.
+  uint32_t CurrentToSet0Global(uint32_t global) const;
+  uint32_t Set0ToCurrentGlobal(uint32_t global) const;  // a deleted frame maps to the next kept one
+
+  void SetFixedFrameRate(bool on, const std::string& text);
+  // The configured text as a rate (rate ÷ scale), 0 when it does not parse.
+  double ConfiguredFrameRate() const;
+  double EffectiveFrameRate() const;
+
+  // Purposes 40000, 40001, 40005..40011; shows the open dialog for `avi`.
+  // For 40000 `avi` is the table's first record; for 40001 it is ignored.
+  bool OpenAviDialog(int purpose, OpenAviFile* avi);
+  // Opens `paths` as the dialog would after the user chose them (used by the
+  // dialog itself, by recent files, the command line and dropped files).
+  bool OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths);
+  // Commands 40000 open (closes the table, then the open dialog), 40001
+  // append (dialog with several names), 40002 close all. The dispatcher asks
+  // about unsaved corrections before 40000 and 40002. Each sets the title.
+  bool CommandOpen(int commandId);
+  // Commands 50100+i (recent file i: pass its path) and 50402 (the file named
+  // on the command line or dropped on the window): closes the table and opens
+  // `path` as the main file, as the open dialog would.
+  bool OpenNamedFile(const std::string& path);
+  // The append checks: 0 accepted, else bits 1 size, 2 audio format, 4 already open.
+  int CompareWithTable(const OpenAviFile* avi) const;
+
+  std::string MainTitleText(const char* extra) const;
+  void SetMainTitle(const char* extra) const;
+
+ private:
+  void StoreName(OpenAviFile* avi, const std::string& path) const;
+};
 
 // ---- effective frame rate ----
 // Parses "numerator/denominator" or a plain number into (rate, scale).
 bool ParseFrameRateText(const std::string& text, uint32_t* rate, uint32_t* scale);
-// The fixed-rate option and its text (settings FrameRate / FrameRateList).
-void SetFixedFrameRate(bool on, const std::string& text);
-// The configured text as a rate (rate ÷ scale), 0 when it does not parse.
-double ConfiguredFrameRate();
-double EffectiveFrameRate();
 // First audio sample of frame f.
 uint32_t FirstSampleOfFrame(uint32_t frame, uint32_t samplesPerSec, double rate);
 
@@ -324,24 +362,5 @@ bool IsUncompressedHandler(uint32_t fccHandler);
 BitmapInfoHeader DecodedFormat(const BitmapInfoHeader& bi);
 
 // ---- dialogs, commands, title ----
-// Purposes 40000, 40001, 40005..40011; shows the open dialog for `avi`.
-// For 40000 `avi` is the table's first record; for 40001 it is ignored.
-bool OpenAviDialog(int purpose, OpenAviFile* avi);
 const char* OpenAviDialogTitle(int purpose);
-// Opens `paths` as the dialog would after the user chose them (used by the
-// dialog itself, by recent files, the command line and dropped files).
-bool OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths);
-// Commands 40000 open (closes the table, then the open dialog), 40001
-// append (dialog with several names), 40002 close all. The dispatcher asks
-// about unsaved corrections before 40000 and 40002. Each sets the title.
-bool CommandOpen(int commandId);
-// Commands 50100+i (recent file i: pass its path) and 50402 (the file named
-// on the command line or dropped on the window): closes the table and opens
-// `path` as the main file, as the open dialog would.
-bool OpenNamedFile(const std::string& path);
-// The append checks: 0 accepted, else bits 1 size, 2 audio format, 4 already open.
-int CompareWithTable(const OpenAviFile* avi);
 std::string AppendRefusalText(const OpenAviFile* avi, int difference);
-
-void SetMainTitle(const char* extra);
-std::string MainTitleText(const char* extra);

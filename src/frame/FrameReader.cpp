@@ -13,11 +13,6 @@
 #include "platform/Format.h"
 #include "platform/Messages.h"
 
-FramePool gFramePool;
-bool mixedFields = true;
-uint32_t gCurrentFrame = 0, gPreviousFrame = 0;
-FrameReaderUi gFrameReaderUi;
-
 namespace {
 
 // Element bytes and count basis (0: per line of H, 1: per row of W) of the
@@ -32,20 +27,13 @@ const ArrayLayout kArrayLayouts[kFrameArrays] = {
     {16, false, 0}, {4, false, 0}, {72, false, 0}, {3, true, 0},  {3, true, 60},
 };
 
-// The one chunk buffer for every file, with libavcodec's input padding.
-ChunkBytes& SharedChunk() {
-  static ChunkBytes chunk;
-  return chunk;
-}
-
-uint64_t decodeCount = 0;
-
 }  // namespace
 
 // Per-file state kept on the record: the frame getter of a stream with delta
 // frames, and what it was made for.
 struct FrameReaderState {
-  OpenAviFile* avi = nullptr;  // set before each use: records move when the table grows
+  OpenAviFile* avi = nullptr;       // set before each use: records move when the table grows
+  uint64_t* decodeCount = nullptr;  // the reader's count
   const VideoDecompressor* decoder = nullptr;
   const FrameIndexEntry* index = nullptr;
   uint32_t frameCount = 0;
@@ -99,10 +87,13 @@ bool ReadChunkInto(OpenAviFile* avi, FrameIndexEntry e, ChunkBytes& chunk) {
   return ReadVideoData(avi, IndexOffset(e), p, size) == 0;
 }
 
-FrameReaderState& StateOf(OpenAviFile* avi) {
+}  // namespace
+
+FrameReaderState& FrameReader::StateOf(OpenAviFile* avi) {
   if (!avi->frameReader) avi->frameReader = std::make_shared<FrameReaderState>();
   FrameReaderState& s = *avi->frameReader;
   s.avi = avi;
+  s.decodeCount = &decodeCount_;
   // The getter walks the index as read, so that frames hidden by deletion
   // ranges still feed the decoder.
   const AviStreamSet& set = avi->sets[0];
@@ -124,7 +115,7 @@ FrameReaderState& StateOf(OpenAviFile* avi) {
     src.readChunk = [sp](uint32_t f, ChunkBytes& chunk) {
       const AviStreamSet& st = sp->avi->sets[0];
       if (f >= st.FrameMax) return false;
-      ++decodeCount;
+      ++*sp->decodeCount;
       if (sp->preloaded && sp->preloadedFrame == f) {
         bool ok = chunk.Assign(sp->preloaded->data(), sp->preloaded->size());
         chunk.keyFrame = IndexIsKey(st.pFrameIndex[f]);
@@ -141,16 +132,29 @@ FrameReaderState& StateOf(OpenAviFile* avi) {
   return s;
 }
 
+namespace {
+
 const char* BaseName(const OpenAviFile* avi) {
   return avi->szFileName.c_str();
 }
 
+bool IsUncompressed24(const OpenAviFile* avi) {
+  BitmapInfoHeader bi = avi->VideoFormat();
+  return !avi->hicDecompress && !avi->fCodecFailed && bi.biBitCount == 24 && bi.biCompression == 0 &&
+         bi.biHeight > 0;
+}
+
+}  // namespace
+
 // Finds the file of a global frame number; false when frameNo is past the end.
-bool LocateGlobal(uint32_t frameNo, int* file, uint32_t* base) {
-  uint32_t total = TotalFrames();
+bool FrameReader::LocateGlobal(uint32_t frameNo, int* file, uint32_t* base) {
+  OpenAviTable& t = table;
+  auto& pOpenAviList = t.pOpenAviList;
+  const int nOpenAvi = t.nOpenAvi;
+  uint32_t total = t.TotalFrames();
   int last = nOpenAvi - 1;
   uint32_t lastCount = pOpenAviList[static_cast<size_t>(last)].Set().FrameMax;
-  if (nOpenAviIndex < 0 || nOpenAviIndex >= nOpenAvi || total - lastCount < dwFrameBase) {
+  if (t.nOpenAviIndex < 0 || t.nOpenAviIndex >= nOpenAvi || total - lastCount < t.dwFrameBase) {
     // Stale bookkeeping: from the first file on.
     int i = 0;
     uint32_t b = 0;
@@ -160,12 +164,12 @@ bool LocateGlobal(uint32_t frameNo, int* file, uint32_t* base) {
       b += n;
       ++i;
     }
-    SelectOpenAvi(i);
-    dwFrameBase = b;
+    t.SelectOpenAvi(i);
+    t.dwFrameBase = b;
   }
   if (frameNo >= total) return false;
-  int i = nOpenAviIndex;
-  uint32_t b = dwFrameBase;
+  int i = t.nOpenAviIndex;
+  uint32_t b = t.dwFrameBase;
   while (frameNo < b && i > 0) {
     --i;
     b -= pOpenAviList[static_cast<size_t>(i)].Set().FrameMax;
@@ -179,23 +183,15 @@ bool LocateGlobal(uint32_t frameNo, int* file, uint32_t* base) {
   return true;
 }
 
-bool IsUncompressed24(const OpenAviFile* avi) {
-  BitmapInfoHeader bi = avi->VideoFormat();
-  return !avi->hicDecompress && !avi->fCodecFailed && bi.biBitCount == 24 && bi.biCompression == 0 &&
-         bi.biHeight > 0;
+void FrameReader::FreeBuffers() {
+  std::free(framePool.block);
+  std::free(framePool.undoRecords);
+  std::free(framePool.undoSteps);
+  std::free(framePool.arrayBlock);
+  framePool = FramePool{};
 }
 
-}  // namespace
-
-void FreeBuffers() {
-  std::free(gFramePool.block);
-  std::free(gFramePool.undoRecords);
-  std::free(gFramePool.undoSteps);
-  std::free(gFramePool.arrayBlock);
-  gFramePool = FramePool{};
-}
-
-bool AllocateBuffers(int width, int height) {
+bool FrameReader::AllocateBuffers(int width, int height) {
   FreeBuffers();
   if (width <= 0 || height <= 0 || width > 32768 || height > 32768) return false;
   FrameGeometry g;
@@ -238,16 +234,12 @@ bool AllocateBuffers(int width, int height) {
     at += (p.arrayBytes[i] + 63) & ~size_t{63};
   }
   p.geometry = g;
-  gFramePool = p;
+  framePool = p;
   return true;
 }
 
-void ForgetFrameReaders() {
-  for (OpenAviFile& f : pOpenAviList) f.frameReader.reset();
-}
-
-uint64_t FrameDecodeCount() {
-  return decodeCount;
+void FrameReader::ForgetFrameReaders() {
+  for (OpenAviFile& f : table.pOpenAviList) f.frameReader.reset();
 }
 
 bool ConvertFromStreamFormat(const OpenAviFile* avi, const uint8_t* src, size_t srcSize, uint8_t* dest,
@@ -263,10 +255,11 @@ bool ConvertFromStreamFormat(const OpenAviFile* avi, const uint8_t* src, size_t 
   return n != 0;
 }
 
-bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags) {
+bool FrameReader::ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo,
+                            unsigned flags) {
   std::string msg;
   bool ok = false;
-  const FrameGeometry& g = gFramePool.geometry;
+  const FrameGeometry& g = framePool.geometry;
   size_t blankBytes = g.frameBytes;
 
   OpenAviFile* file = avi;
@@ -274,11 +267,11 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
   uint32_t local = frameNo, base = 0;
   bool located = false;
   if (!avi) {
-    if (nOpenAvi <= 0) return false;
+    if (table.nOpenAvi <= 0) return false;
     if (!LocateGlobal(frameNo, &fileIndex, &base)) {
       msg = "フレームNoが不正です!";
     } else {
-      file = &pOpenAviList[static_cast<size_t>(fileIndex)];
+      file = &table.pOpenAviList[static_cast<size_t>(fileIndex)];
       local = frameNo - base;
       located = true;
     }
@@ -305,14 +298,14 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
       r.fileIndex = fileIndex;
     }
     if (!avi && !(flags & RF_NO_SWITCH)) {
-      bool changed = fileIndex != nOpenAviIndex;
-      SelectOpenAvi(fileIndex);
-      dwFrameBase = base;
+      bool changed = fileIndex != table.nOpenAviIndex;
+      table.SelectOpenAvi(fileIndex);
+      table.dwFrameBase = base;
       if (changed && !(flags & RF_NO_TITLE)) {
-        if (gFrameReaderUi.refreshTitle)
-          gFrameReaderUi.refreshTitle();
+        if (events)
+          events->RefreshTitle();
         else
-          SetMainTitle(nullptr);
+          table.SetMainTitle(nullptr);
       }
     }
     if (!dest) return true;
@@ -321,10 +314,10 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
     int height = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
     bool geometryOk = bi.biWidth == g.width && height == g.height && g.frameBytes != 0;
     bool raw = (flags & RF_RAW_INTO_DEST) != 0, head = (flags & RF_HEAD_ONLY) != 0;
-    uint8_t* decodeTarget = mixedFields && file->fAllKeyFrames ? dest : gFramePool.Slot(kDecodeTarget);
+    uint8_t* decodeTarget = mixedFields && file->fAllKeyFrames ? dest : framePool.Slot(kDecodeTarget);
     bool inPlace = IsUncompressed24(file) && !raw && !head;
     uint32_t size = IndexSize(*entry);
-    ChunkBytes& chunk = SharedChunk();
+    ChunkBytes& chunk = chunk_;
 
     if (!geometryOk && !raw && !head) {
       msg = Fmt("%sのフレーム%ld(%ld)が伸張できません!", BaseName(file), static_cast<long>(frameNo),
@@ -406,7 +399,7 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
               st.preloadedFrame = -1;
               if (!decoded) msg = decodeMsg;
             } else {
-              ++decodeCount;
+              ++decodeCount_;
               if (check == ReferenceCheck::kReference) {
                 ChunkBytes referenced;
                 std::string err;
@@ -438,7 +431,7 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
         // none set the adjusted frame is the frame itself.
         std::memcpy(adjustedDest, dest, g.frameBytes);
       }
-      if (!(flags & RF_KEEP_CORRECTION) && gFrameReaderUi.resetCorrection) gFrameReaderUi.resetCorrection();
+      if (!(flags & RF_KEEP_CORRECTION) && events) events->ResetCorrection();
     }
     if (!ok && !msg.empty()) file->fReadError = 1;
   }
@@ -450,27 +443,27 @@ bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t 
     if (!msg.empty()) Status(0, "%s", msg.c_str());
   }
   if (!(flags & RF_KEEP_POSITION)) {
-    gPreviousFrame = gCurrentFrame;
-    gCurrentFrame = frameNo;
-    if (!(flags & RF_NO_NUMBER_TEXT) && gFrameReaderUi.setFrameNumberText)
-      gFrameReaderUi.setFrameNumberText(frameNo);
-    if (gFrameReaderUi.showTimeCode) gFrameReaderUi.showTimeCode(frameNo);
+    previousFrame = currentFrame;
+    currentFrame = frameNo;
+    if (!(flags & RF_NO_NUMBER_TEXT) && events) events->SetFrameNumberText(frameNo);
+    if (events) events->ShowTimeCode(frameNo);
   }
-  if (!(flags & RF_NO_SCROLL) && gFrameReaderUi.setScrollPosition) gFrameReaderUi.setScrollPosition(frameNo);
+  if (!(flags & RF_NO_SCROLL) && events) events->SetScrollPosition(frameNo);
   return ok;
 }
 
-bool ShowFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags) {
+bool FrameReader::ShowFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo,
+                            unsigned flags) {
   bool ok = ReadFrame(avi, dest, adjustedDest, frameNo, flags);
-  if (!(flags & RF_RAW_INTO_DEST) && gFrameReaderUi.showPicture) {
+  if (!(flags & RF_RAW_INTO_DEST) && events) {
     const uint8_t* picture = ok && (flags & RF_APPLY_FIELD_SHIFT) && adjustedDest ? adjustedDest : dest;
-    if (picture) gFrameReaderUi.showPicture(picture);
+    if (picture) events->ShowPicture(picture);
   }
   return ok;
 }
 
-bool ShowCurrent(uint32_t frameNo, unsigned extraFlags) {
-  if (!gFramePool.block) return false;
-  return ShowFrame(nullptr, gFramePool.Slot(kCurrentFrame), gFramePool.Slot(kAdjustedFrame), frameNo,
+bool FrameReader::ShowCurrent(uint32_t frameNo, unsigned extraFlags) {
+  if (!framePool.block) return false;
+  return ShowFrame(nullptr, framePool.Slot(kCurrentFrame), framePool.Slot(kAdjustedFrame), frameNo,
                    RF_APPLY_FIELD_SHIFT | extraFlags);
 }

@@ -4,7 +4,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "avi/OpenAvi.h"
@@ -55,12 +54,6 @@ struct FramePool {
   }
 };
 
-extern FramePool gFramePool;
-// Frees and rebuilds the pool for W × H; on failure everything is freed and
-// the geometry is 0 × 0 (the caller reports it).
-bool AllocateBuffers(int width, int height);
-void FreeBuffers();
-
 enum ReadFrameFlags : unsigned {
   RF_NO_SCROLL = 0x001,
   RF_KEEP_POSITION = 0x002,
@@ -78,36 +71,68 @@ enum ReadFrameFlags : unsigned {
 constexpr uint32_t kHeadOnlyBytes = 0x114;
 constexpr int kRefLocated = 0x10;
 
-// Off: frames are delivered in the field-split layout.
-extern bool mixedFields;
-// Shown frame and the one shown before it (global numbers).
-extern uint32_t gCurrentFrame, gPreviousFrame;
-
-// What the frame reader tells the window; unset members are skipped.
-struct FrameReaderUi {
-  std::function<void(uint32_t frame)> setScrollPosition;
-  std::function<void(uint32_t frame)> setFrameNumberText;
-  std::function<void(uint32_t frame)> showTimeCode;
-  std::function<void()> refreshTitle;
+// What reading a frame tells whoever shows it; every call may be ignored.
+class FrameReaderEvents {
+ public:
+  virtual ~FrameReaderEvents() = default;
+  virtual void SetScrollPosition(uint32_t frame) { (void)frame; }
+  virtual void SetFrameNumberText(uint32_t frame) { (void)frame; }
+  virtual void ShowTimeCode(uint32_t frame) { (void)frame; }
+  // The current file changed: the title names it.
+  virtual void RefreshTitle() {}
   // DrawFrame + PaintView of the picture (ShowFrame).
-  std::function<void(const uint8_t* frame)> showPicture;
+  virtual void ShowPicture(const uint8_t* frame) { (void)frame; }
   // Resets the frame-correction inputs (unless RF_KEEP_CORRECTION).
-  std::function<void()> resetCorrection;
+  virtual void ResetCorrection() {}
 };
-extern FrameReaderUi gFrameReaderUi;
 
-// avi null: frameNo is a global number over the open files. dest null:
-// bookkeeping only. True when the frame (black for a null frame) is in dest.
-bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags);
-// ReadFrame, then the picture to the view.
-bool ShowFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags);
-// The frame shown with the current buffers and the field shift (the usual call).
-bool ShowCurrent(uint32_t frameNo, unsigned extraFlags = 0);
+// The one road from a frame number of a table of files to pixels: the frame
+// pool of the table's geometry, one chunk buffer, the shown frame numbers.
+// Each capture has its own reader; the decoders' positions live on the
+// records of its table.
+class FrameReader {
+ public:
+  explicit FrameReader(OpenAviTable& table) : table(table) {}
+  FrameReader(const FrameReader&) = delete;
+  FrameReader& operator=(const FrameReader&) = delete;
+  ~FrameReader() { FreeBuffers(); }
 
-// Forgets every file's frame getter (after the file set changed).
-void ForgetFrameReaders();
-// Chunks handed to decoders by ReadFrame so far (stepping costs one each).
-uint64_t FrameDecodeCount();
+  OpenAviTable& table;
+  FramePool framePool;
+  // Off: frames are delivered in the field-split layout.
+  bool mixedFields = true;
+  // Shown frame and the one shown before it (global numbers).
+  uint32_t currentFrame = 0, previousFrame = 0;
+  // Null: nobody shows what is read.
+  FrameReaderEvents* events = nullptr;
+
+  // Frees and rebuilds the pool for W × H; on failure everything is freed
+  // and the geometry is 0 × 0 (the caller reports it).
+  bool AllocateBuffers(int width, int height);
+  void FreeBuffers();
+  uint8_t* Slot(int slot) const { return framePool.Slot(slot); }
+
+  // avi null: frameNo is a global number over the table. dest null:
+  // bookkeeping only. True when the frame (black for a null frame) is in dest.
+  bool ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags);
+  // ReadFrame, then the picture to whoever shows it.
+  bool ShowFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDest, uint32_t frameNo, unsigned flags);
+  // The frame shown with the current buffers and the field shift (the usual call).
+  bool ShowCurrent(uint32_t frameNo, unsigned extraFlags = 0);
+
+  // Forgets every file's frame getter (after the file set changed).
+  void ForgetFrameReaders();
+  // Chunks handed to decoders by ReadFrame so far (stepping costs one each).
+  uint64_t FrameDecodeCount() const { return decodeCount_; }
+
+ private:
+  bool LocateGlobal(uint32_t frameNo, int* file, uint32_t* base);
+  FrameReaderState& StateOf(OpenAviFile* avi);
+
+  // The one chunk buffer for every file, with libavcodec's input padding.
+  ChunkBytes chunk_;
+  uint64_t decodeCount_ = 0;
+};
 
 enum class ConvertDirection { ToRgb, FromRgb };
 // ToRgb: a chunk of the file's uncompressed format into a 24-bit frame

@@ -9,37 +9,28 @@
 #include "platform/Format.h"
 #include "platform/Messages.h"
 
-uint32_t gRelativeBase = 0, gLastRelativeBase = 0;
-uint32_t gTotalFrames = 0;
-NavigationUi gNavigationUi;
-
-std::string FrameNumberText(uint32_t frame) {
-  if (gRelativeBase > 0)
-    return Fmt("%d", static_cast<int>(static_cast<int64_t>(frame) - static_cast<int64_t>(gRelativeBase)));
+std::string Navigation::FrameNumberText(uint32_t frame) const {
+  if (relativeBase > 0)
+    return Fmt("%d", static_cast<int>(static_cast<int64_t>(frame) - static_cast<int64_t>(relativeBase)));
   return Fmt("%u", frame);
 }
 
-void SetFrameNumberText(uint32_t frame) {
-  if (gNavigationUi.setFrameNumberBox) gNavigationUi.setFrameNumberBox(FrameNumberText(frame));
+void Navigation::SetFrameNumberText(uint32_t frame) {
+  if (events) events->SetFrameNumberBox(FrameNumberText(frame));
 }
 
-void ShowFrameTimeCode(uint32_t frame) {
+void Navigation::ShowFrameTimeCode(uint32_t frame) const {
   double rate = 0;
-  if (pCurrentOpenAvi) {
-    const AVIStreamHeader& h = pCurrentOpenAvi->Set().strhVideo;
+  if (table.pCurrentOpenAvi) {
+    const AVIStreamHeader& h = table.pCurrentOpenAvi->Set().strhVideo;
     if (h.dwScale) rate = static_cast<double>(h.dwRate) / h.dwScale;
   }
-  if (!(rate > 0)) rate = EffectiveFrameRate();
+  if (!(rate > 0)) rate = table.EffectiveFrameRate();
   Status(1, "%s", TimeCode(frame, rate).c_str());
 }
 
-void InstallNavigationHooks() {
-  gFrameReaderUi.setFrameNumberText = [](uint32_t f) { SetFrameNumberText(f); };
-  gFrameReaderUi.showTimeCode = [](uint32_t f) { ShowFrameTimeCode(f); };
-}
-
-bool StepFrames(int delta) {
-  uint32_t t = TotalFrames(), n = gCurrentFrame;
+bool Navigation::StepFrames(int delta) {
+  uint32_t t = table.TotalFrames(), n = reader.currentFrame;
   if (t == 0 || delta == 0) return false;
   if (delta > 0) {
     if (static_cast<uint64_t>(n) + 1 >= t) return false;
@@ -50,24 +41,24 @@ bool StepFrames(int delta) {
     uint32_t back = static_cast<uint32_t>(-static_cast<int64_t>(delta));
     n = back > n ? 0 : n - back;
   }
-  ShowCurrent(n);
+  reader.ShowCurrent(n);
   return true;
 }
 
-bool GoToFirstFrame() {
-  if (TotalFrames() == 0 || gCurrentFrame == 0) return false;
-  ShowCurrent(0);
+bool Navigation::GoToFirstFrame() {
+  if (table.TotalFrames() == 0 || reader.currentFrame == 0) return false;
+  reader.ShowCurrent(0);
   return true;
 }
 
-bool GoToLastFrame() {
-  uint32_t t = TotalFrames();
-  if (t == 0 || gCurrentFrame == t - 1) return false;
-  ShowCurrent(t - 1);
+bool Navigation::GoToLastFrame() {
+  uint32_t t = table.TotalFrames();
+  if (t == 0 || reader.currentFrame == t - 1) return false;
+  reader.ShowCurrent(t - 1);
   return true;
 }
 
-bool StepCommand(int id) {
+bool Navigation::StepCommand(int id) {
   switch (id) {
     case 50600:
       return StepFrames(1);
@@ -93,8 +84,8 @@ bool StepCommand(int id) {
   return false;
 }
 
-bool GoToTypedFrame(const std::string& text) {
-  uint32_t t = TotalFrames();
+bool Navigation::GoToTypedFrame(const std::string& text) {
+  uint32_t t = table.TotalFrames();
   if (t == 0) return false;
   errno = 0;
   char* end = nullptr;
@@ -102,25 +93,25 @@ bool GoToTypedFrame(const std::string& text) {
   if (end == text.c_str() || errno == ERANGE) return false;
   while (*end == ' ') ++end;
   if (*end) return false;
-  if (gRelativeBase > 0) v += gRelativeBase;
+  if (relativeBase > 0) v += relativeBase;
   if (v < 0 || v >= static_cast<long long>(t)) {
-    SetFrameNumberText(gCurrentFrame);  // a number outside the frames is not taken
+    SetFrameNumberText(reader.currentFrame);  // a number outside the frames is not taken
     return false;
   }
-  if (static_cast<uint32_t>(v) == gCurrentFrame) return false;
-  ShowCurrent(static_cast<uint32_t>(v));
+  if (static_cast<uint32_t>(v) == reader.currentFrame) return false;
+  reader.ShowCurrent(static_cast<uint32_t>(v));
   return true;
 }
 
-bool GoToNextNullFrame() {
-  if (nOpenAvi <= 0) return false;
+bool Navigation::GoToNextNullFrame() {
+  if (table.nOpenAvi <= 0) return false;
   uint32_t base = 0;
-  for (int i = 0; i < nOpenAvi; ++i) {
-    const AviStreamSet& s = pOpenAviList[static_cast<size_t>(i)].Set();
-    uint32_t from = gCurrentFrame + 1 > base ? gCurrentFrame + 1 - base : 0;
+  for (int i = 0; i < table.nOpenAvi; ++i) {
+    const AviStreamSet& s = table.pOpenAviList[static_cast<size_t>(i)].Set();
+    uint32_t from = reader.currentFrame + 1 > base ? reader.currentFrame + 1 - base : 0;
     for (uint32_t f = from; f < s.FrameMax; ++f) {
       if (IndexIsNull(s.pFrameIndex[f])) {
-        ShowCurrent(base + f);
+        reader.ShowCurrent(base + f);
         return true;
       }
     }
@@ -130,47 +121,44 @@ bool GoToNextNullFrame() {
   return false;
 }
 
-namespace {
-void ShowRelativeState() {
-  if (gNavigationUi.setStatic30007) gNavigationUi.setStatic30007(gRelativeBase > 0 ? "＋" : "");
-  SetFrameNumberText(gCurrentFrame);
-  if (gNavigationUi.rebuildMarkMenu) gNavigationUi.rebuildMarkMenu();
+void Navigation::ShowRelativeState() {
+  if (events) events->SetStatic30007(relativeBase > 0 ? "＋" : "");
+  SetFrameNumberText(reader.currentFrame);
+  if (events) events->RebuildMarkMenu();
 }
-}  // namespace
 
-void RelativeNumberingCommand(int id) {
+void Navigation::RelativeNumberingCommand(int id) {
   if (id == 41012)
-    gRelativeBase = gCurrentFrame;
+    relativeBase = reader.currentFrame;
   else if (id == 41013)
-    gRelativeBase = 0;
+    relativeBase = 0;
   else if (id == 41014)
-    gRelativeBase = gLastRelativeBase;
-  if (gRelativeBase > 0) gLastRelativeBase = gRelativeBase;
+    relativeBase = lastRelativeBase;
+  if (relativeBase > 0) lastRelativeBase = relativeBase;
   ShowRelativeState();
 }
 
-void RecountFrames(uint32_t frameToShow) {
-  ForgetFrameReaders();
-  uint32_t t = TotalFrames();
-  gTotalFrames = t;
-  if (gNavigationUi.setScrollRange) gNavigationUi.setScrollRange(t);
-  gView.sx = gView.sy = 0;
-  if (t > 0 && ViewHasPicture()) {
-    CenterOn(0, 0);
-    ClampScroll();
+void Navigation::RecountFrames(uint32_t frameToShow) {
+  reader.ForgetFrameReaders();
+  uint32_t t = table.TotalFrames();
+  totalFrames = t;
+  if (events) events->SetScrollRange(t);
+  view.sx = view.sy = 0;
+  if (t > 0 && view.ViewHasPicture()) {
+    view.CenterOn(0, 0);
+    view.ClampScroll();
   }
-  if (gNavigationUi.setStatic30006)
-    gNavigationUi.setStatic30006(t > 0 ? Fmt("%ld", static_cast<long>(t) - 1) : std::string());
-  if (gRelativeBase > t) {
-    gRelativeBase = 0;
+  if (events) events->SetStatic30006(t > 0 ? Fmt("%ld", static_cast<long>(t) - 1) : std::string());
+  if (relativeBase > t) {
+    relativeBase = 0;
     ShowRelativeState();
   }
   if (t == 0) {
-    gCurrentFrame = gPreviousFrame = 0;
-    if (gNavigationUi.setFrameNumberBox) gNavigationUi.setFrameNumberBox("");
-    PaintView(true);
+    reader.currentFrame = reader.previousFrame = 0;
+    if (events) events->SetFrameNumberBox("");
+    view.PaintView(true);
     return;
   }
   if (frameToShow > t - 1) frameToShow = t - 1;
-  ShowCurrent(frameToShow);
+  reader.ShowCurrent(frameToShow);
 }

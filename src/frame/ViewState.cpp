@@ -6,83 +6,72 @@
 #include <new>
 #include <thread>
 
-#include "app/Commands.h"
 #include "frame/FrameReader.h"
 #include "frame/ViewKernels.h"
 #include "platform/AppState.h"
 #include "platform/Host.h"
 #include "platform/Messages.h"
 
-ViewState gView;
-ViewUi gViewUi;
 const unsigned kBrightnessPresets[10] = {25, 50, 75, 100, 150, 200, 250, 300, 350, 400};
 const unsigned kDiffGains[4] = {8, 1, 4, 8};
 
-namespace {
-
-const FrameGeometry& G() {
-  return gFramePool.geometry;
+bool ViewState::ViewHasPicture() const {
+  // The reader's pool may have been made for the reader alone (SetupView
+  // not run): then there is no bitmap to draw into.
+  return reader.table.nOpenAvi > 0 && reader.framePool.block != nullptr &&
+         mainBitmap.size() >= G().stride * static_cast<size_t>(G().height + 1);
 }
 
-bool alternating = false;
-bool alternationStop = false;
-
-}  // namespace
-
-bool ViewHasPicture() {
-  return nOpenAvi > 0 && gFramePool.block != nullptr;
-}
-
-bool SetupView() {
-  if (nOpenAvi <= 0) return true;
-  const OpenAviFile& first = pOpenAviList[0];
+bool ViewState::SetupView() {
+  if (reader.table.nOpenAvi <= 0) return true;
+  const OpenAviFile& first = reader.table.pOpenAviList[0];
   BitmapInfoHeader bi = first.biDecoded;
   int w = bi.biWidth, h = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
   size_t bytes = RgbStride(w) * static_cast<size_t>(h);
-  if (gFramePool.block && w == G().width && h == G().height && bytes == G().frameBytes) return true;
-  std::vector<uint8_t>().swap(gView.mainBitmap);
-  if (!AllocateBuffers(w, h)) {
+  if (reader.framePool.block && w == G().width && h == G().height && bytes == G().frameBytes) return true;
+  std::vector<uint8_t>().swap(mainBitmap);
+  if (!reader.AllocateBuffers(w, h)) {
     Message(MB_OK | MB_ICONSTOP, "必要なメモリが確保できません!");
     return false;
   }
   try {
-    gView.mainBitmap.assign(G().stride * static_cast<size_t>(h + 1), 0);
+    mainBitmap.assign(G().stride * static_cast<size_t>(h + 1), 0);
   } catch (const std::bad_alloc&) {
-    FreeBuffers();
+    reader.FreeBuffers();
     // 8: the system's "not enough memory" code.
     Message(MB_OK | MB_ICONSTOP, nullptr, "画像を保持するBITMAPが作成できません! (%08lX)", 8ul);
     return false;
   }
-  uint8_t* white = &gView.mainBitmap[G().stride * static_cast<size_t>(h)];
+  uint8_t* white = &mainBitmap[G().stride * static_cast<size_t>(h)];
   white[0] = white[1] = white[2] = 0xFF;
-  gView.cx = gView.cy = -1;
-  gView.sx = gView.sy = 0;
-  gView.pictureInBitmap = false;
-  if (gViewUi.scrollRangesChanged) gViewUi.scrollRangesChanged();
+  cx = cy = -1;
+  sx = sy = 0;
+  pictureInBitmap = false;
+  if (events) events->ScrollRangesChanged();
   return true;
 }
 
-void DrawFrame(const uint8_t* src, unsigned flags, const ViewRect* rect) {
+void ViewState::DrawFrame(const uint8_t* src, unsigned flags, const ViewRect* rect) {
   if (!ViewHasPicture() || !src) return;
   const FrameGeometry& g = G();
   int mode = static_cast<int>(flags & DF_MODE_MASK);
   bool difference = (flags & DF_DIFFERENCE) != 0;
-  unsigned factor = gView.brightness * (difference ? kDiffGains[gView.diffGain & 3] : 1);
+  unsigned factor = brightness * (difference ? kDiffGains[diffGain & 3] : 1);
   if (factor != 100) {
-    uint8_t* scratch = gFramePool.Slot(kDisplayScratch);
+    uint8_t* scratch = reader.framePool.Slot(kDisplayScratch);
     ScaleBrightness(scratch, src, g.frameBytes, factor);
     src = scratch;
   }
-  if (flags & DF_CLEAR) std::memset(gView.mainBitmap.data(), 0, g.stride * static_cast<size_t>(g.height));
-  gView.differenceStretch = difference;
-  gView.lastMode = mode;
-  gView.lastDifference = difference;
-  uint8_t* view = gFramePool.Slot(kViewFrame);
+  if (flags & DF_CLEAR) std::memset(mainBitmap.data(), 0, g.stride * static_cast<size_t>(g.height));
+  differenceStretch = difference;
+  lastMode = mode;
+  lastDifference = difference;
+  uint8_t* view = reader.framePool.Slot(kViewFrame);
   if (mode == 0 || mode == 1) {
     LineDoubleField(view, src, g.height, g.stride, mode);
-    gView.pictureInBitmap = false;
-  } else if (!gView.fitToWindow && (gView.zoom == 1 || rect)) {
-    uint8_t* bmp = gView.mainBitmap.data();
+    pictureInBitmap = false;
+  } else if (!fitToWindow && (zoom == 1 || rect)) {
+    uint8_t* bmp = mainBitmap.data();
     if (!rect) {
       FlipRows(bmp, src, g.height, g.stride);
     } else {
@@ -102,176 +91,173 @@ void DrawFrame(const uint8_t* src, unsigned flags, const ViewRect* rect) {
         }
       }
     }
-    gView.pictureInBitmap = true;
+    pictureInBitmap = true;
   } else {
     FlipRows(view, src, g.height, g.stride);
-    gView.pictureInBitmap = false;
+    pictureInBitmap = false;
   }
-  gView.cx = gView.cy = -1;
+  cx = cy = -1;
 }
 
-const uint8_t* PreparedPicture() {
+const uint8_t* ViewState::PreparedPicture() const {
   if (!ViewHasPicture()) return nullptr;
-  return gView.pictureInBitmap ? gView.mainBitmap.data() : gFramePool.Slot(kViewFrame);
+  return pictureInBitmap ? mainBitmap.data() : reader.framePool.Slot(kViewFrame);
 }
 
-void PaintView(bool clearFirst) {
-  if (gViewUi.paint) gViewUi.paint(clearFirst);
+void ViewState::PaintView(bool clearFirst) {
+  if (events) events->Paint(clearFirst);
 }
 
-void ShownSize(int* w, int* h) {
+void ViewState::ShownSize(int* w, int* h) const {
   const FrameGeometry& g = G();
-  int z = gView.zoom;
+  int z = zoom;
   *w = g.width;
   *h = g.height;
-  if (g.width * z > gView.viewWidth && gView.viewWidth > 0) *w = std::max(1, gView.viewWidth / z);
-  if (g.height * z > gView.viewHeight && gView.viewHeight > 0) *h = std::max(1, gView.viewHeight / z);
+  if (g.width * z > viewWidth && viewWidth > 0) *w = std::max(1, viewWidth / z);
+  if (g.height * z > viewHeight && viewHeight > 0) *h = std::max(1, viewHeight / z);
   *w = std::min(*w, g.width);
   *h = std::min(*h, g.height);
 }
 
-void ClampScroll() {
+void ViewState::ClampScroll() {
   int w, h;
   ShownSize(&w, &h);
-  gView.sx = std::clamp(gView.sx, 0, std::max(0, G().width - w));
-  gView.sy = std::clamp(gView.sy, 0, std::max(0, G().height - h));
+  sx = std::clamp(sx, 0, std::max(0, G().width - w));
+  sy = std::clamp(sy, 0, std::max(0, G().height - h));
 }
 
-void SetViewArea(int width, int height) {
-  gView.viewWidth = std::max(0, width);
-  gView.viewHeight = std::max(0, height);
+void ViewState::SetViewArea(int width, int height) {
+  viewWidth = std::max(0, width);
+  viewHeight = std::max(0, height);
   ClampScroll();
 }
 
-void DrawCrossCursor(bool keep) {
-  if (!ViewHasPicture() || gView.cx < 0 || gView.cy < 0) return;
+void ViewState::DrawCrossCursor(bool keep) {
+  if (!ViewHasPicture() || cx < 0 || cy < 0) return;
   const FrameGeometry& g = G();
-  int cx = std::min(gView.cx, g.width - 1), cy = std::min(gView.cy, g.height - 1);
+  int crossX = std::min(cx, g.width - 1), crossY = std::min(cy, g.height - 1);
   uint8_t* pic = const_cast<uint8_t*>(PreparedPicture());
-  if (!gView.pictureInBitmap) {
-    uint8_t* row = pic + g.stride * static_cast<size_t>(cy);
+  if (!pictureInBitmap) {
+    uint8_t* row = pic + g.stride * static_cast<size_t>(crossY);
     for (size_t i = 0; i < g.lineBytes; ++i) row[i] ^= 0xFF;
     for (int y = 0; y < g.height; ++y) {
-      if (y == cy) continue;
-      uint8_t* p = pic + g.stride * static_cast<size_t>(y) + 3 * static_cast<size_t>(cx);
+      if (y == crossY) continue;
+      uint8_t* p = pic + g.stride * static_cast<size_t>(y) + 3 * static_cast<size_t>(crossX);
       p[0] ^= 0xFF;
       p[1] ^= 0xFF;
       p[2] ^= 0xFF;
     }
   } else {
     // The white pixel inverted over the row (W−1 wide) and the column (H−1 high).
-    uint8_t* row = pic + g.stride * static_cast<size_t>(cy);
+    uint8_t* row = pic + g.stride * static_cast<size_t>(crossY);
     for (size_t i = 0; i + 3 < g.lineBytes + 1 && i < 3 * static_cast<size_t>(g.width - 1); ++i)
       row[i] ^= 0xFF;
     for (int y = 0; y < g.height - 1; ++y) {
-      uint8_t* p = pic + g.stride * static_cast<size_t>(y) + 3 * static_cast<size_t>(cx);
+      uint8_t* p = pic + g.stride * static_cast<size_t>(y) + 3 * static_cast<size_t>(crossX);
       p[0] ^= 0xFF;
       p[1] ^= 0xFF;
       p[2] ^= 0xFF;
     }
   }
-  if (gViewUi.paintStrip) {
-    int z = gView.zoom;
-    if (gView.fitToWindow && g.width > 0 && g.height > 0) {
-      int x = cx * gView.viewWidth / g.width, y = cy * gView.viewHeight / g.height;
-      gViewUi.paintStrip(x, 0, std::max(1, gView.viewWidth / g.width), gView.viewHeight);
-      if (y >= 4) gViewUi.paintStrip(0, y, gView.viewWidth, std::max(1, gView.viewHeight / g.height));
+  if (events) {
+    int z = zoom;
+    if (fitToWindow && g.width > 0 && g.height > 0) {
+      int x = crossX * viewWidth / g.width, y = crossY * viewHeight / g.height;
+      events->PaintStrip(x, 0, std::max(1, viewWidth / g.width), viewHeight);
+      if (y >= 4) events->PaintStrip(0, y, viewWidth, std::max(1, viewHeight / g.height));
     } else {
-      int x = (cx - gView.sx) * z, y = (cy - gView.sy) * z;
-      gViewUi.paintStrip(x, 0, z, gView.viewHeight);
-      if (y >= 4) gViewUi.paintStrip(0, y, gView.viewWidth, z);
+      int x = (crossX - sx) * z, y = (crossY - sy) * z;
+      events->PaintStrip(x, 0, z, viewHeight);
+      if (y >= 4) events->PaintStrip(0, y, viewWidth, z);
     }
   }
-  if (!keep) gView.cx = gView.cy = -1;
+  if (!keep) cx = cy = -1;
 }
 
-void CenterOn(int x, int y, int* viewX, int* viewY) {
+void ViewState::CenterOn(int x, int y, int* viewX, int* viewY) {
   const FrameGeometry& g = G();
-  int z = gView.zoom;
-  int vw = gView.viewWidth / z, vh = gView.viewHeight / z;
-  int sx = x - vw / 2, sy = y - vh / 2;
-  if (sx + vw > g.width) sx = g.width - vw;
-  if (sy + vh > g.height) sy = g.height - vh;
-  if (sx < 0) sx = 0;
-  if (sy < 0) sy = 0;
-  gView.sx = sx;
-  gView.sy = sy;
-  if (viewX) *viewX = (x - sx) * z;
-  if (viewY) *viewY = (y - sy) * z;
+  int z = zoom;
+  int vw = viewWidth / z, vh = viewHeight / z;
+  int left = x - vw / 2, top = y - vh / 2;
+  if (left + vw > g.width) left = g.width - vw;
+  if (top + vh > g.height) top = g.height - vh;
+  if (left < 0) left = 0;
+  if (top < 0) top = 0;
+  sx = left;
+  sy = top;
+  if (viewX) *viewX = (x - left) * z;
+  if (viewY) *viewY = (y - top) * z;
 }
 
-void RedrawCurrent() {
+void ViewState::RedrawCurrent() {
   if (!ViewHasPicture()) {
     PaintView(true);
     return;
   }
-  DrawFrame(gFramePool.Slot(kAdjustedFrame), 2);
+  DrawFrame(reader.framePool.Slot(kAdjustedFrame), 2);
   PaintView(false);
 }
 
-namespace {
-void AfterZoom() {
-  if (ViewHasPicture()) DrawFrame(gFramePool.Slot(kAdjustedFrame), 2);
-  if (gViewUi.scrollRangesChanged) gViewUi.scrollRangesChanged();
+void ViewState::AfterZoom() {
+  if (ViewHasPicture()) DrawFrame(reader.framePool.Slot(kAdjustedFrame), 2);
+  if (events) events->ScrollRangesChanged();
   const FrameGeometry& g = G();
-  CenterOn(gView.sx + g.width / 2 / std::max(1, gView.zoom),
-           gView.sy + g.height / 2 / std::max(1, gView.zoom));
+  CenterOn(sx + g.width / 2 / std::max(1, zoom), sy + g.height / 2 / std::max(1, zoom));
   ClampScroll();
   PaintView(true);
 }
-}  // namespace
 
-void SetFitToWindow(bool on) {
-  gView.fitToWindow = on;
+void ViewState::SetFitToWindow(bool on) {
+  fitToWindow = on;
 }
 
-void ZoomIn() {
+void ViewState::ZoomIn() {
   const FrameGeometry& g = G();
-  if (gView.fitToWindow) {
-    gView.fitToWindow = false;
-    SetCheck(kCmdFitWindow, false, false);
+  if (fitToWindow) {
+    fitToWindow = false;
+    CurrentHost().SetCheck(44000, false, false);
     int z = 1;
     for (int c = 15; c >= 1; --c) {
-      if (g.width * c <= gView.viewWidth || g.height * c <= gView.viewHeight) {
+      if (g.width * c <= viewWidth || g.height * c <= viewHeight) {
         z = c;
         break;
       }
     }
-    gView.zoom = z;
+    zoom = z;
   }
-  if (gView.zoom < 16) {
+  if (zoom < 16) {
     DrawCrossCursor(false);
-    ++gView.zoom;
+    ++zoom;
   }
   AfterZoom();
 }
 
-void ZoomOut() {
+void ViewState::ZoomOut() {
   const FrameGeometry& g = G();
-  if (gView.fitToWindow) {
-    gView.fitToWindow = false;
-    SetCheck(kCmdFitWindow, false, false);
+  if (fitToWindow) {
+    fitToWindow = false;
+    CurrentHost().SetCheck(44000, false, false);
     // Start one above the largest zoom at which the picture fits both ways,
     // so that zooming out from the fitted picture lands on that zoom.
     int z = 1;
-    while (z < 16 && g.width * z < gView.viewWidth && g.height * z < gView.viewHeight) ++z;
-    gView.zoom = z;
+    while (z < 16 && g.width * z < viewWidth && g.height * z < viewHeight) ++z;
+    zoom = z;
   }
-  if (gView.zoom > 1) {
+  if (zoom > 1) {
     DrawCrossCursor(false);
-    --gView.zoom;
+    --zoom;
   }
   AfterZoom();
 }
 
-void SetBrightness(unsigned percent, bool caption) {
-  gView.brightness = percent;
-  for (int i = 0; i < 10; ++i) SetCheck(44002 + i, kBrightnessPresets[i] == percent, false);
-  if (caption) ShowBrightnessCaption(percent);
+void ViewState::SetBrightness(unsigned percent, bool caption) {
+  brightness = percent;
+  for (int i = 0; i < 10; ++i) CurrentHost().SetCheck(44002 + i, kBrightnessPresets[i] == percent, false);
+  if (caption && events) events->ShowBrightnessCaption(percent);
 }
 
-void BrightnessCommand(int id) {
-  unsigned p = gView.brightness;
+void ViewState::BrightnessCommand(int id) {
+  unsigned p = brightness;
   if (id >= 44002 && id <= 44011) {
     p = kBrightnessPresets[id - 44002];
   } else if (id == 44012) {
@@ -287,25 +273,25 @@ void BrightnessCommand(int id) {
   RedrawCurrent();
 }
 
-void SetDiffGain(int index) {
-  gView.diffGain = index & 3;
-  for (int i = 1; i <= 3; ++i) SetCheck(47028 + i, gView.diffGain == i, false);
+void ViewState::SetDiffGain(int index) {
+  diffGain = index & 3;
+  for (int i = 1; i <= 3; ++i) CurrentHost().SetCheck(47028 + i, diffGain == i, false);
 }
 
-bool PixelAt(int viewX, int viewY, int* x, int* y, uint8_t rgb[3]) {
+bool ViewState::PixelAt(int viewX, int viewY, int* x, int* y, uint8_t rgb[3]) const {
   if (!ViewHasPicture()) return false;
   const FrameGeometry& g = G();
   int px, py;
-  if (gView.fitToWindow && gView.viewWidth > 0 && gView.viewHeight > 0) {
-    px = static_cast<int>(static_cast<int64_t>(viewX) * g.width / gView.viewWidth);
-    py = static_cast<int>(static_cast<int64_t>(viewY) * g.height / gView.viewHeight);
+  if (fitToWindow && viewWidth > 0 && viewHeight > 0) {
+    px = static_cast<int>(static_cast<int64_t>(viewX) * g.width / viewWidth);
+    py = static_cast<int>(static_cast<int64_t>(viewY) * g.height / viewHeight);
   } else {
-    px = viewX / gView.zoom + gView.sx;
-    py = viewY / gView.zoom + gView.sy;
+    px = viewX / zoom + sx;
+    py = viewY / zoom + sy;
   }
   if (px < 0 || py < 0 || px >= g.width || py >= g.height) return false;
-  int slot = gView.referenceSource >= 0 ? gView.referenceSource : kAdjustedFrame;
-  const uint8_t* frame = gFramePool.Slot(slot);
+  int slot = referenceSource >= 0 ? referenceSource : kAdjustedFrame;
+  const uint8_t* frame = reader.framePool.Slot(slot);
   const uint8_t* p = frame + g.stride * static_cast<size_t>(g.height - 1 - py) + 3 * static_cast<size_t>(px);
   rgb[0] = p[2];
   rgb[1] = p[1];
@@ -315,7 +301,7 @@ bool PixelAt(int viewX, int viewY, int* x, int* y, uint8_t rgb[3]) {
   return true;
 }
 
-void ShowPixelReadout(int viewX, int viewY) {
+void ViewState::ShowPixelReadout(int viewX, int viewY) const {
   int x, y;
   uint8_t rgb[3];
   if (!PixelAt(viewX, viewY, &x, &y, rgb)) {
@@ -329,32 +315,24 @@ void ShowPixelReadout(int viewX, int viewY) {
   Status(2, "XY=(%3ld,%3ld)", static_cast<long>(x), static_cast<long>(y));
 }
 
-bool AlternatingFields() {
-  return alternating;
-}
-
-void StopAlternatingFields() {
-  alternationStop = true;
-}
-
-void RunAlternatingFields() {
-  if (alternating || !ViewHasPicture()) return;
-  if (!mixedFields) SetCheck(kCmdMixField, true, true);
-  alternating = true;
-  alternationStop = false;
+void ViewState::RunAlternatingFields() {
+  if (alternating_ || !ViewHasPicture()) return;
+  if (!reader.mixedFields) CurrentHost().SetCheck(44001, true, true);
+  alternating_ = true;
+  alternationStop_ = false;
   ME.fAbort = 0;
   // Only the view commands reach the window while fields alternate.
-  PushBusyState({10032, 11032, 10106, 10111, 10113, 10114, 10115, 12114, 12115, 13037,
-                 13038, 13039, 13040, 44000, 44003, 44004, 44005, 44006, 44007, 44008,
-                 44009, 44010, 44011, 44012, 44013, 44014, 44015, 21029, 21031});
-  RefreshUi();
+  CurrentHost().PushBusyState({10032, 11032, 10106, 10111, 10113, 10114, 10115, 12114, 12115, 13037,
+                               13038, 13039, 13040, 44000, 44003, 44004, 44005, 44006, 44007, 44008,
+                               44009, 44010, 44011, 44012, 44013, 44014, 44015, 21029, 21031});
+  CurrentHost().RefreshUi();
   int mode = 1;
-  while (!alternationStop && !ME.fAbort && ViewHasPicture()) {
-    DrawFrame(gFramePool.Slot(kAdjustedFrame), static_cast<unsigned>(mode));
+  while (!alternationStop_ && !ME.fAbort && ViewHasPicture()) {
+    DrawFrame(reader.framePool.Slot(kAdjustedFrame), static_cast<unsigned>(mode));
     PaintView(false);
-    for (int slice = 0; slice < 5 && !alternationStop && !ME.fAbort; ++slice) {
+    for (int slice = 0; slice < 5 && !alternationStop_ && !ME.fAbort; ++slice) {
       auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
-      while (std::chrono::steady_clock::now() < until && !alternationStop && !ME.fAbort) {
+      while (std::chrono::steady_clock::now() < until && !alternationStop_ && !ME.fAbort) {
         CurrentHost().Pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }
@@ -362,8 +340,8 @@ void RunAlternatingFields() {
     mode ^= 1;
   }
   ME.fAbort = 0;
-  PopBusyState();
-  alternating = false;
-  RefreshUi();
+  CurrentHost().PopBusyState();
+  alternating_ = false;
+  CurrentHost().RefreshUi();
   RedrawCurrent();
 }

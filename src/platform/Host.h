@@ -64,6 +64,32 @@ class Host {
   virtual void Beep() {}
   // The "working in the background" pointer shown while a file is being read.
   virtual void SetReadingCursor(bool on) { (void)on; }
+  // The window's commands as the menus, the context menu and the tool-window
+  // controls show them; a host without a window has none.
+  // Sets the check mark everywhere; with `notify` the command runs so that
+  // its handler applies the state.
+  virtual void SetCheck(int id, bool checked, bool notify) {
+    (void)id;
+    (void)checked;
+    (void)notify;
+  }
+  // Enables or grays the command everywhere; false when it is shown nowhere.
+  virtual bool EnableCommand(int id, bool enable) {
+    (void)id;
+    (void)enable;
+    return false;
+  }
+  // 1 checked, 0 not, -1 shown nowhere.
+  virtual int IsCommandChecked(int id) {
+    (void)id;
+    return -1;
+  }
+  // While a multi-frame operation runs only the abort commands and the
+  // `allowed` ones may run; pushes and pops pair up.
+  virtual void PushBusyState(const std::vector<int>& allowed) { (void)allowed; }
+  virtual void PopBusyState() {}
+  // The menus and controls follow a change of the program's state.
+  virtual void RefreshUi() {}
   // Shows a file dialog; false when the user cancelled. Paths are absolute.
   virtual bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) {
     (void)request;

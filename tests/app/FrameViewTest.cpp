@@ -14,6 +14,7 @@
 
 #include "TestSupport.h"
 #include "app/Commands.h"
+#include "app/FrameCommands.h"
 #include "app/FrameView.h"
 #include "app/MainWindow.h"
 #include "avi/OpenAvi.h"
@@ -49,22 +50,18 @@ class FrameViewTest : public ::testing::Test {
     window_->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
     SetCheck(kCmdMixField, true, true);  // interleaved rows, as ffmpeg gives them
-    if (gView.fitToWindow) DispatchCommand(kCmdFitWindow);
-    ASSERT_TRUE(OpenNamedFile(path_));
+    if (Capture().view.fitToWindow) DispatchCommand(kCmdFitWindow);
+    ASSERT_TRUE(Capture().table.OpenNamedFile(path_));
     FrameSetChanged();
     window_->FrameNumberBox()->setFocus();
   }
   void TearDown() override {
     window_.reset();
-    CloseAllOpenAvi();
-    pOpenAviList.clear();
-    nOpenAvi = 0;
-    SelectOpenAvi(0);
-    FreeBuffers();
     ClearCommandRegistry();
     ME = saved_;
     dir_.reset();
   }
+  ShownCapture& Capture() { return window_->Shown(); }
   void Key(Qt::Key key, Qt::KeyboardModifiers m = Qt::NoModifier) {
     QTest::keyClick(window_->FrameNumberBox(), key, m);
     QApplication::processEvents();
@@ -133,7 +130,7 @@ TEST_F(FrameViewTest, StepsWithKeysAndTheNumberBox) {
 
   window_->FrameNumberBox()->setText("17");
   Key(Qt::Key_Return);
-  EXPECT_EQ(gCurrentFrame, 17u);
+  EXPECT_EQ(Capture().reader.currentFrame, 17u);
   EXPECT_TRUE(ShowsFrame(17));
   // The scroll bar moved by the user shows its frame.
   window_->FrameScrollBar()->setValue(25);
@@ -176,28 +173,28 @@ TEST_F(FrameViewTest, BrightnessAndZoomChangeThePicture) {
 
   // Zoom in: each picture pixel becomes 2 × 2.
   Key(Qt::Key_Asterisk, Qt::KeypadModifier);
-  EXPECT_EQ(gView.zoom, 2);
+  EXPECT_EQ(Capture().view.zoom, 2);
   QImage img = Shown();
   EXPECT_EQ(img.pixelColor(2 * 10 + 1, 2 * 10 + 1), Want(0, 10, 10));
   EXPECT_EQ(img.pixelColor(2 * 33, 2 * 20), Want(0, 33, 20));
   Key(Qt::Key_Slash, Qt::KeypadModifier);
-  EXPECT_EQ(gView.zoom, 1);
+  EXPECT_EQ(Capture().view.zoom, 1);
   EXPECT_TRUE(ShowsFrame(0));
 
   // Fitting stretches the picture over the whole view.
   DispatchCommand(kCmdFitWindow, CommandSource::kMenu);
-  EXPECT_TRUE(gView.fitToWindow);
+  EXPECT_TRUE(Capture().view.fitToWindow);
   QImage fit = Shown();
   QColor corner = fit.pixelColor(fit.width() - 2, fit.height() - 2);
   EXPECT_NE(corner, QColor(Qt::black));
   Key(Qt::Key_Asterisk, Qt::KeypadModifier);
-  EXPECT_FALSE(gView.fitToWindow);
+  EXPECT_FALSE(Capture().view.fitToWindow);
   EXPECT_EQ(IsCommandChecked(kCmdFitWindow), 0);
 
   // The pixel read-out under the mouse.
-  gView.zoom = 1;
-  gView.sx = gView.sy = 0;
-  RedrawCurrent();
+  Capture().view.zoom = 1;
+  Capture().view.sx = Capture().view.sy = 0;
+  Capture().view.RedrawCurrent();
   QTest::mouseMove(window_->FrameArea(), QPoint(5, 7));
   QApplication::processEvents();
   QColor c = Want(0, 5, 7);
@@ -215,13 +212,13 @@ TEST_F(FrameViewTest, AlternatingFieldsFilterCommandsAndStopOnClick) {
     std::string picture = PairsDoubled(Shown()) ? "doubled" : "not doubled";
     Key(Qt::Key_Space);
     seen.push_back(Box());
-    allowedWhileRunning = AlternatingFields();
+    allowedWhileRunning = Capture().view.AlternatingFields();
     seen.push_back(picture);
     QTest::mouseClick(window_->FrameArea(), Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
   });
-  QTimer::singleShot(5000, [] { StopAlternatingFields(); });  // never hang the test
+  QTimer::singleShot(5000, [this] { Capture().view.StopAlternatingFields(); });  // never hang the test
   DispatchCommand(41006, CommandSource::kMenu);
-  EXPECT_FALSE(AlternatingFields());
+  EXPECT_FALSE(Capture().view.AlternatingFields());
   EXPECT_FALSE(otherRan);
   EXPECT_TRUE(allowedWhileRunning);
   ASSERT_EQ(seen.size(), 2u);

@@ -32,17 +32,3 @@ inline std::string BoxTexts(const RecordingHost& host) {
   for (auto& b : host.boxes) all += "[" + b.text + "] ";
   return all;
 }
-
-// The table is global state: each test starts and ends with it empty.
-struct TableGuard {
-  TableGuard() { Reset(); }
-  ~TableGuard() { Reset(); }
-  static void Reset() {
-    CloseAllOpenAvi();
-    pOpenAviList.clear();
-    nOpenAvi = 0;
-    gDeleteRangesOn = false;
-    gIgnoreDataAfterIdx1 = false;
-    SelectOpenAvi(0);
-  }
-};

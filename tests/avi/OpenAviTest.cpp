@@ -69,105 +69,105 @@ TEST(FrameRate, FirstSampleOfFrameRoundsHalfUp) {
 TEST(FrameRate, EffectiveRateComesFromTheFirstFileUnlessFixed) {
   ScratchDir dir;
   RecordingHost host;
-  TableGuard guard;
+  OpenAviTable t;
   AviBuildOptions o;
   o.frames = Frames(3);
   o.rate = 30000;
   o.scale = 1001;
   std::string a = WriteAvi(dir, "a.avi", BuildAvi(o));
-  ASSERT_TRUE(OpenNamedFile(a)) << BoxTexts(host);
-  EXPECT_DOUBLE_EQ(EffectiveFrameRate(), 30000.0 / 1001);
-  SetFixedFrameRate(true, "25/1");
-  EXPECT_DOUBLE_EQ(EffectiveFrameRate(), 25.0);
-  SetFixedFrameRate(false, "25/1");
-  EXPECT_DOUBLE_EQ(EffectiveFrameRate(), 30000.0 / 1001);
+  ASSERT_TRUE(t.OpenNamedFile(a)) << BoxTexts(host);
+  EXPECT_DOUBLE_EQ(t.EffectiveFrameRate(), 30000.0 / 1001);
+  t.SetFixedFrameRate(true, "25/1");
+  EXPECT_DOUBLE_EQ(t.EffectiveFrameRate(), 25.0);
+  t.SetFixedFrameRate(false, "25/1");
+  EXPECT_DOUBLE_EQ(t.EffectiveFrameRate(), 30000.0 / 1001);
 }
 
 namespace {
 // Opens files of `frames` frames each into the table as appended files.
-void OpenTable(const ScratchDir& dir, const std::vector<size_t>& frames) {
+void OpenTable(OpenAviTable& t, const ScratchDir& dir, const std::vector<size_t>& frames) {
   std::vector<std::string> paths;
   for (size_t i = 0; i < frames.size(); ++i) {
     AviBuildOptions o;
     o.frames = Frames(frames[i]);
     paths.push_back(WriteAvi(dir, "t" + std::to_string(i) + ".avi", BuildAvi(o)));
   }
-  ASSERT_TRUE(OpenChosenFiles(40001, nullptr, paths));
-  ASSERT_EQ(nOpenAvi, static_cast<int>(frames.size()));
+  ASSERT_TRUE(t.OpenChosenFiles(40001, nullptr, paths));
+  ASSERT_EQ(t.nOpenAvi, static_cast<int>(frames.size()));
 }
 }  // namespace
 
 TEST(OpenAviTable, GlobalNumbersRunAcrossFilesAndClampAtTheEnd) {
   ScratchDir dir;
   RecordingHost host;
-  TableGuard guard;
-  OpenTable(dir, {3, 5, 2});
-  EXPECT_EQ(TotalFrames(), 10u);
-  FramePlace p = GlobalToLocal(0);
+  OpenAviTable t;
+  OpenTable(t, dir, {3, 5, 2});
+  EXPECT_EQ(t.TotalFrames(), 10u);
+  FramePlace p = t.GlobalToLocal(0);
   EXPECT_EQ(p.file, 0);
   EXPECT_EQ(p.frame, 0u);
-  p = GlobalToLocal(3);
+  p = t.GlobalToLocal(3);
   EXPECT_EQ(p.file, 1);
   EXPECT_EQ(p.frame, 0u);
-  p = GlobalToLocal(7);
+  p = t.GlobalToLocal(7);
   EXPECT_EQ(p.file, 1);
   EXPECT_EQ(p.frame, 4u);
-  p = GlobalToLocal(8);
+  p = t.GlobalToLocal(8);
   EXPECT_EQ(p.file, 2);
   EXPECT_EQ(p.frame, 0u);
-  p = GlobalToLocal(1000);
+  p = t.GlobalToLocal(1000);
   EXPECT_EQ(p.file, 2);
   EXPECT_EQ(p.frame, 1u);
-  EXPECT_EQ(LocalToGlobal(2, 1), 9u);
-  SelectOpenAvi(2);
-  EXPECT_EQ(dwFrameBase, 8u);
-  EXPECT_EQ(pCurrentOpenAvi, &pOpenAviList[2]);
-  EXPECT_EQ(nOpenAviIndex, 2);
+  EXPECT_EQ(t.LocalToGlobal(2, 1), 9u);
+  t.SelectOpenAvi(2);
+  EXPECT_EQ(t.dwFrameBase, 8u);
+  EXPECT_EQ(t.pCurrentOpenAvi, &t.pOpenAviList[2]);
+  EXPECT_EQ(t.nOpenAviIndex, 2);
 }
 
 TEST(OpenAviTable, BothNumberingsThroughDeletionRanges) {
   ScratchDir dir;
   RecordingHost host;
-  TableGuard guard;
-  OpenTable(dir, {10, 4});
+  OpenAviTable t;
+  OpenTable(t, dir, {10, 4});
   // File 0 loses frames 2..4 and 8; set 1 would be built by the index
   // editing code, here only its frame count matters.
-  auto& f0 = pOpenAviList[0];
+  auto& f0 = t.pOpenAviList[0];
   f0.deleteRanges = {{2, 4, {}}, {8, 8, {}}};
   f0.sets[1].FrameMax = 6;
-  pOpenAviList[1].sets[1].FrameMax = 4;
-  gDeleteRangesOn = true;
-  ASSERT_TRUE(AllocOpenAviTable(2));
+  t.pOpenAviList[1].sets[1].FrameMax = 4;
+  t.deleteRangesOn = true;
+  ASSERT_TRUE(t.AllocOpenAviTable(2));
   EXPECT_EQ(f0.pCurrentSet, &f0.sets[1]);
-  EXPECT_EQ(TotalFrames(), 10u);
-  EXPECT_EQ(TotalFrames(true), 14u);
+  EXPECT_EQ(t.TotalFrames(), 10u);
+  EXPECT_EQ(t.TotalFrames(true), 14u);
   // Kept frames of file 0: 0 1 5 6 7 9.
   const uint32_t kept[] = {0, 1, 5, 6, 7, 9};
-  for (uint32_t k = 0; k < 6; ++k) EXPECT_EQ(CurrentToSet0Global(k), kept[k]) << k;
-  EXPECT_EQ(CurrentToSet0Global(6), 10u);  // first frame of file 1
-  EXPECT_EQ(Set0ToCurrentGlobal(5), 2u);
-  EXPECT_EQ(Set0ToCurrentGlobal(3), 2u);  // deleted: the next kept frame
-  EXPECT_EQ(Set0ToCurrentGlobal(11), 7u);
-  gDeleteRangesOn = false;
+  for (uint32_t k = 0; k < 6; ++k) EXPECT_EQ(t.CurrentToSet0Global(k), kept[k]) << k;
+  EXPECT_EQ(t.CurrentToSet0Global(6), 10u);  // first frame of file 1
+  EXPECT_EQ(t.Set0ToCurrentGlobal(5), 2u);
+  EXPECT_EQ(t.Set0ToCurrentGlobal(3), 2u);  // deleted: the next kept frame
+  EXPECT_EQ(t.Set0ToCurrentGlobal(11), 7u);
+  t.deleteRangesOn = false;
 }
 
 TEST(OpenAviTable, GrowingKeepsEveryCurrentSetInsideItsRecord) {
-  TableGuard guard;
-  ASSERT_TRUE(AllocOpenAviTable(1));
+  OpenAviTable t;
+  ASSERT_TRUE(t.AllocOpenAviTable(1));
   for (int n = 2; n < 40; n += 7) {
-    ASSERT_TRUE(AllocOpenAviTable(n));
-    for (auto& r : pOpenAviList) EXPECT_EQ(r.pCurrentSet, &r.sets[0]);
+    ASSERT_TRUE(t.AllocOpenAviTable(n));
+    for (auto& r : t.pOpenAviList) EXPECT_EQ(r.pCurrentSet, &r.sets[0]);
   }
-  gDeleteRangesOn = true;
-  ASSERT_TRUE(AllocOpenAviTable(50));
-  for (auto& r : pOpenAviList) EXPECT_EQ(r.pCurrentSet, &r.sets[1]);
-  gDeleteRangesOn = false;
+  t.deleteRangesOn = true;
+  ASSERT_TRUE(t.AllocOpenAviTable(50));
+  for (auto& r : t.pOpenAviList) EXPECT_EQ(r.pCurrentSet, &r.sets[1]);
+  t.deleteRangesOn = false;
 }
 
 TEST(OpenAviTable, AppendChecksSizeAudioAndNames) {
   ScratchDir dir;
   RecordingHost host;
-  TableGuard guard;
+  OpenAviTable t;
   AviBuildOptions base;
   base.frames = Frames(2);
   std::string first = WriteAvi(dir, "first.avi", BuildAvi(base));
@@ -189,15 +189,15 @@ TEST(OpenAviTable, AppendChecksSizeAudioAndNames) {
   bothDiffer.width = 32;
   std::string both = WriteAvi(dir, "both.avi", BuildAvi(bothDiffer));
 
-  ASSERT_TRUE(OpenChosenFiles(40001, nullptr, {first, top}));
-  EXPECT_EQ(nOpenAvi, 2) << BoxTexts(host);
+  ASSERT_TRUE(t.OpenChosenFiles(40001, nullptr, {first, top}));
+  EXPECT_EQ(t.nOpenAvi, 2) << BoxTexts(host);
   // A file without audio is followed by one with audio, which then sets the
   // audio format the later files are compared with.
-  ASSERT_TRUE(OpenChosenFiles(40001, nullptr, {audio1}));
-  EXPECT_EQ(nOpenAvi, 3);
+  ASSERT_TRUE(t.OpenChosenFiles(40001, nullptr, {audio1}));
+  EXPECT_EQ(t.nOpenAvi, 3);
   host.boxes.clear();
-  EXPECT_FALSE(OpenChosenFiles(40001, nullptr, {widePath, audio2, both, first}));
-  EXPECT_EQ(nOpenAvi, 3);
+  EXPECT_FALSE(t.OpenChosenFiles(40001, nullptr, {widePath, audio2, both, first}));
+  EXPECT_EQ(t.nOpenAvi, 3);
   ASSERT_EQ(host.boxes.size(), 4u);
   EXPECT_EQ(host.boxes[0].text, widePath + "はビデオのサイズが異なります!");
   EXPECT_EQ(host.boxes[1].text, audio2 + "はオーディオの形式が異なります!");
@@ -211,21 +211,21 @@ TEST(OpenAviTable, AppendChecksSizeAudioAndNames) {
   OpenAviFile probe;
   probe.szFileName = upper;
   ASSERT_TRUE(CloseOpenAvi(&probe, 2));
-  EXPECT_EQ(CompareWithTable(&probe) & 4, 4);
+  EXPECT_EQ(t.CompareWithTable(&probe) & 4, 4);
   CloseOpenAvi(&probe, 0);
 }
 
 TEST(OpenAviTable, AppendedFilesNeedAnIndexAndFailuresDoNotStopTheLoop) {
   ScratchDir dir;
   RecordingHost host;
-  TableGuard guard;
+  OpenAviTable t;
   AviBuildOptions o;
   o.frames = Frames(2);
   std::string good = WriteAvi(dir, "good.avi", BuildAvi(o));
   o.idx1 = AviBuildOptions::kNone;
   std::string noIndex = WriteAvi(dir, "noidx.avi", BuildAvi(o));
-  EXPECT_TRUE(OpenChosenFiles(40001, nullptr, {noIndex, good}));
-  EXPECT_EQ(nOpenAvi, 1);
+  EXPECT_TRUE(t.OpenChosenFiles(40001, nullptr, {noIndex, good}));
+  EXPECT_EQ(t.nOpenAvi, 1);
   ASSERT_EQ(host.boxes.size(), 2u) << BoxTexts(host);
   EXPECT_EQ(host.boxes[0].text, noIndex + "にidx1チャンクがありません!");
   EXPECT_EQ(host.boxes[1].text, noIndex + "が開けません!");
@@ -234,7 +234,7 @@ TEST(OpenAviTable, AppendedFilesNeedAnIndexAndFailuresDoNotStopTheLoop) {
 
 TEST(OpenAviDialog, TitlesFiltersAndCancel) {
   ScratchDir dir;
-  TableGuard guard;
+  OpenAviTable t;
   struct DialogHost : RecordingHost {
     std::vector<FileDialogRequest> requests;
     std::vector<std::string> reply;
@@ -244,7 +244,7 @@ TEST(OpenAviDialog, TitlesFiltersAndCancel) {
       return !reply.empty();
     }
   } host;
-  EXPECT_FALSE(CommandOpen(40000));  // cancelled
+  EXPECT_FALSE(t.CommandOpen(40000));  // cancelled
   ASSERT_EQ(host.requests.size(), 1u);
   const FileDialogRequest& r = host.requests[0];
   EXPECT_EQ(r.title, "Mirdex / 開くAVIファイル名入力");
@@ -254,34 +254,34 @@ TEST(OpenAviDialog, TitlesFiltersAndCancel) {
   EXPECT_EQ(r.defaultExt, "avi");
   EXPECT_FALSE(r.multiple);
   EXPECT_EQ(r.checkBoxText, "非PCMオーディオをテンポラリファイルにデコード(&P)");
-  EXPECT_EQ(r.checkBox, &gDecodeAudioAtOpen);
-  EXPECT_EQ(nOpenAvi, 0);
+  EXPECT_EQ(r.checkBox, &t.openOptions.decodeAudioAtOpen);
+  EXPECT_EQ(t.nOpenAvi, 0);
 
   AviBuildOptions o;
   o.frames = Frames(4);
   std::string a = WriteAvi(dir, "a.avi", BuildAvi(o));
   std::string b = WriteAvi(dir, "b.avi", BuildAvi(o));
   host.reply = {a};
-  ASSERT_TRUE(CommandOpen(40000)) << BoxTexts(host);
-  EXPECT_EQ(nOpenAvi, 1);
+  ASSERT_TRUE(t.CommandOpen(40000)) << BoxTexts(host);
+  EXPECT_EQ(t.nOpenAvi, 1);
   EXPECT_EQ(host.title, "Mirdex / " + a + " [1/1] / 無圧縮24bit");
   host.reply = {b};
-  ASSERT_TRUE(CommandOpen(40001));
+  ASSERT_TRUE(t.CommandOpen(40001));
   EXPECT_TRUE(host.requests.back().multiple);
   EXPECT_EQ(host.requests.back().title, "Mirdex / 追加で開くAVIファイル名入力");
-  EXPECT_EQ(nOpenAvi, 2);
+  EXPECT_EQ(t.nOpenAvi, 2);
   EXPECT_EQ(host.title, "Mirdex / " + a + " [1/2] / 無圧縮24bit");
   // The folder chosen last is where the next dialog starts.
   host.reply.clear();
   OpenAviFile other;
-  EXPECT_FALSE(OpenAviDialog(40009, &other));
+  EXPECT_FALSE(t.OpenAviDialog(40009, &other));
   EXPECT_EQ(host.requests.back().title, "Mirdex / ビデオ比較AVIファイル名入力");
   EXPECT_EQ(host.requests.back().initialDir, dir.path());
-  EXPECT_FALSE(OpenAviDialog(40003, &other));  // not a purpose
-  ASSERT_TRUE(CommandOpen(40002));
-  EXPECT_EQ(nOpenAvi, 0);
+  EXPECT_FALSE(t.OpenAviDialog(40003, &other));  // not a purpose
+  ASSERT_TRUE(t.CommandOpen(40002));
+  EXPECT_EQ(t.nOpenAvi, 0);
   EXPECT_EQ(host.title, "Mirdex ");
-  EXPECT_EQ(MainTitleText(" (x)"), "Mirdex  (x)");
+  EXPECT_EQ(t.MainTitleText(" (x)"), "Mirdex  (x)");
 }
 
 TEST(OpenAviFormats, DvCodecsAndSameVideoFormat) {

@@ -12,6 +12,7 @@
 
 #include "../avi/AviTestUtil.h"
 #include "avi/AviReader.h"
+#include "frame/Capture.h"
 #include "frame/FrameMd5.h"
 #include "frame/FrameReader.h"
 #include "frame/Navigation.h"
@@ -19,38 +20,63 @@
 
 namespace {
 
+// What the shown capture tells the window, kept for the checks.
+struct RecordingWindow : FrameWindow {
+  uint32_t scrolled = 999;
+  std::string box, static30006, static30007;
+  void SetScrollPosition(uint32_t frame) override { scrolled = frame; }
+  void SetFrameNumberBox(const std::string& t) override { box = t; }
+  void SetStatic30006(const std::string& t) override { static30006 = t; }
+  void SetStatic30007(const std::string& t) override { static30007 = t; }
+};
+
+// The capture of the running test (the helpers below read its pool).
+ShownCapture* shown = nullptr;
+OpenAviTable& T() {
+  return shown->table;
+}
+FrameReader& R() {
+  return shown->reader;
+}
+Navigation& N() {
+  return shown->navigation;
+}
+ViewState& V() {
+  return shown->view;
+}
+
 struct FrameEnv {
   RecordingHost host;
   ScratchDir dir;
-  TableGuard table;
+  ShownCapture capture;
+  RecordingWindow window;
   FrameEnv() {
-    mixedFields = true;
-    gFrameReaderUi = FrameReaderUi{};
-    gNavigationUi = NavigationUi{};
-    gRelativeBase = gLastRelativeBase = 0;
+    shown = &capture;
+    capture.SetWindow(&window);
   }
-  ~FrameEnv() {
-    TableGuard::Reset();
-    FreeBuffers();
-    mixedFields = true;
+  ~FrameEnv() { shown = nullptr; }
+  // Starts again with an empty table.
+  void Reset() {
+    T().CloseAllOpenAvi();
+    R().FreeBuffers();
   }
   // Opens `paths` as the table (first as the main file, the rest appended)
   // and sets up the buffers as the view does.
   bool Open(const std::vector<std::string>& paths) {
-    if (!OpenNamedFile(paths[0])) return false;
+    if (!T().OpenNamedFile(paths[0])) return false;
     if (paths.size() > 1) {
       std::vector<std::string> rest(paths.begin() + 1, paths.end());
-      if (!OpenChosenFiles(40001, nullptr, rest)) return false;
+      if (!T().OpenChosenFiles(40001, nullptr, rest)) return false;
     }
-    ForgetFrameReaders();
-    const BitmapInfoHeader& bi = pOpenAviList[0].biDecoded;
-    return AllocateBuffers(bi.biWidth, std::abs(bi.biHeight));
+    R().ForgetFrameReaders();
+    const BitmapInfoHeader& bi = T().pOpenAviList[0].biDecoded;
+    return R().AllocateBuffers(bi.biWidth, std::abs(bi.biHeight));
   }
   std::string Status0() const { return host.status[0].empty() ? "" : host.status[0].back(); }
 };
 
 uint8_t* Current() {
-  return gFramePool.Slot(kCurrentFrame);
+  return R().framePool.Slot(kCurrentFrame);
 }
 
 bool AllZero(const uint8_t* p, size_t n) {
@@ -66,7 +92,7 @@ std::string FfmpegFrames(const std::string& path) {
 
 // Row-by-row copy of our frame without the stride padding.
 std::string Packed(const uint8_t* frame) {
-  const FrameGeometry& g = gFramePool.geometry;
+  const FrameGeometry& g = R().framePool.geometry;
   std::string s;
   for (int r = 0; r < g.height; ++r)
     s.append(reinterpret_cast<const char*>(frame + g.stride * static_cast<size_t>(r)), g.lineBytes);
@@ -144,12 +170,12 @@ TEST(FrameReaderTest, DecodesLikeFfmpeg) {
     ASSERT_FALSE(path.empty());
     std::string want = FfmpegFrames(path);
     ASSERT_TRUE(env.Open({path})) << BoxTexts(env.host);
-    uint32_t total = TotalFrames();
-    const FrameGeometry& g = gFramePool.geometry;
+    uint32_t total = T().TotalFrames();
+    const FrameGeometry& g = R().framePool.geometry;
     size_t frameSize = g.lineBytes * static_cast<size_t>(g.height);
     ASSERT_EQ(want.size(), frameSize * total);
     for (uint32_t f = 0; f < total; ++f) {
-      ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, f, 0)) << env.Status0();
+      ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, f, 0)) << env.Status0();
       EXPECT_LE(MaxDifference(Packed(Current()), want.substr(frameSize * f, frameSize)), c.tolerance) << f;
     }
   }
@@ -176,23 +202,23 @@ TEST(FrameReaderTest, RandomAccessMatchesSequentialDecoding) {
   ASSERT_TRUE(env.Open({path}));
   std::vector<std::string> sequential;
   for (uint32_t f = 0; f < 70; ++f) {
-    uint64_t before = FrameDecodeCount();
-    ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, f, 0));
+    uint64_t before = R().FrameDecodeCount();
+    ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, f, 0));
     if (f > 0) {
-      EXPECT_EQ(FrameDecodeCount() - before, 1u) << f;
+      EXPECT_EQ(R().FrameDecodeCount() - before, 1u) << f;
     }
     sequential.push_back(Packed(Current()));
   }
   for (uint32_t f : {65u, 3u, 31u, 30u, 29u, 59u, 0u, 45u, 46u, 12u}) {
-    ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, f, 0));
+    ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, f, 0));
     EXPECT_EQ(Packed(Current()), sequential[f]) << f;
   }
   // From a key frame back to a frame in the middle of the previous GOP
   // decodes that GOP up to the frame, no more.
-  ReadFrame(nullptr, Current(), nullptr, 60, 0);
-  uint64_t before = FrameDecodeCount();
-  ReadFrame(nullptr, Current(), nullptr, 35, 0);
-  EXPECT_EQ(FrameDecodeCount() - before, 6u);
+  R().ReadFrame(nullptr, Current(), nullptr, 60, 0);
+  uint64_t before = R().FrameDecodeCount();
+  R().ReadFrame(nullptr, Current(), nullptr, 35, 0);
+  EXPECT_EQ(R().FrameDecodeCount() - before, 6u);
 }
 
 // B-frames stored after the frames they display before: the frames are
@@ -211,32 +237,30 @@ TEST(FrameReaderTest, ReorderedStreamInDisplayOrder) {
   bytes.replace(idx1, 4, "JUNK");
   std::string scanned = env.dir.File("scanned.avi");
   ASSERT_TRUE(WriteFileBytes(scanned, bytes));
-  bool savedScan = gScanMissingIndexSilently;
-  gScanMissingIndexSilently = true;
+  T().openOptions.scanMissingIndexSilently = true;
   for (const std::string& file : {path, scanned}) {
     SCOPED_TRACE(file);
     ASSERT_TRUE(env.Open({file}));
-    EXPECT_EQ(pOpenAviList[0].fAllKeyFrames, file == scanned ? 1 : 0);
-    const FrameGeometry& g = gFramePool.geometry;
+    EXPECT_EQ(T().pOpenAviList[0].fAllKeyFrames, file == scanned ? 1 : 0);
+    const FrameGeometry& g = R().framePool.geometry;
     size_t frameSize = g.lineBytes * static_cast<size_t>(g.height);
     ASSERT_EQ(want.size(), frameSize * 40);
     std::vector<std::string> sequential;
     for (uint32_t f = 0; f < 40; ++f) {
-      uint64_t before = FrameDecodeCount();
-      ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, f, 0)) << env.Status0();
+      uint64_t before = R().FrameDecodeCount();
+      ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, f, 0)) << env.Status0();
       if (f > 0 && f < 38) {
-        EXPECT_EQ(FrameDecodeCount() - before, 1u) << f;
+        EXPECT_EQ(R().FrameDecodeCount() - before, 1u) << f;
       }
       sequential.push_back(Packed(Current()));
       EXPECT_LE(MaxDifference(sequential.back(), want.substr(frameSize * f, frameSize)), 2) << f;
     }
     for (uint32_t f : {39u, 10u, 11u, 12u, 9u, 22u, 23u, 0u, 35u, 24u}) {
-      ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, f, 0));
+      ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, f, 0));
       EXPECT_EQ(Packed(Current()), sequential[f]) << f;
     }
-    TableGuard::Reset();
+    env.Reset();
   }
-  gScanMissingIndexSilently = savedScan;
 }
 
 // Real files with null chunks (flagged as key frames in our index): FMP4
@@ -252,9 +276,9 @@ TEST(FrameReaderTest, SampleFramesWithNullChunksMatchFfmpegDigests) {
     // ffmpeg drops the null chunks; we show them black.
     std::vector<std::string> theirs = FfmpegDigests(path, "-map 0:v:0 -fps_mode passthrough");
     ASSERT_TRUE(env.Open({path}));
-    const AviStreamSet& set = pOpenAviList[0].Set();
+    const AviStreamSet& set = T().pOpenAviList[0].Set();
     std::string blackDigest;
-    RunCommand("head -c " + std::to_string(gFramePool.geometry.lineBytes * gFramePool.geometry.height) +
+    RunCommand("head -c " + std::to_string(R().framePool.geometry.lineBytes * R().framePool.geometry.height) +
                    " /dev/zero | md5sum | cut -c1-32",
                &blackDigest);
     blackDigest = blackDigest.substr(0, 32);
@@ -273,7 +297,7 @@ TEST(FrameReaderTest, SampleFramesWithNullChunksMatchFfmpegDigests) {
     }
     EXPECT_GT(nulls, 0u);
     EXPECT_EQ(ours, theirs);
-    TableGuard::Reset();
+    env.Reset();
   }
 }
 
@@ -289,21 +313,21 @@ TEST(FrameReaderTest, UncompressedFormatsAndNullFrames) {
   o.fill = 0xFF - 2;  // frame 2 is all 0xFF: white, which RGB555 makes 254
   std::string path = WriteAvi(env.dir, "rgb16.avi", BuildAvi(o));
   ASSERT_TRUE(env.Open({path})) << BoxTexts(env.host);
-  const FrameGeometry& g = gFramePool.geometry;
+  const FrameGeometry& g = R().framePool.geometry;
   EXPECT_EQ(g.stride, 24u);
-  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 2, 0));
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 2, 0));
   for (int r = 0; r < 4; ++r)
     for (size_t i = 0; i < g.lineBytes; ++i) ASSERT_EQ(Current()[g.stride * r + i], 254) << r << "," << i;
   // Frame 0: 0xFDFD = 0 11111 11101 11101: red 31, green 15, blue 29.
-  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 0, 0));
   EXPECT_EQ(Current()[0], (29 * 33692) >> 12);
   EXPECT_EQ(Current()[1], (15 * 33692) >> 12);
   EXPECT_EQ(Current()[2], 254);
   // The null frame is black and a success.
   std::memset(Current(), 0x55, g.frameBytes);
-  EXPECT_TRUE(ReadFrame(nullptr, Current(), nullptr, 1, 0));
+  EXPECT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 1, 0));
   EXPECT_TRUE(AllZero(Current(), g.frameBytes));
-  EXPECT_EQ(pOpenAviList[0].frameInfo.refKind, kRefLocated);
+  EXPECT_EQ(T().pOpenAviList[0].frameInfo.refKind, kRefLocated);
 }
 
 TEST(FrameReaderTest, FailuresLeaveBlackAndReportInTheStatusLine) {
@@ -314,21 +338,21 @@ TEST(FrameReaderTest, FailuresLeaveBlackAndReportInTheStatusLine) {
   o.frames = {AviFrame{16 * 16 * 3, true, false}, AviFrame{100, true, false}};
   std::string path = WriteAvi(env.dir, "short.avi", BuildAvi(o));
   ASSERT_TRUE(env.Open({path}));
-  const FrameGeometry& g = gFramePool.geometry;
+  const FrameGeometry& g = R().framePool.geometry;
   // A chunk shorter than the picture.
   std::memset(Current(), 0x55, g.frameBytes);
-  EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 1, 0));
+  EXPECT_FALSE(R().ReadFrame(nullptr, Current(), nullptr, 1, 0));
   EXPECT_TRUE(AllZero(Current(), g.frameBytes));
   EXPECT_EQ(env.Status0(), path + "のフレーム1(1)が24ビットRGBに変換できません!");
-  EXPECT_EQ(pOpenAviList[0].fReadError, 1);
+  EXPECT_EQ(T().pOpenAviList[0].fReadError, 1);
   EXPECT_TRUE(env.host.boxes.empty());
   // The position still moves so that the user sees which frame failed.
-  EXPECT_EQ(gCurrentFrame, 1u);
-  EXPECT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
-  EXPECT_EQ(pOpenAviList[0].fReadError, 0);
-  EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 2, 0));
+  EXPECT_EQ(R().currentFrame, 1u);
+  EXPECT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  EXPECT_EQ(T().pOpenAviList[0].fReadError, 0);
+  EXPECT_FALSE(R().ReadFrame(nullptr, Current(), nullptr, 2, 0));
   EXPECT_EQ(env.Status0(), "フレームNoが不正です!");
-  EXPECT_FALSE(ReadFrame(&pOpenAviList[0], Current(), nullptr, 2, 0));
+  EXPECT_FALSE(R().ReadFrame(&T().pOpenAviList[0], Current(), nullptr, 2, 0));
   EXPECT_EQ(env.Status0(), path + "のフレームNoが不正です!");
 
   // A compressed stream whose chunks the decoder rejects.
@@ -340,9 +364,9 @@ TEST(FrameReaderTest, FailuresLeaveBlackAndReportInTheStatusLine) {
   m.frames = Frames(2, 300);
   std::string bad = WriteAvi(env.dir, "bad.avi", BuildAvi(m));
   ASSERT_TRUE(env.Open({bad})) << BoxTexts(env.host);
-  std::memset(Current(), 0x55, gFramePool.geometry.frameBytes);
-  EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 1, 0));
-  EXPECT_TRUE(AllZero(Current(), gFramePool.geometry.frameBytes));
+  std::memset(Current(), 0x55, R().framePool.geometry.frameBytes);
+  EXPECT_FALSE(R().ReadFrame(nullptr, Current(), nullptr, 1, 0));
+  EXPECT_TRUE(AllZero(Current(), R().framePool.geometry.frameBytes));
   EXPECT_EQ(env.Status0(), bad + "のフレーム1(1)が伸張できません!");
 }
 
@@ -362,8 +386,8 @@ TEST(FrameReaderTest, ReferenceChunksAreRecorded) {
   std::memcpy(&b[at + 16], "other.avi", 10);
   std::string path = WriteAvi(env.dir, "ref.avi", layout);
   ASSERT_TRUE(env.Open({path}));
-  ReadFrame(nullptr, Current(), nullptr, 0, 0);
-  const FrameReadRecord& r = pOpenAviList[0].frameInfo;
+  R().ReadFrame(nullptr, Current(), nullptr, 0, 0);
+  const FrameReadRecord& r = T().pOpenAviList[0].frameInfo;
   EXPECT_EQ(r.refKind, 2 + 4 + 8);
   EXPECT_EQ(r.refFrame, 1234u);
   EXPECT_EQ(r.refFrame2, 7u);
@@ -383,18 +407,18 @@ TEST(FrameReaderTest, ReferenceChunksAreRecorded) {
   std::memcpy(&dv.bytes[r0 + 16], "/nowhere/source.avi", 20);
   std::string dvPath = WriteAvi(env.dir, "dvref.avi", dv);
   ASSERT_TRUE(env.Open({dvPath})) << BoxTexts(env.host);
-  std::memset(Current(), 0x55, gFramePool.geometry.frameBytes);
-  EXPECT_FALSE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
-  EXPECT_TRUE(AllZero(Current(), gFramePool.geometry.frameBytes));
-  EXPECT_EQ(pOpenAviList[0].frameInfo.refKind, kRefCdvc);
-  EXPECT_EQ(pOpenAviList[0].frameInfo.refFileName, "/nowhere/source.avi");
+  std::memset(Current(), 0x55, R().framePool.geometry.frameBytes);
+  EXPECT_FALSE(R().ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  EXPECT_TRUE(AllZero(Current(), R().framePool.geometry.frameBytes));
+  EXPECT_EQ(T().pOpenAviList[0].frameInfo.refKind, kRefCdvc);
+  EXPECT_EQ(T().pOpenAviList[0].frameInfo.refFileName, "/nowhere/source.avi");
   EXPECT_EQ(env.Status0(), dvPath + "のフレーム0(0)が伸張できません!");
   ASSERT_TRUE(env.Open({path}));
-  ReadFrame(nullptr, Current(), nullptr, 0, 0);
+  R().ReadFrame(nullptr, Current(), nullptr, 0, 0);
   // Not recorded with RF_NO_RECORD.
-  pOpenAviList[0].frameInfo.refKind = -5;
-  ReadFrame(nullptr, Current(), nullptr, 0, RF_NO_RECORD);
-  EXPECT_EQ(pOpenAviList[0].frameInfo.refKind, -5);
+  T().pOpenAviList[0].frameInfo.refKind = -5;
+  R().ReadFrame(nullptr, Current(), nullptr, 0, RF_NO_RECORD);
+  EXPECT_EQ(T().pOpenAviList[0].frameInfo.refKind, -5);
 }
 
 // Global numbers across two files; the title changes only with the file;
@@ -409,31 +433,30 @@ TEST(FrameReaderTest, GlobalNumbersFlagsAndFieldLayout) {
   o.fill = 10;
   std::string b = WriteAvi(env.dir, "b.avi", BuildAvi(o));
   ASSERT_TRUE(env.Open({a, b})) << BoxTexts(env.host);
-  ASSERT_EQ(TotalFrames(), 6u);
+  ASSERT_EQ(T().TotalFrames(), 6u);
   int titles = 0;
-  gFrameReaderUi.refreshTitle = [&] { ++titles; };
-  uint32_t scrolled = 999;
-  gFrameReaderUi.setScrollPosition = [&](uint32_t f) { scrolled = f; };
-  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 2, 0));
+  env.host.onTitle = [&] { ++titles; };
+  uint32_t& scrolled = env.window.scrolled;
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 2, 0));
   EXPECT_EQ(titles, 0);
-  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 3, 0));  // frame 0 of the second file
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 3, 0));  // frame 0 of the second file
   EXPECT_EQ(titles, 1);
-  EXPECT_EQ(nOpenAviIndex, 1);
-  EXPECT_EQ(dwFrameBase, 3u);
+  EXPECT_EQ(T().nOpenAviIndex, 1);
+  EXPECT_EQ(T().dwFrameBase, 3u);
   EXPECT_EQ(Current()[0], 10);  // (0 + fill)
-  EXPECT_EQ(pOpenAviList[1].frameInfo.localFrame, 0u);
+  EXPECT_EQ(T().pOpenAviList[1].frameInfo.localFrame, 0u);
   EXPECT_EQ(scrolled, 3u);
-  ReadFrame(nullptr, Current(), nullptr, 4, 0);
+  R().ReadFrame(nullptr, Current(), nullptr, 4, 0);
   EXPECT_EQ(titles, 1);
   // Flags: keep the position, no scroll, no switch.
-  ReadFrame(nullptr, Current(), nullptr, 0, RF_KEEP_POSITION | RF_NO_SCROLL | RF_NO_SWITCH);
-  EXPECT_EQ(gCurrentFrame, 4u);
+  R().ReadFrame(nullptr, Current(), nullptr, 0, RF_KEEP_POSITION | RF_NO_SCROLL | RF_NO_SWITCH);
+  EXPECT_EQ(R().currentFrame, 4u);
   EXPECT_EQ(scrolled, 4u);
-  EXPECT_EQ(nOpenAviIndex, 1);
+  EXPECT_EQ(T().nOpenAviIndex, 1);
   // Stale bookkeeping is recomputed from the first file.
-  nOpenAviIndex = 7;
-  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 1, 0));
-  EXPECT_EQ(nOpenAviIndex, 0);
+  T().nOpenAviIndex = 7;
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 1, 0));
+  EXPECT_EQ(T().nOpenAviIndex, 0);
   EXPECT_EQ(Current()[0], 1);
 
   // Rows of distinct values, field-split and swapped.
@@ -445,18 +468,18 @@ TEST(FrameReaderTest, GlobalNumbersFlagsAndFieldLayout) {
   for (int r = 0; r < 4; ++r) std::memset(&layout.bytes[layout.videoData[0] + 12 * r], 100 + r, 12);
   std::string rows = WriteAvi(env.dir, "rows.avi", layout);
   ASSERT_TRUE(env.Open({rows}));
-  mixedFields = false;
-  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  R().mixedFields = false;
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 0, 0));
   EXPECT_EQ(Current()[0], 101);
   EXPECT_EQ(Current()[12 * 1], 103);
   EXPECT_EQ(Current()[12 * 2], 100);
   EXPECT_EQ(Current()[12 * 3], 102);
-  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, RF_SWAP_FIELDS));
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 0, RF_SWAP_FIELDS));
   EXPECT_EQ(Current()[0], 100);
   EXPECT_EQ(Current()[12 * 2], 101);
   // A raw read gives the chunk bytes as stored.
   std::memset(Current(), 0, 48);
-  ASSERT_TRUE(ReadFrame(nullptr, Current(), nullptr, 0, RF_RAW_INTO_DEST));
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 0, RF_RAW_INTO_DEST));
   EXPECT_EQ(Current()[12 * 3], 103);
 }
 
@@ -477,23 +500,23 @@ TEST(FrameReaderTest, SampleFilesDecodeOrReport) {
   int opened = 0;
   for (const std::string& n : names) {
     SCOPED_TRACE(n);
-    TableGuard::Reset();
-    if (!OpenNamedFile(SamplePath(n)) || pOpenAviList[0].pbiVideo.size() < 40) continue;
-    const BitmapInfoHeader& bi = pOpenAviList[0].biDecoded;
-    if (!AllocateBuffers(bi.biWidth, std::abs(bi.biHeight))) continue;
+    env.Reset();
+    if (!T().OpenNamedFile(SamplePath(n)) || T().pOpenAviList[0].pbiVideo.size() < 40) continue;
+    const BitmapInfoHeader& bi = T().pOpenAviList[0].biDecoded;
+    if (!R().AllocateBuffers(bi.biWidth, std::abs(bi.biHeight))) continue;
     ++opened;
     size_t boxes = env.host.boxes.size();
-    uint32_t total = TotalFrames();
+    uint32_t total = T().TotalFrames();
     for (uint32_t f = 0; f < total; ++f) {
       env.host.status[0].clear();
-      if (ReadFrame(nullptr, Current(), nullptr, f, 0)) continue;
+      if (R().ReadFrame(nullptr, Current(), nullptr, f, 0)) continue;
       std::string s = env.Status0();
       bool known = s.find("が伸張できません!") != std::string::npos ||
                    s.find("が読み出せません!") != std::string::npos ||
                    s.find("が24ビットRGBに変換できません!") != std::string::npos ||
-                   s.find("がシークできません!") != std::string::npos || pOpenAviList[0].fCodecFailed;
+                   s.find("がシークできません!") != std::string::npos || T().pOpenAviList[0].fCodecFailed;
       EXPECT_TRUE(known) << f << ": " << s;
-      EXPECT_TRUE(AllZero(Current(), gFramePool.geometry.frameBytes));
+      EXPECT_TRUE(AllZero(Current(), R().framePool.geometry.frameBytes));
     }
     EXPECT_EQ(env.host.boxes.size(), boxes);
   }
@@ -511,65 +534,63 @@ TEST(NavigationTest, StepsJumpsNumbersAndNullFrames) {
   o.frames[1500].size = 0;
   std::string path = WriteAvi(env.dir, "long.avi", BuildAvi(o));
   ASSERT_TRUE(env.Open({path}));
-  std::string box, static30007, static30006;
-  gNavigationUi.setFrameNumberBox = [&](const std::string& t) { box = t; };
-  gNavigationUi.setStatic30007 = [&](const std::string& t) { static30007 = t; };
-  gNavigationUi.setStatic30006 = [&](const std::string& t) { static30006 = t; };
-  InstallNavigationHooks();
-  RecountFrames(5000);
-  EXPECT_EQ(gCurrentFrame, 1899u);
+  std::string &box = env.window.box, &static30007 = env.window.static30007,
+              &static30006 = env.window.static30006;
+  N().RecountFrames(5000);
+  EXPECT_EQ(R().currentFrame, 1899u);
   EXPECT_EQ(static30006, "1899");
-  EXPECT_TRUE(StepCommand(50606));
-  EXPECT_EQ(gCurrentFrame, 0u);
-  EXPECT_FALSE(StepCommand(50606));  // Home at 0 does nothing
-  EXPECT_FALSE(StepCommand(50607));
-  EXPECT_TRUE(StepCommand(50600));
-  EXPECT_TRUE(StepCommand(50603));
-  EXPECT_EQ(gCurrentFrame, 301u);
+  EXPECT_TRUE(N().StepCommand(50606));
+  EXPECT_EQ(R().currentFrame, 0u);
+  EXPECT_FALSE(N().StepCommand(50606));  // Home at 0 does nothing
+  EXPECT_FALSE(N().StepCommand(50607));
+  EXPECT_TRUE(N().StepCommand(50600));
+  EXPECT_TRUE(N().StepCommand(50603));
+  EXPECT_EQ(R().currentFrame, 301u);
   EXPECT_EQ(box, "301");
-  EXPECT_TRUE(GoToTypedFrame("10"));
-  EXPECT_TRUE(StepCommand(50608));  // PgUp at 10 goes to 0
-  EXPECT_EQ(gCurrentFrame, 0u);
-  EXPECT_TRUE(GoToTypedFrame("1894"));
-  EXPECT_TRUE(StepCommand(50601));  // PgDn at T−5 goes to T−1
-  EXPECT_EQ(gCurrentFrame, 1899u);
-  EXPECT_FALSE(StepCommand(50600));
-  EXPECT_FALSE(StepCommand(50604));
-  EXPECT_FALSE(GoToTypedFrame("1900"));
-  EXPECT_FALSE(GoToTypedFrame("x"));
-  EXPECT_EQ(gCurrentFrame, 1899u);
+  EXPECT_TRUE(N().GoToTypedFrame("10"));
+  EXPECT_TRUE(N().StepCommand(50608));  // PgUp at 10 goes to 0
+  EXPECT_EQ(R().currentFrame, 0u);
+  EXPECT_TRUE(N().GoToTypedFrame("1894"));
+  EXPECT_TRUE(N().StepCommand(50601));  // PgDn at T−5 goes to T−1
+  EXPECT_EQ(R().currentFrame, 1899u);
+  EXPECT_FALSE(N().StepCommand(50600));
+  EXPECT_FALSE(N().StepCommand(50604));
+  EXPECT_FALSE(N().GoToTypedFrame("1900"));
+  EXPECT_FALSE(N().GoToTypedFrame("x"));
+  EXPECT_EQ(R().currentFrame, 1899u);
 
   // Time code at 29.97 frames per second.
-  ASSERT_TRUE(GoToTypedFrame("1799"));
+  ASSERT_TRUE(N().GoToTypedFrame("1799"));
   EXPECT_EQ(env.host.status[1].back(), "00:01:00:01");
-  ASSERT_TRUE(GoToTypedFrame("1798"));
+  ASSERT_TRUE(N().GoToTypedFrame("1798"));
   EXPECT_EQ(env.host.status[1].back(), "00:00:59:30");
 
   // Relative numbering.
-  ASSERT_TRUE(GoToTypedFrame("100"));
-  RelativeNumberingCommand(41012);
+  ASSERT_TRUE(N().GoToTypedFrame("100"));
+  N().RelativeNumberingCommand(41012);
   EXPECT_EQ(static30007, "＋");
   EXPECT_EQ(box, "0");
-  ASSERT_TRUE(GoToTypedFrame("-10"));
-  EXPECT_EQ(gCurrentFrame, 90u);
+  ASSERT_TRUE(N().GoToTypedFrame("-10"));
+  EXPECT_EQ(R().currentFrame, 90u);
   EXPECT_EQ(box, "-10");
-  RelativeNumberingCommand(41013);
+  N().RelativeNumberingCommand(41013);
   EXPECT_EQ(box, "90");
   EXPECT_EQ(static30007, "");
-  RelativeNumberingCommand(41014);
-  EXPECT_EQ(gRelativeBase, 100u);
+  N().RelativeNumberingCommand(41014);
+  EXPECT_EQ(N().relativeBase, 100u);
 
   // Next null frame, then none after it.
-  EXPECT_TRUE(GoToNextNullFrame());
-  EXPECT_EQ(gCurrentFrame, 1500u);
-  EXPECT_FALSE(GoToNextNullFrame());
-  EXPECT_EQ(gCurrentFrame, 1500u);
+  EXPECT_TRUE(N().GoToNextNullFrame());
+  EXPECT_EQ(R().currentFrame, 1500u);
+  EXPECT_FALSE(N().GoToNextNullFrame());
+  EXPECT_EQ(R().currentFrame, 1500u);
   EXPECT_EQ(env.Status0(), "ヌルフレームはこの先にありません.");
 }
 
 TEST(FramePoolTest, LayoutAndFailure) {
-  ASSERT_TRUE(AllocateBuffers(7, 6));
-  const FramePool& p = gFramePool;
+  FrameEnv env;
+  ASSERT_TRUE(R().AllocateBuffers(7, 6));
+  const FramePool& p = R().framePool;
   EXPECT_EQ(p.geometry.stride, 24u);
   EXPECT_EQ(p.geometry.frameBytes, 144u);
   EXPECT_EQ(p.Slot(kDisplayScratch) - p.Slot(kCurrentFrame), 12 * 144);
@@ -580,10 +601,10 @@ TEST(FramePoolTest, LayoutAndFailure) {
   EXPECT_EQ(p.arrayBytes[8], 72u * 6 + 32);
   EXPECT_EQ(p.arrayBytes[10], 3u * 7 + 60 + 32);
   for (int i = 0; i < kFrameArrays; ++i) EXPECT_EQ(reinterpret_cast<uintptr_t>(p.arrays[i]) % 64, 0u);
-  EXPECT_FALSE(AllocateBuffers(0, 6));
-  EXPECT_EQ(gFramePool.geometry.width, 0);
-  EXPECT_EQ(gFramePool.block, nullptr);
-  EXPECT_EQ(gFramePool.arrays[3], nullptr);
+  EXPECT_FALSE(R().AllocateBuffers(0, 6));
+  EXPECT_EQ(R().framePool.geometry.width, 0);
+  EXPECT_EQ(R().framePool.block, nullptr);
+  EXPECT_EQ(R().framePool.arrays[3], nullptr);
 }
 
 TEST(ViewStateTest, DrawFrameBrightnessZoomAndCrossHair) {
@@ -595,73 +616,73 @@ TEST(ViewStateTest, DrawFrameBrightnessZoomAndCrossHair) {
   AviLayout layout = BuildAvi(o);
   for (int i = 0; i < 48; ++i) layout.bytes[layout.videoData[0] + i] = static_cast<char>(i * 5 + 10);
   std::string path = WriteAvi(env.dir, "v.avi", layout);
-  ASSERT_TRUE(OpenNamedFile(path));
-  ASSERT_TRUE(SetupView());
-  SetViewArea(400, 300);
-  gView.zoom = 1;
-  gView.fitToWindow = false;
-  ASSERT_TRUE(ShowCurrent(0));
-  const uint8_t* src = gFramePool.Slot(kAdjustedFrame);
-  gView.brightness = 100;
-  DrawFrame(src, 2);
-  ASSERT_TRUE(gView.pictureInBitmap);
+  ASSERT_TRUE(T().OpenNamedFile(path));
+  ASSERT_TRUE(V().SetupView());
+  V().SetViewArea(400, 300);
+  V().zoom = 1;
+  V().fitToWindow = false;
+  ASSERT_TRUE(R().ShowCurrent(0));
+  const uint8_t* src = R().framePool.Slot(kAdjustedFrame);
+  V().brightness = 100;
+  V().DrawFrame(src, 2);
+  ASSERT_TRUE(V().pictureInBitmap);
   // Top-down: picture row 0 is frame row 3.
-  EXPECT_EQ(PreparedPicture()[0], src[36]);
-  gView.brightness = 200;
-  DrawFrame(src, 2);
-  EXPECT_EQ(PreparedPicture()[0], std::min(255, src[36] * 2 * 10485 * 100 >> 20));
-  EXPECT_EQ(PreparedPicture()[11], 255);  // 235·2 clips
-  gView.brightness = 100;
+  EXPECT_EQ(V().PreparedPicture()[0], src[36]);
+  V().brightness = 200;
+  V().DrawFrame(src, 2);
+  EXPECT_EQ(V().PreparedPicture()[0], std::min(255, src[36] * 2 * 10485 * 100 >> 20));
+  EXPECT_EQ(V().PreparedPicture()[11], 255);  // 235·2 clips
+  V().brightness = 100;
   // The difference of equal frames is black even at gain 8.
-  std::vector<uint8_t> diff(gFramePool.geometry.frameBytes, 0);
-  gView.diffGain = 3;
-  DrawFrame(diff.data(), DF_DIFFERENCE | 2);
-  EXPECT_TRUE(AllZero(PreparedPicture(), 48));
-  gView.diffGain = 0;
+  std::vector<uint8_t> diff(R().framePool.geometry.frameBytes, 0);
+  V().diffGain = 3;
+  V().DrawFrame(diff.data(), DF_DIFFERENCE | 2);
+  EXPECT_TRUE(AllZero(V().PreparedPicture(), 48));
+  V().diffGain = 0;
   // Mode 1 on the last pair repeats row 2i.
-  DrawFrame(src, 1);
-  EXPECT_FALSE(gView.pictureInBitmap);
-  EXPECT_EQ(PreparedPicture()[0], src[24]);   // view row 0 ← row 2 (2i+2 ≥ H)
-  EXPECT_EQ(PreparedPicture()[12], src[24]);  // view row 1 ← row 2 (2i with i = 1)
+  V().DrawFrame(src, 1);
+  EXPECT_FALSE(V().pictureInBitmap);
+  EXPECT_EQ(V().PreparedPicture()[0], src[24]);   // view row 0 ← row 2 (2i+2 ≥ H)
+  EXPECT_EQ(V().PreparedPicture()[12], src[24]);  // view row 1 ← row 2 (2i with i = 1)
   // Zoom stops at 16 and 1; zooming while fitting leaves fitting off.
-  for (int i = 0; i < 20; ++i) ZoomIn();
-  EXPECT_EQ(gView.zoom, 16);
-  for (int i = 0; i < 20; ++i) ZoomOut();
-  EXPECT_EQ(gView.zoom, 1);
-  gView.fitToWindow = true;
-  ZoomIn();
-  EXPECT_FALSE(gView.fitToWindow);
-  EXPECT_EQ(gView.zoom, 16);  // 4·15 still fits in 400 wide, so 15 + 1
+  for (int i = 0; i < 20; ++i) V().ZoomIn();
+  EXPECT_EQ(V().zoom, 16);
+  for (int i = 0; i < 20; ++i) V().ZoomOut();
+  EXPECT_EQ(V().zoom, 1);
+  V().fitToWindow = true;
+  V().ZoomIn();
+  EXPECT_FALSE(V().fitToWindow);
+  EXPECT_EQ(V().zoom, 16);  // 4·15 still fits in 400 wide, so 15 + 1
   // Zooming out of a fitted 30 × 20 view lands on the largest zoom at which
   // the picture fits both ways (4·4 < 20).
-  SetViewArea(30, 20);
-  gView.fitToWindow = true;
-  ZoomOut();
-  EXPECT_EQ(gView.zoom, 4);
-  SetViewArea(400, 300);
+  V().SetViewArea(30, 20);
+  V().fitToWindow = true;
+  V().ZoomOut();
+  EXPECT_EQ(V().zoom, 4);
+  V().SetViewArea(400, 300);
   // The cross-hair drawn twice leaves the picture as it was.
-  gView.zoom = 1;
-  DrawFrame(src, 2);
-  std::vector<uint8_t> before(PreparedPicture(), PreparedPicture() + 48);
-  gView.cx = 1;
-  gView.cy = 2;
-  DrawCrossCursor(true);
-  EXPECT_NE(std::memcmp(before.data(), PreparedPicture(), 48), 0);
-  DrawCrossCursor(true);
-  EXPECT_EQ(std::memcmp(before.data(), PreparedPicture(), 48), 0);
+  V().zoom = 1;
+  V().DrawFrame(src, 2);
+  std::vector<uint8_t> before(V().PreparedPicture(), V().PreparedPicture() + 48);
+  V().cx = 1;
+  V().cy = 2;
+  V().DrawCrossCursor(true);
+  EXPECT_NE(std::memcmp(before.data(), V().PreparedPicture(), 48), 0);
+  V().DrawCrossCursor(true);
+  EXPECT_EQ(std::memcmp(before.data(), V().PreparedPicture(), 48), 0);
   // CenterOn keeps the view inside the picture.
-  gView.zoom = 16;
-  SetViewArea(32, 32);
+  V().zoom = 16;
+  V().SetViewArea(32, 32);
   int vx, vy;
-  CenterOn(3, 3, &vx, &vy);
-  EXPECT_EQ(gView.sx, 2);
-  EXPECT_EQ(gView.sy, 2);
+  V().CenterOn(3, 3, &vx, &vy);
+  EXPECT_EQ(V().sx, 2);
+  EXPECT_EQ(V().sy, 2);
   EXPECT_EQ(vx, 16);
   // Read-out of the pixel under the mouse.
-  gView.zoom = 1;
-  gView.sx = gView.sy = 0;
-  SetViewArea(400, 300);
-  ShowPixelReadout(1, 0);
+  V().zoom = 1;
+  V().sx = V().sy = 0;
+  V().SetViewArea(400, 300);
+  V().ShowPixelReadout(1, 0);
   const uint8_t* p = src + 36 + 3;
   char want[64];
   std::snprintf(want, sizeof want, "RGB=(%3d,%3d,%3d)", p[2], p[1], p[0]);

@@ -23,7 +23,10 @@ class RecordingHost : public Host {
   int TimedMessageBox(const std::string& text, const std::string& caption, unsigned style,
                       unsigned timeoutMs) override;
   void SetStatusText(int part, const std::string& text) override;
-  void SetTitle(const std::string& t) override { title = t; }
+  void SetTitle(const std::string& t) override {
+    title = t;
+    if (onTitle) onTitle();
+  }
   void SetTitleSuffix(const std::string& extra) override { titleSuffixes.push_back(extra); }
   void Pump() override;
   void Beep() override { ++beeps; }
@@ -37,6 +40,7 @@ class RecordingHost : public Host {
   int pumps = 0;
   int beeps = 0;
   std::function<void(int)> onPump;  // called with the pump count
+  std::function<void()> onTitle;    // called after each title
 };
 
 // A fresh folder under the temporary directory, removed with its contents at

@@ -1,0 +1,179 @@
+#include "app/FrameCommands.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <memory>
+
+#include "app/Commands.h"
+#include "app/MainWindow.h"
+#include "frame/Capture.h"
+#include "platform/AppState.h"
+#include "settings/MirdexSettings.h"
+
+namespace {
+
+// Shows the main capture in the window's controls.
+class WindowLink : public FrameWindow {
+ public:
+  explicit WindowLink(MainWindow* w) : w_(w) {}
+  bool settingScroll = false;
+
+  void SetScrollPosition(uint32_t frame) override {
+    settingScroll = true;
+    w_->FrameScrollBar()->setValue(static_cast<int>(frame));
+    settingScroll = false;
+  }
+  void Paint(bool) override { w_->FrameArea()->update(); }
+  void PaintStrip(int x, int y, int width, int height) override {
+    w_->FrameArea()->update(x, y, width, height);
+  }
+  void ShowBrightnessCaption(unsigned percent) override { ::ShowBrightnessCaption(percent); }
+  void SetScrollRange(uint32_t total) override {
+    QScrollBar* s = w_->FrameScrollBar();
+    settingScroll = true;
+    s->setRange(0, total > 0 ? static_cast<int>(total - 1) : 0);
+    s->setPageStep(1);
+    s->setSingleStep(1);
+    s->setValue(0);
+    s->setEnabled(total > 1);
+    settingScroll = false;
+  }
+  void SetStatic30006(const std::string& t) override { SetLabel(kCmdStatic30006, t); }
+  void SetStatic30007(const std::string& t) override { SetLabel(kCmdStatic30007, t); }
+  void SetFrameNumberBox(const std::string& t) override {
+    w_->FrameNumberBox()->setText(QString::fromStdString(t));
+    w_->FrameNumberBox()->repaint();
+  }
+
+ private:
+  void SetLabel(int id, const std::string& t) {
+    if (auto* l = qobject_cast<QLabel*>(w_->MainControl(id))) l->setText(QString::fromStdString(t));
+  }
+  MainWindow* w_;
+};
+
+MainWindow* window = nullptr;
+std::unique_ptr<WindowLink> windowLink;
+
+ShownCapture& S() {
+  return window->Shown();
+}
+
+bool HaveFrames() {
+  return window && S().table.nOpenAvi > 0 && S().reader.framePool.block && !ME.fBusy;
+}
+
+bool HavePicture() {
+  return window && S().table.nOpenAvi > 0 && S().reader.framePool.block;
+}
+
+}  // namespace
+
+void FrameSetChanged() {
+  if (!window) return;
+  ShownCapture& s = S();
+  s.view.StopAlternatingFields();
+  if (s.table.nOpenAvi > 0 && !s.view.SetupView()) return;
+  s.navigation.RecountFrames(0);
+  s.view.SetViewArea(window->FrameArea()->width(), window->FrameArea()->height());
+  RefreshUi();
+}
+
+void UnregisterFrameCommands(MainWindow* w) {
+  if (window != w) return;
+  w->Shown().SetWindow(nullptr);
+  windowLink.reset();
+  window = nullptr;
+}
+
+void RegisterFrameCommands(MainWindow* w) {
+  window = w;
+  windowLink = std::make_unique<WindowLink>(w);
+  S().SetWindow(windowLink.get());
+  S().view.SetViewArea(w->FrameArea()->width(), w->FrameArea()->height());
+
+  auto step = [](int id, CommandSource) { S().navigation.StepCommand(id); };
+  for (int id : {50600, 50601, 50602, 50603, 50604, 50606, 50607, 50608, 50609, 50610})
+    RegisterCommand(id, step, HaveFrames);
+  // Space and Shift+Space also work while the fields alternate, which lets
+  // only the key commands through.
+  RegisterCommand(
+      10032, [](int, CommandSource) { S().navigation.StepCommand(50600); }, HaveFrames);
+  RegisterCommand(
+      11032, [](int, CommandSource) { S().navigation.StepCommand(50607); }, HaveFrames);
+
+  RegisterCommand(
+      41011, [](int, CommandSource) { S().navigation.GoToNextNullFrame(); }, HaveFrames);
+  auto relative = [](int id, CommandSource) { S().navigation.RelativeNumberingCommand(id); };
+  RegisterCommand(41012, relative, HaveFrames);
+  RegisterCommand(41013, relative, [] { return HaveFrames() && S().navigation.relativeBase > 0; });
+  RegisterCommand(41014, relative, [] { return HaveFrames() && S().navigation.lastRelativeBase > 0; });
+  RegisterCommand(
+      13082, [](int, CommandSource) { DispatchCommand(41014, CommandSource::kAccelerator); },
+      [] { return HaveFrames() && S().navigation.lastRelativeBase > 0; });
+
+  // Enter in the frame-number box goes to the number typed; elsewhere it
+  // stays the key of saving corrections.
+  RegisterCommand(kCmdKeyEnter, [](int, CommandSource src) {
+    if (window && window->FrameNumberBox()->hasFocus()) {
+      if (HaveFrames()) S().navigation.GoToTypedFrame(window->FrameNumberBox()->text().toStdString());
+      return;
+    }
+    DispatchCommand(21021, src);
+  });
+  QObject::connect(w->FrameScrollBar(), &QScrollBar::valueChanged, w, [](int v) {
+    if (!windowLink || windowLink->settingScroll || !HaveFrames() || v < 0) return;
+    if (static_cast<uint32_t>(v) != S().reader.currentFrame)
+      S().reader.ShowCurrent(static_cast<uint32_t>(v), RF_NO_SCROLL);
+  });
+
+  // View settings.
+  RegisterCommand(
+      kCmdFitWindow,
+      [](int id, CommandSource src) {
+        ViewState& v = S().view;
+        v.fitToWindow = ToggleCheck(id, src, v.fitToWindow) != 0;
+        v.ClampScroll();
+        v.RedrawCurrent();
+        v.PaintView(true);
+      },
+      [] { return true; });
+  RegisterCommand(10113, [](int, CommandSource src) { DispatchCommand(kCmdFitWindow, src); });
+  RegisterCommand(
+      kCmdMixField,
+      [](int id, CommandSource src) {
+        FrameReader& r = S().reader;
+        bool on = ToggleCheck(id, src, r.mixedFields) != 0;
+        if (on == r.mixedFields) return;
+        r.mixedFields = on;
+        if (HavePicture()) r.ShowCurrent(r.currentFrame, RF_KEEP_CORRECTION);
+      },
+      [] { return !S().view.AlternatingFields(); });
+  RegisterCommandRange(
+      44002, 44015,
+      [](int id, CommandSource) {
+        S().view.BrightnessCommand(id);
+        mirdexSettings.brightness = S().view.brightness;
+      },
+      [] { return true; });
+  // The brightness read from the settings file; the menu keeps its plain
+  // caption while it is 1.00.
+  RegisterCommand(kCmdBrightnessApply, [](int, CommandSource) {
+    unsigned p = std::min<uint32_t>(mirdexSettings.brightness, 510);
+    S().view.SetBrightness(p, p != 100);
+    S().view.RedrawCurrent();
+  });
+  RegisterCommand(
+      10106, [](int, CommandSource) { S().view.ZoomIn(); }, HavePicture);
+  RegisterCommand(
+      10111, [](int, CommandSource) { S().view.ZoomOut(); }, HavePicture);
+  RegisterCommandRange(47029, 47031, [](int id, CommandSource) {
+    int index = id - 47028;
+    S().view.SetDiffGain(S().view.diffGain == index ? 0 : index);
+  });
+  RegisterCommand(
+      41006, [](int, CommandSource) { S().view.RunAlternatingFields(); },
+      [] { return HaveFrames() && !S().view.AlternatingFields(); });
+  RegisterCommand(10112, [](int, CommandSource src) { DispatchCommand(41006, src); });
+}

@@ -1,0 +1,65 @@
+// A capture as the program holds it: a table of files and a frame reader
+// with its pool over them. The window owns one, with the view and the
+// navigation, for the files it shows; a comparison, composite or copy opens
+// the second file into a capture of its own.
+#pragma once
+#include <cstdint>
+
+#include "avi/OpenAvi.h"
+#include "frame/FrameReader.h"
+#include "frame/Navigation.h"
+#include "frame/ViewState.h"
+
+struct Capture {
+  Capture() = default;
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+
+  OpenAviTable table;
+  FrameReader reader{table};
+};
+
+// Everything the frame reader, the view and the navigation of the shown
+// capture tell the window; every call may be ignored.
+class FrameWindow : public ViewEvents, public NavigationEvents {
+ public:
+  virtual void SetScrollPosition(uint32_t frame) { (void)frame; }
+  // Resets the frame-correction inputs after a new frame was read.
+  virtual void ResetCorrection() {}
+};
+
+// The capture the window shows, with its view and navigation. What reading a
+// frame changes reaches the navigation (frame number, time code), the view
+// (the picture) and the window.
+class ShownCapture : public Capture, private FrameReaderEvents {
+ public:
+  ShownCapture() { reader.events = this; }
+
+  ViewState view{reader};
+  Navigation navigation{table, reader, view};
+
+  // Null: nothing shows the capture (tests, headless forms).
+  void SetWindow(FrameWindow* window) {
+    window_ = window;
+    view.events = window;
+    navigation.events = window;
+  }
+  FrameWindow* Window() const { return window_; }
+
+ private:
+  void SetScrollPosition(uint32_t frame) override {
+    if (window_) window_->SetScrollPosition(frame);
+  }
+  void SetFrameNumberText(uint32_t frame) override { navigation.SetFrameNumberText(frame); }
+  void ShowTimeCode(uint32_t frame) override { navigation.ShowFrameTimeCode(frame); }
+  void RefreshTitle() override { table.SetMainTitle(nullptr); }
+  void ShowPicture(const uint8_t* frame) override {
+    view.DrawFrame(frame, 2 | DF_SHOWN);
+    view.PaintView(false);
+  }
+  void ResetCorrection() override {
+    if (window_) window_->ResetCorrection();
+  }
+
+  FrameWindow* window_ = nullptr;
+};
