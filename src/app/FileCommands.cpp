@@ -1,8 +1,8 @@
 #include "app/FileCommands.h"
 
-#include "app/Commands.h"
 #include "app/FrameView.h"
 #include "avi/OpenAvi.h"
+#include "command/Dispatcher.h"
 #include "settings/MirdexSettings.h"
 
 namespace {

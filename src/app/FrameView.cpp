@@ -9,9 +9,9 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
-#include "app/Commands.h"
 #include "app/MainWindow.h"
 #include "avi/OpenAvi.h"
+#include "command/Dispatcher.h"
 #include "frame/FrameReader.h"
 #include "frame/Navigation.h"
 #include "frame/ViewState.h"

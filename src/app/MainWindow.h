@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/MenuTable.h"
 #include "avi/OpenAvi.h"
+#include "command/MenuTable.h"
 
 class QLabel;
 class QLineEdit;

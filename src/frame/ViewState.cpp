@@ -6,7 +6,7 @@
 #include <new>
 #include <thread>
 
-#include "app/Commands.h"
+#include "command/Dispatcher.h"
 #include "frame/FrameReader.h"
 #include "frame/ViewKernels.h"
 #include "platform/AppState.h"

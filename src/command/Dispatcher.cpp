@@ -1,4 +1,4 @@
-#include "app/Commands.h"
+#include "command/Dispatcher.h"
 
 #include <algorithm>
 #include <map>

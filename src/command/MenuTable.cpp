@@ -1,4 +1,4 @@
-#include "app/MenuTable.h"
+#include "command/MenuTable.h"
 
 #include "platform/Format.h"
 

@@ -1,14 +1,13 @@
 // The shell without windows: accelerator tables, the dispatcher and its busy
-// rules, the Esc protocol, the command line and the composed captions.
+// rules, the Esc protocol and the composed captions.
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "TestSupport.h"
-#include "app/Accelerators.h"
-#include "app/CommandLine.h"
-#include "app/Commands.h"
-#include "app/MenuTable.h"
+#include "command/Accelerators.h"
+#include "command/Dispatcher.h"
+#include "command/MenuTable.h"
 #include "platform/AppState.h"
 #include "platform/Messages.h"
 
@@ -319,20 +318,6 @@ TEST_F(ShellCore, UnattendedProcessingNeverWaitsForTheQuestion) {
   EXPECT_TRUE(host.boxes.empty());
   EXPECT_EQ(ME.fAbort, 0);
   EXPECT_EQ(ME.fBusy, 1);
-}
-
-TEST(CommandLine, FindsTheFileBehindTheOptions) {
-  ScratchDir dir;
-  std::string spaced = dir.File("my capture.avi");
-  WriteFileBytes(spaced, "x");
-  EXPECT_EQ(CommandLineFile({}), "");
-  EXPECT_EQ(CommandLineFile({"/line:12", "a.avi"}), "a.avi");
-  EXPECT_EQ(CommandLineFile({"/line:", "12", "a.avi"}), "a.avi");
-  EXPECT_EQ(CommandLineFile({"/x", "/yz", "b.avi", "c.avi"}), "b.avi");
-  // An absolute path is a file, not an option, because it exists.
-  EXPECT_EQ(CommandLineFile({"/nosuch", spaced}), spaced);
-  EXPECT_EQ(CommandLineFile({"/line:"}), "");
-  EXPECT_EQ(CommandLineFile({"", "d.avi"}), "d.avi");
 }
 
 TEST(MenuCaptions, ComposedFromState) {

@@ -1,4 +1,4 @@
-#include "app/Accelerators.h"
+#include "command/Accelerators.h"
 
 namespace {
 constexpr uint8_t V = FVIRTKEY | FNOINVERT;
