@@ -6,6 +6,7 @@
 
 #include "TestSupport.h"
 #include "command/Accelerators.h"
+#include "command/CommandIds.h"
 #include "command/Dispatcher.h"
 #include "command/MenuTable.h"
 #include "platform/AppState.h"
@@ -20,101 +21,101 @@ struct Key {
   int command;
 };
 
-// The 93 entries in order, typed from the key list of the program.
+// The 93 entries in order, as the key list of the program gives them.
 const Key kKeys[] = {
-    {"Left", 37, 0, 0, 0, 10037},
-    {"Right", 39, 0, 0, 0, 10039},
-    {"Del", 46, 0, 0, 0, 10046},
-    {"Up", 38, 0, 0, 0, 10038},
-    {"Down", 40, 0, 0, 0, 10040},
-    {"Alt+Backspace", 8, 0, 0, 1, 14008},
-    {"Enter", 13, 0, 0, 0, 10013},
-    {"Ctrl+Enter", 13, 0, 1, 0, 21030},
-    {"Esc", 27, 0, 0, 0, 10027},
-    {"Space", 32, 0, 0, 0, 10032},
-    {"Shift+Space", 32, 1, 0, 0, 11032},
-    {"Ctrl+A", 'A', 0, 1, 0, 12065},
-    {"Ctrl+Shift+C", 'C', 1, 1, 0, 41032},
-    {"Ctrl+D", 'D', 0, 1, 0, 12068},
-    {"Ctrl+E", 'E', 0, 1, 0, 12069},
-    {"Alt+M", 'M', 0, 0, 1, 14077},
-    {"Ctrl+O", 'O', 0, 1, 0, 40000},
-    {"Ctrl+Shift+O", 'O', 1, 1, 0, 40001},
-    {"Ctrl+R", 'R', 0, 1, 0, 12082},
-    {"Ctrl+Shift+R", 'R', 1, 1, 0, 13082},
-    {"Ctrl+S", 'S', 0, 1, 0, 12083},
-    {"Ctrl+Shift+V", 'V', 1, 1, 0, 41033},
-    {"Ctrl+W", 'W', 0, 1, 0, 12087},
-    {"Ctrl+X", 'X', 0, 1, 0, 12088},
-    {"Ctrl+Y", 'Y', 0, 1, 0, 12089},
-    {"Ctrl+Z", 'Z', 0, 1, 0, 12090},
-    {"Ctrl+,", 188, 0, 1, 0, 43002},
-    {"Ctrl+.", 190, 0, 1, 0, 43004},
-    {"Ctrl+[", 219, 0, 1, 0, 43001},
-    {"Ctrl+]", 221, 0, 1, 0, 43003},
-    {"F1", 112, 0, 0, 0, 10112},
-    {"F2", 113, 0, 0, 0, 10113},
-    {"F3", 114, 0, 0, 0, 10114},
-    {"Ctrl+F3", 114, 0, 1, 0, 12114},
-    {"F4", 115, 0, 0, 0, 10115},
-    {"Ctrl+F4", 115, 0, 1, 0, 12115},
-    {"F5", 116, 0, 0, 0, 10116},
-    {"Ctrl+F5", 116, 0, 1, 0, 12116},
-    {"F6", 117, 0, 0, 0, 10117},
-    {"Ctrl+F6", 117, 0, 1, 0, 12117},
-    {"F7", 118, 0, 0, 0, 10118},
-    {"Ctrl+F7", 118, 0, 1, 0, 12118},
-    {"F8", 119, 0, 0, 0, 10119},
-    {"Ctrl+F8", 119, 0, 1, 0, 12119},
-    {"F9", 120, 0, 0, 0, 10120},
-    {"F10", 121, 0, 0, 0, 10121},
-    {"F11", 122, 0, 0, 0, 10122},
-    {"F12", 123, 0, 0, 0, 10123},
-    {"Ctrl+Left", 37, 0, 1, 0, 12037},
-    {"Ctrl+Shift+Left", 37, 1, 1, 0, 13037},
-    {"Ctrl+Up", 38, 0, 1, 0, 12038},
-    {"Shift+Up", 38, 1, 0, 0, 11038},
-    {"Ctrl+Shift+Up", 38, 1, 1, 0, 13038},
-    {"Ctrl+Right", 39, 0, 1, 0, 12039},
-    {"Ctrl+Shift+Right", 39, 1, 1, 0, 13039},
-    {"Ctrl+Down", 40, 0, 1, 0, 12040},
-    {"Shift+Down", 40, 1, 0, 0, 11040},
-    {"Ctrl+Shift+Down", 40, 1, 1, 0, 13040},
-    {"Ins", 45, 0, 0, 0, 10045},
-    {"Ctrl+Ins", 45, 0, 1, 0, 12045},
-    {"Shift+Ins", 45, 1, 0, 0, 11045},
-    {"Ctrl+Del", 46, 0, 1, 0, 12046},
-    {"Alt+Del", 46, 0, 0, 1, 14046},
-    {"Shift+Del", 46, 1, 0, 0, 11046},
-    {"Ctrl+Shift+Del", 46, 1, 1, 0, 13046},
-    {"Home", 36, 0, 0, 0, 50606},
-    {"Ctrl+Home", 36, 0, 1, 0, 12036},
-    {"Shift+Home", 36, 1, 0, 0, 11036},
-    {"Ctrl+Shift+Home", 36, 1, 1, 0, 13036},
-    {"End", 35, 0, 0, 0, 50604},
-    {"Ctrl+End", 35, 0, 1, 0, 50605},
-    {"Shift+End", 35, 1, 0, 0, 11035},
-    {"Ctrl+Shift+End", 35, 1, 1, 0, 12035},
-    {"PgDn", 34, 0, 0, 0, 50601},
-    {"Ctrl+PgDn", 34, 0, 1, 0, 50603},
-    {"Shift+PgDn", 34, 1, 0, 0, 50602},
-    {"PgUp", 33, 0, 0, 0, 50608},
-    {"Ctrl+PgUp", 33, 0, 1, 0, 50610},
-    {"Shift+PgUp", 33, 1, 0, 0, 50609},
-    {"Divide", 111, 0, 0, 0, 10111},
-    {"Multiply", 106, 0, 0, 0, 10106},
-    {"Ctrl+Subtract", 109, 0, 1, 0, 12109},
-    {"Ctrl+Add", 107, 0, 1, 0, 12107},
-    {"Ctrl+Num0", 96, 0, 1, 0, 12096},
-    {"Ctrl+Num1", 97, 0, 1, 0, 12097},
-    {"Ctrl+Num2", 98, 0, 1, 0, 12098},
-    {"Ctrl+Num3", 99, 0, 1, 0, 12099},
-    {"Ctrl+Num4", 100, 0, 1, 0, 12100},
-    {"Ctrl+Num5", 101, 0, 1, 0, 12101},
-    {"Ctrl+Num6", 102, 0, 1, 0, 12102},
-    {"Ctrl+Num7", 103, 0, 1, 0, 12103},
-    {"Ctrl+Num8", 104, 0, 1, 0, 12104},
-    {"Ctrl+Num9", 105, 0, 1, 0, 12105},
+    {"Left", 37, 0, 0, 0, kCmdKeyLeft},
+    {"Right", 39, 0, 0, 0, kCmdKeyRight},
+    {"Del", 46, 0, 0, 0, kCmdKeyDelete},
+    {"Up", 38, 0, 0, 0, kCmdKeyUp},
+    {"Down", 40, 0, 0, 0, kCmdKeyDown},
+    {"Alt+Backspace", 8, 0, 0, 1, kCmdAltBackspace},
+    {"Enter", 13, 0, 0, 0, kCmdKeyEnter},
+    {"Ctrl+Enter", 13, 0, 1, 0, kCmdPreviewCorrection},
+    {"Esc", 27, 0, 0, 0, kCmdEsc},
+    {"Space", 32, 0, 0, 0, kCmdKeySpace},
+    {"Shift+Space", 32, 1, 0, 0, kCmdShiftSpace},
+    {"Ctrl+A", 'A', 0, 1, 0, kCmdCtrlA},
+    {"Ctrl+Shift+C", 'C', 1, 1, 0, kCmdCopyToClipboard},
+    {"Ctrl+D", 'D', 0, 1, 0, kCmdCtrlD},
+    {"Ctrl+E", 'E', 0, 1, 0, kCmdCtrlE},
+    {"Alt+M", 'M', 0, 0, 1, kCmdAltM},
+    {"Ctrl+O", 'O', 0, 1, 0, kCmdOpen},
+    {"Ctrl+Shift+O", 'O', 1, 1, 0, kCmdOpenAdd},
+    {"Ctrl+R", 'R', 0, 1, 0, kCmdCtrlR},
+    {"Ctrl+Shift+R", 'R', 1, 1, 0, kCmdCtrlShiftR},
+    {"Ctrl+S", 'S', 0, 1, 0, kCmdCtrlS},
+    {"Ctrl+Shift+V", 'V', 1, 1, 0, kCmdPasteFromClipboard},
+    {"Ctrl+W", 'W', 0, 1, 0, kCmdCtrlW},
+    {"Ctrl+X", 'X', 0, 1, 0, kCmdCtrlX},
+    {"Ctrl+Y", 'Y', 0, 1, 0, kCmdCtrlY},
+    {"Ctrl+Z", 'Z', 0, 1, 0, kCmdCtrlZ},
+    {"Ctrl+,", 188, 0, 1, 0, kCmdGoToSelectionStart},
+    {"Ctrl+.", 190, 0, 1, 0, kCmdGoToSelectionEnd},
+    {"Ctrl+[", 219, 0, 1, 0, kCmdSetSelectionStart},
+    {"Ctrl+]", 221, 0, 1, 0, kCmdSetSelectionEnd},
+    {"F1", 112, 0, 0, 0, kCmdKeyF1},
+    {"F2", 113, 0, 0, 0, kCmdKeyF2},
+    {"F3", 114, 0, 0, 0, kCmdKeyF3},
+    {"Ctrl+F3", 114, 0, 1, 0, kCmdCtrlF3},
+    {"F4", 115, 0, 0, 0, kCmdKeyF4},
+    {"Ctrl+F4", 115, 0, 1, 0, kCmdCtrlF4},
+    {"F5", 116, 0, 0, 0, kCmdKeyF5},
+    {"Ctrl+F5", 116, 0, 1, 0, kCmdCtrlF5},
+    {"F6", 117, 0, 0, 0, kCmdKeyF6},
+    {"Ctrl+F6", 117, 0, 1, 0, kCmdCtrlF6},
+    {"F7", 118, 0, 0, 0, kCmdKeyF7},
+    {"Ctrl+F7", 118, 0, 1, 0, kCmdCtrlF7},
+    {"F8", 119, 0, 0, 0, kCmdKeyF8},
+    {"Ctrl+F8", 119, 0, 1, 0, kCmdCtrlF8},
+    {"F9", 120, 0, 0, 0, kCmdKeyF9},
+    {"F10", 121, 0, 0, 0, kCmdKeyF10},
+    {"F11", 122, 0, 0, 0, kCmdKeyF11},
+    {"F12", 123, 0, 0, 0, kCmdKeyF12},
+    {"Ctrl+Left", 37, 0, 1, 0, kCmdCtrlLeft},
+    {"Ctrl+Shift+Left", 37, 1, 1, 0, kCmdCtrlShiftLeft},
+    {"Ctrl+Up", 38, 0, 1, 0, kCmdCtrlUp},
+    {"Shift+Up", 38, 1, 0, 0, kCmdShiftUp},
+    {"Ctrl+Shift+Up", 38, 1, 1, 0, kCmdCtrlShiftUp},
+    {"Ctrl+Right", 39, 0, 1, 0, kCmdCtrlRight},
+    {"Ctrl+Shift+Right", 39, 1, 1, 0, kCmdCtrlShiftRight},
+    {"Ctrl+Down", 40, 0, 1, 0, kCmdCtrlDown},
+    {"Shift+Down", 40, 1, 0, 0, kCmdShiftDown},
+    {"Ctrl+Shift+Down", 40, 1, 1, 0, kCmdCtrlShiftDown},
+    {"Ins", 45, 0, 0, 0, kCmdKeyInsert},
+    {"Ctrl+Ins", 45, 0, 1, 0, kCmdCtrlInsert},
+    {"Shift+Ins", 45, 1, 0, 0, kCmdShiftInsert},
+    {"Ctrl+Del", 46, 0, 1, 0, kCmdCtrlDelete},
+    {"Alt+Del", 46, 0, 0, 1, kCmdAltDelete},
+    {"Shift+Del", 46, 1, 0, 0, kCmdShiftDelete},
+    {"Ctrl+Shift+Del", 46, 1, 1, 0, kCmdCtrlShiftDelete},
+    {"Home", 36, 0, 0, 0, kCmdGoToFirstFrame},
+    {"Ctrl+Home", 36, 0, 1, 0, kCmdCtrlHome},
+    {"Shift+Home", 36, 1, 0, 0, kCmdShiftHome},
+    {"Ctrl+Shift+Home", 36, 1, 1, 0, kCmdCtrlShiftHome},
+    {"End", 35, 0, 0, 0, kCmdGoToLastFrame},
+    {"Ctrl+End", 35, 0, 1, 0, kCmdGoToSmoothingFrame},
+    {"Shift+End", 35, 1, 0, 0, kCmdShiftEnd},
+    {"Ctrl+Shift+End", 35, 1, 1, 0, kCmdCtrlShiftEnd},
+    {"PgDn", 34, 0, 0, 0, kCmdStepForward30},
+    {"Ctrl+PgDn", 34, 0, 1, 0, kCmdStepForward300},
+    {"Shift+PgDn", 34, 1, 0, 0, kCmdStepForward150},
+    {"PgUp", 33, 0, 0, 0, kCmdStepBackward30},
+    {"Ctrl+PgUp", 33, 0, 1, 0, kCmdStepBackward300},
+    {"Shift+PgUp", 33, 1, 0, 0, kCmdStepBackward150},
+    {"Divide", 111, 0, 0, 0, kCmdKeyDivide},
+    {"Multiply", 106, 0, 0, 0, kCmdKeyMultiply},
+    {"Ctrl+Subtract", 109, 0, 1, 0, kCmdCtrlSubtract},
+    {"Ctrl+Add", 107, 0, 1, 0, kCmdCtrlAdd},
+    {"Ctrl+Num0", 96, 0, 1, 0, kCmdCtrlNum0},
+    {"Ctrl+Num1", 97, 0, 1, 0, kCmdCtrlNum1},
+    {"Ctrl+Num2", 98, 0, 1, 0, kCmdCtrlNum2},
+    {"Ctrl+Num3", 99, 0, 1, 0, kCmdCtrlNum3},
+    {"Ctrl+Num4", 100, 0, 1, 0, kCmdCtrlNum4},
+    {"Ctrl+Num5", 101, 0, 1, 0, kCmdCtrlNum5},
+    {"Ctrl+Num6", 102, 0, 1, 0, kCmdCtrlNum6},
+    {"Ctrl+Num7", 103, 0, 1, 0, kCmdCtrlNum7},
+    {"Ctrl+Num8", 104, 0, 1, 0, kCmdCtrlNum8},
+    {"Ctrl+Num9", 105, 0, 1, 0, kCmdCtrlNum9},
 };
 
 class ShellCore : public ::testing::Test {
@@ -143,6 +144,17 @@ TEST(Accelerators, TheArrayHoldsEveryKeyInOrder) {
     EXPECT_EQ(e.fVirt,
               FVIRTKEY | FNOINVERT | (k.shift ? FSHIFT : 0) | (k.ctrl ? FCONTROL : 0) | (k.alt ? FALT : 0))
         << k.name;
+    // A key without a menu command is its modifier base + key; Ctrl+Shift+End
+    // is the one that was numbered as a Ctrl key.
+    if (k.command >= kCmdKeyBase && k.command < kCmdAltKeyBase + 1000) {
+      int base = k.alt               ? kCmdAltKeyBase
+                 : k.ctrl && k.shift ? kCmdCtrlShiftKeyBase
+                 : k.ctrl            ? kCmdCtrlKeyBase
+                 : k.shift           ? kCmdShiftKeyBase
+                                     : kCmdKeyBase;
+      if (k.command == kCmdCtrlShiftEnd) base = kCmdCtrlKeyBase;
+      EXPECT_EQ(k.command, base + k.vk) << k.name;
+    }
   }
 }
 
@@ -171,29 +183,29 @@ TEST(Accelerators, TheWindowInFrontChoosesTheTable) {
 }
 
 TEST_F(ShellCore, CommandsWithoutHandlerCannotRun) {
-  EXPECT_FALSE(CanRunCommand(40004));
-  EXPECT_FALSE(DispatchCommand(40004));
+  EXPECT_FALSE(CanRunCommand(kCmdSaveAvi));
+  EXPECT_FALSE(DispatchCommand(kCmdSaveAvi));
   int runs = 0;
   bool allowed = false;
   RegisterCommand(
-      40004, [&](int id, CommandSource) { runs += id == 40004; }, [&] { return allowed; });
-  EXPECT_FALSE(CanRunCommand(40004));
-  EXPECT_FALSE(DispatchCommand(40004));
+      kCmdSaveAvi, [&](int id, CommandSource) { runs += id == kCmdSaveAvi; }, [&] { return allowed; });
+  EXPECT_FALSE(CanRunCommand(kCmdSaveAvi));
+  EXPECT_FALSE(DispatchCommand(kCmdSaveAvi));
   allowed = true;
-  EXPECT_TRUE(DispatchCommand(40004));
+  EXPECT_TRUE(DispatchCommand(kCmdSaveAvi));
   EXPECT_EQ(runs, 1);
-  UnregisterCommand(40004);
-  EXPECT_FALSE(DispatchCommand(40004));
+  UnregisterCommand(kCmdSaveAvi);
+  EXPECT_FALSE(DispatchCommand(kCmdSaveAvi));
   EXPECT_EQ(runs, 1);
 }
 
 TEST_F(ShellCore, WithoutAWindowTheViewCallsChangeNothing) {
-  EXPECT_FALSE(EnableCommand(40000, true));
-  EXPECT_EQ(IsCommandChecked(44001), -1);
-  EXPECT_EQ(ToggleCheck(44001, CommandSource::kMenu, 1), 1);
+  EXPECT_FALSE(EnableCommand(kCmdOpen, true));
+  EXPECT_EQ(IsCommandChecked(kCmdMixField), -1);
+  EXPECT_EQ(ToggleCheck(kCmdMixField, CommandSource::kMenu, 1), 1);
   int runs = 0;
-  RegisterCommand(44001, [&](int, CommandSource) { ++runs; });
-  SetCheck(44001, true, true);
+  RegisterCommand(kCmdMixField, [&](int, CommandSource) { ++runs; });
+  SetCheck(kCmdMixField, true, true);
   ShowSelectionCaptions(1, 2, 3);
   ShowTimeCode(5);
   EXPECT_EQ(runs, 0);
@@ -201,64 +213,70 @@ TEST_F(ShellCore, WithoutAWindowTheViewCallsChangeNothing) {
 
 TEST_F(ShellCore, RangesAndSingleRegistrations) {
   std::vector<int> seen;
-  RegisterCommandRange(50100, 50109, [&](int id, CommandSource) { seen.push_back(id); });
-  RegisterCommand(50105, [&](int id, CommandSource) { seen.push_back(-id); });
-  EXPECT_TRUE(DispatchCommand(50100));
-  EXPECT_TRUE(DispatchCommand(50109));
-  EXPECT_TRUE(DispatchCommand(50105));
-  EXPECT_FALSE(DispatchCommand(50110));
-  EXPECT_EQ(seen, (std::vector<int>{50100, 50109, -50105}));
-  UnregisterCommandRange(50100, 50109);
-  EXPECT_FALSE(DispatchCommand(50101));
+  RegisterCommandRange(kCmdRecentFile0, kCmdRecentFile0 + 9,
+                       [&](int id, CommandSource) { seen.push_back(id); });
+  RegisterCommand(kCmdRecentFile0 + 5, [&](int id, CommandSource) { seen.push_back(-id); });
+  EXPECT_TRUE(DispatchCommand(kCmdRecentFile0));
+  EXPECT_TRUE(DispatchCommand(kCmdRecentFile0 + 9));
+  EXPECT_TRUE(DispatchCommand(kCmdRecentFile0 + 5));
+  EXPECT_FALSE(DispatchCommand(kCmdRecentFile0 + 10));
+  EXPECT_EQ(seen, (std::vector<int>{kCmdRecentFile0, kCmdRecentFile0 + 9, -(kCmdRecentFile0 + 5)}));
+  UnregisterCommandRange(kCmdRecentFile0, kCmdRecentFile0 + 9);
+  EXPECT_FALSE(DispatchCommand(kCmdRecentFile0 + 1));
 }
 
 TEST_F(ShellCore, KeyboardAliasesReissueTheirCommand) {
   std::vector<int> seen;
-  for (int id : {21021, 21020, 21017, 44000, 44001, 51900, 46015, 12100, 12102, 12104, 12098, 12101})
+  for (int id : {kCmdSaveCorrections, kCmdUndoCorrection, kCmdRedoCorrection, kCmdFitWindow, kCmdMixField,
+                 kCmdInsertKeyAction, kCmdReplaceLineWithAverage, kCmdCtrlNum4, kCmdCtrlNum6, kCmdCtrlNum8,
+                 kCmdCtrlNum2, kCmdCtrlNum5})
     RegisterCommand(id, [&](int got, CommandSource) { seen.push_back(got); });
-  for (int key :
-       {10013, 12090, 12089, 12087, 14077, 10045, 11045, 12045, 14046, 12083, 12068, 12069, 12088, 12065})
+  for (int key : {kCmdKeyEnter, kCmdCtrlZ, kCmdCtrlY, kCmdCtrlW, kCmdAltM, kCmdKeyInsert, kCmdShiftInsert,
+                  kCmdCtrlInsert, kCmdAltDelete, kCmdCtrlS, kCmdCtrlD, kCmdCtrlE, kCmdCtrlX, kCmdCtrlA})
     EXPECT_TRUE(DispatchCommand(key, CommandSource::kAccelerator)) << key;
-  EXPECT_EQ(seen, (std::vector<int>{21021, 21020, 21017, 44000, 44001, 51900, 51900, 51900, 46015, 12100,
-                                    12102, 12104, 12098, 12101}));
+  EXPECT_EQ(seen, (std::vector<int>{kCmdSaveCorrections, kCmdUndoCorrection, kCmdRedoCorrection,
+                                    kCmdFitWindow, kCmdMixField, kCmdInsertKeyAction, kCmdInsertKeyAction,
+                                    kCmdInsertKeyAction, kCmdReplaceLineWithAverage, kCmdCtrlNum4,
+                                    kCmdCtrlNum6, kCmdCtrlNum8, kCmdCtrlNum2, kCmdCtrlNum5}));
   // A handler of the key command itself comes first.
-  RegisterCommand(10013, [&](int got, CommandSource) { seen.push_back(got); });
-  DispatchCommand(10013);
-  EXPECT_EQ(seen.back(), 10013);
+  RegisterCommand(kCmdKeyEnter, [&](int got, CommandSource) { seen.push_back(got); });
+  DispatchCommand(kCmdKeyEnter);
+  EXPECT_EQ(seen.back(), kCmdKeyEnter);
 }
 
 TEST_F(ShellCore, BusyReadingAndPlayingLimitWhatRuns) {
   std::vector<int> seen;
   auto record = [&](int id, CommandSource) { seen.push_back(id); };
-  for (int id : {10027, 40000, 41000, 10032, 10037, 12114}) RegisterCommand(id, record);
+  for (int id : {kCmdEsc, kCmdOpen, kCmdStepPlay, kCmdKeySpace, kCmdKeyLeft, kCmdCtrlF3})
+    RegisterCommand(id, record);
   int refreshes = 0;
   SetUiRefreshListener([&] { ++refreshes; });
-  PushBusyState({41000});
+  PushBusyState({kCmdStepPlay});
   EXPECT_EQ(refreshes, 1);
-  EXPECT_FALSE(CanRunCommand(40000));
-  EXPECT_TRUE(CanRunCommand(41000));
-  EXPECT_TRUE(CanRunCommand(10027));
+  EXPECT_FALSE(CanRunCommand(kCmdOpen));
+  EXPECT_TRUE(CanRunCommand(kCmdStepPlay));
+  EXPECT_TRUE(CanRunCommand(kCmdEsc));
   PushBusyState();
-  EXPECT_FALSE(CanRunCommand(41000));
+  EXPECT_FALSE(CanRunCommand(kCmdStepPlay));
   PopBusyState();
-  EXPECT_TRUE(CanRunCommand(41000));
+  EXPECT_TRUE(CanRunCommand(kCmdStepPlay));
   PopBusyState();
   PopBusyState();  // one pop too many changes nothing
   EXPECT_EQ(BusyStateDepth(), 0);
-  EXPECT_TRUE(CanRunCommand(40000));
+  EXPECT_TRUE(CanRunCommand(kCmdOpen));
   SetUiRefreshListener(nullptr);
 
   ME.fReading = 1;
-  EXPECT_FALSE(DispatchCommand(40000));
-  EXPECT_FALSE(DispatchCommand(10032));
-  EXPECT_TRUE(DispatchCommand(10027));
+  EXPECT_FALSE(DispatchCommand(kCmdOpen));
+  EXPECT_FALSE(DispatchCommand(kCmdKeySpace));
+  EXPECT_TRUE(DispatchCommand(kCmdEsc));
   ME.fReading = 0;
   ME.fPlaying = 1;
-  EXPECT_TRUE(DispatchCommand(10032));
-  EXPECT_TRUE(DispatchCommand(12114));
-  EXPECT_FALSE(DispatchCommand(10037));
-  EXPECT_FALSE(DispatchCommand(40000));
-  EXPECT_EQ(seen, (std::vector<int>{10027, 10032, 12114}));
+  EXPECT_TRUE(DispatchCommand(kCmdKeySpace));
+  EXPECT_TRUE(DispatchCommand(kCmdCtrlF3));
+  EXPECT_FALSE(DispatchCommand(kCmdKeyLeft));
+  EXPECT_FALSE(DispatchCommand(kCmdOpen));
+  EXPECT_EQ(seen, (std::vector<int>{kCmdEsc, kCmdKeySpace, kCmdCtrlF3}));
 }
 
 TEST_F(ShellCore, EscAsksBeforeStoppingARunningOperation) {
