@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "app/MenuTable.h"
+#include "command/MenuTable.h"
 
 namespace {
 

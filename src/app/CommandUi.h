@@ -7,7 +7,7 @@
 #include <QString>
 #include <functional>
 
-#include "app/Commands.h"
+#include "command/Dispatcher.h"
 
 class QAction;
 class QMenu;

@@ -1,8 +1,9 @@
 #include "app/FileCommands.h"
 
-#include "app/Commands.h"
 #include "app/FrameCommands.h"
+#include "command/Dispatcher.h"
 #include "avi/OpenAvi.h"
+#include "command/Dispatcher.h"
 #include "settings/MirdexSettings.h"
 
 namespace {

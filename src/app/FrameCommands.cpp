@@ -5,7 +5,7 @@
 #include <QScrollBar>
 #include <memory>
 
-#include "app/Commands.h"
+#include "command/Dispatcher.h"
 #include "app/MainWindow.h"
 #include "frame/Capture.h"
 #include "platform/AppState.h"

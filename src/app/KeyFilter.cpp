@@ -5,8 +5,8 @@
 #include <QLineEdit>
 #include <QWidget>
 
-#include "app/Accelerators.h"
-#include "app/Commands.h"
+#include "command/Accelerators.h"
+#include "command/Dispatcher.h"
 
 const char kAccelKindProperty[] = "mxAccelKind";
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MenuTable.h"
+#include "command/MenuTable.h"
 #include "frame/Capture.h"
 
 class QLabel;

@@ -2,7 +2,7 @@
 
 #include <QTimer>
 
-#include "app/Commands.h"
+#include "command/Dispatcher.h"
 #include "app/MainWindow.h"
 #include "platform/AppState.h"
 #include "platform/Messages.h"

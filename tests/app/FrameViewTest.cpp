@@ -13,11 +13,12 @@
 #include <memory>
 
 #include "TestSupport.h"
-#include "app/Commands.h"
 #include "app/FrameCommands.h"
+#include "command/Dispatcher.h"
 #include "app/FrameView.h"
 #include "app/MainWindow.h"
 #include "avi/OpenAvi.h"
+#include "command/Dispatcher.h"
 #include "frame/FrameReader.h"
 #include "frame/Navigation.h"
 #include "frame/ViewState.h"

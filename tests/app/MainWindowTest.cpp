@@ -19,9 +19,9 @@
 
 #include "TestSupport.h"
 #include "app/CommandUi.h"
-#include "app/Commands.h"
 #include "app/KeyFilter.h"
 #include "app/MainWindow.h"
+#include "command/Dispatcher.h"
 #include "platform/AppState.h"
 #include "platform/Messages.h"
 #include "platform/Paths.h"

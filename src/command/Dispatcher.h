@@ -8,42 +8,7 @@
 #include <string>
 #include <vector>
 
-// Command numbers the shell itself knows by name.
-enum CommandId : int {
-  kCmdKeyEnter = 10013,
-  kCmdEsc = 10027,
-  kCmdAbortButton = 21006,
-  kCmdLogFile = 22033,
-  kCmdPowerOffAfter = 22034,
-  kCmdUseMMX = 22035,
-  kCmdUseSSE = 22036,
-  kCmdFrameNumberBox = 25007,
-  kCmdFrameScrollBar = 28000,
-  kCmdStatic30006 = 30006,
-  kCmdStatic30007 = 30007,
-  kCmdOpen = 40000,
-  kCmdOpenAdd = 40001,
-  kCmdClose = 40002,
-  kCmdExit = 40099,
-  kCmdFitWindow = 44000,
-  kCmdMixField = 44001,
-  kCmdBrightness100 = 44005,
-  kCmdShowStatus = 44020,
-  kCmdBringTop = 44021,
-  kCmdBlinkUndo = 44022,
-  kCmdNotShow = 44023,
-  kCmdAbortMenu = 44024,
-  kCmdShowWave = 44026,
-  kCmdDeleteRangeOn = 43007,
-  kCmdAbout = 45000,
-  kCmdRecentFile0 = 50100,
-  kCmdBrightnessApply = 50200,
-  kCmdOpenRecord = 50402,
-  kCmdMarkBase = 18000,
-  kCmdDelSelectBase = 19000,
-  kCmdDelDeleteBase = 19500,
-  kCmdCursorPosBase = 47020,
-};
+#include "command/CommandIds.h"
 
 // Where a command came from; a tool-window check box reports its own new state.
 enum class CommandSource { kMenu, kAccelerator, kControl, kSetCheck, kProgram };
@@ -88,7 +53,7 @@ void SetAbortConfirmation(bool ask);
 // it returns true when it took the cancel.
 void SetModalToolCancel(std::function<bool()> cancel);
 
-// The file the next command 50402 opens (command line, drop, recent list).
+// The file the next command kCmdOpenRecord opens (command line, drop, recent list).
 void SetPendingOpenName(const std::string& path);
 std::string TakePendingOpenName();
 const std::string& PendingOpenName();
@@ -137,9 +102,9 @@ int IsCommandChecked(int id);
 void SetItem(int id, const std::string* caption, bool enabled);
 // The Selection/Mark popup caption and its two "move to" items; -1 = not set.
 void ShowSelectionCaptions(long start, long end, long lastFrame);
-// Mark entries 18000 + n behind the Selection/Mark popup's last separator.
+// Mark entries kCmdMarkBase + n behind the Selection/Mark popup's last separator.
 void ShowMarkEntries(const std::vector<std::string>& captions);
-// Entries 19000 + n and 19500 + n of the two deletion-range sub-popups.
+// Entries kCmdDelSelectBase + n and kCmdDelDeleteBase + n of the two deletion-range sub-popups.
 void ShowDeletionRangeEntries(const std::vector<std::string>& selectCaptions,
                               const std::vector<std::string>& deleteCaptions);
 // "表示/輝度%4.2lf(&D)" with the brightness factor.

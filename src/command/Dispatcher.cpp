@@ -1,4 +1,4 @@
-#include "app/Commands.h"
+#include "command/Dispatcher.h"
 
 #include <algorithm>
 #include <map>
@@ -69,8 +69,10 @@ bool AllowedNow(int id) {
   if (IsAbortCommand(id)) return true;
   if (ME.fReading) return false;
   if (ME.fPlaying) {
-    static const int playKeys[] = {10032, 11032, 10106, 10111, 10113, 10114, 10115,
-                                   12114, 12115, 13037, 13038, 13039, 13040};
+    static const int playKeys[] = {kCmdKeySpace,     kCmdShiftSpace,    kCmdKeyMultiply, kCmdKeyDivide,
+                                   kCmdKeyF2,        kCmdKeyF3,         kCmdKeyF4,       kCmdCtrlF3,
+                                   kCmdCtrlF4,       kCmdCtrlShiftLeft, kCmdCtrlShiftUp, kCmdCtrlShiftRight,
+                                   kCmdCtrlShiftDown};
     return std::find(std::begin(playKeys), std::end(playKeys), id) != std::end(playKeys);
   }
   if (!BusyStack().empty()) {
@@ -125,33 +127,33 @@ bool CanRunCommand(int id) {
 
 int KeyboardAlias(int id) {
   switch (id) {
-    case 10013:
-      return 21021;  // Enter: save corrections
-    case 12090:
-      return 21020;  // Ctrl+Z: undo a correction
-    case 12089:
-      return 21017;  // Ctrl+Y: redo
-    case 12087:
-      return 44000;  // Ctrl+W
-    case 14077:
-      return 44001;  // Alt+M
-    case 10045:
-    case 11045:
-    case 12045:
-      return 51900;  // Ins, Shift+Ins, Ctrl+Ins
-    case 14046:
-      return 46015;  // Alt+Del
+    case kCmdKeyEnter:
+      return kCmdSaveCorrections;
+    case kCmdCtrlZ:
+      return kCmdUndoCorrection;
+    case kCmdCtrlY:
+      return kCmdRedoCorrection;
+    case kCmdCtrlW:
+      return kCmdFitWindow;
+    case kCmdAltM:
+      return kCmdMixField;
+    case kCmdKeyInsert:
+    case kCmdShiftInsert:
+    case kCmdCtrlInsert:
+      return kCmdInsertKeyAction;
+    case kCmdAltDelete:
+      return kCmdReplaceLineWithAverage;
     // Ctrl+S, D, E, X, A move the cross cursor like Ctrl+keypad 4, 6, 8, 2, 5.
-    case 12083:
-      return 12100;
-    case 12068:
-      return 12102;
-    case 12069:
-      return 12104;
-    case 12088:
-      return 12098;
-    case 12065:
-      return 12101;
+    case kCmdCtrlS:
+      return kCmdCtrlNum4;
+    case kCmdCtrlD:
+      return kCmdCtrlNum6;
+    case kCmdCtrlE:
+      return kCmdCtrlNum8;
+    case kCmdCtrlX:
+      return kCmdCtrlNum2;
+    case kCmdCtrlA:
+      return kCmdCtrlNum5;
   }
   return 0;
 }

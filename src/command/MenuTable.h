@@ -48,12 +48,12 @@ constexpr int kRecentFilePosition = 18;
 
 // Captions composed from the current state.
 std::string RecentFileCaption(int index, const std::string& path);  // "%d. " + path
-std::string WaveLimitCaption(unsigned long limitPercent);           // command 21038
-std::string WaveLevelCaption(double level);                         // command 21041
+std::string WaveLimitCaption(unsigned long limitPercent);           // kCmdWaveLimitCheck
+std::string WaveLevelCaption(double level);                         // kCmdChangeVolume
 std::string DisplayMenuCaption(double brightnessFactor);
 std::string CursorPositionCaption(int x, int y, bool shift, int digit);
 // Selection popup caption; -1 means "not set". lastFrame is the last global
 // frame number (used when the end is not set).
 std::string SelectionMenuCaption(long start, long end, long lastFrame);
-std::string SelectionStartCaption(long start);  // item 43002
-std::string SelectionEndCaption(long end);      // item 43004
+std::string SelectionStartCaption(long start);  // kCmdGoToSelectionStart
+std::string SelectionEndCaption(long end);      // kCmdGoToSelectionEnd

@@ -1,7 +1,7 @@
 // The keyboard accelerators: one array of 93 entries turned into four tables
 // that share its tail. Keys are Windows virtual-key codes so that keyboard
-// command numbers keep their values (10000 + key, 11000 Shift, 12000 Ctrl,
-// 13000 Ctrl+Shift, 14000 Alt). No Qt in here.
+// command numbers keep their values (a modifier base of CommandIds.h + key).
+// No Qt in here.
 #pragma once
 #include <cstdint>
 
