@@ -1,9 +1,9 @@
 #include "platform/System.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sched.h>
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
