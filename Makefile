@@ -5,7 +5,8 @@ PKGS := cmake ninja-build ccache g++ pkg-config make \
         qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev \
         libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev \
         libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev \
-        clang libclang-rt-14-dev ffmpeg sox python3 binutils
+        clang libclang-rt-14-dev ffmpeg sox python3 binutils \
+        fonts-ipafont-gothic
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)

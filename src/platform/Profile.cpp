@@ -95,12 +95,80 @@ CachedFile& Load(const std::string& file) {
   return c;
 }
 
+// Text is stored so that it reads back as written: a backslash becomes "\\",
+// CR and LF "\r" and "\n", and what the line format would eat or misread
+// becomes "\xHH": a blank or tab at either end (trimmed), a value's opening
+// quote when the same quote ends it (stripped), a key's '=' and a leading ';'
+// or '[' (comment, header), a section name's ']'. Text without these is
+// stored as it is, so files written before read as they did.
+enum class Part { Value, Key, Section };
+
+std::string Escape(const std::string& text, Part part) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    bool atEnd = i == 0 || i + 1 == text.size();
+    bool hex =
+        (atEnd && (c == ' ' || c == '\t')) ||
+        (part == Part::Value && i == 0 && (c == '"' || c == '\'') && text.size() >= 2 && text.back() == c) ||
+        (part == Part::Key && (c == '=' || (i == 0 && (c == ';' || c == '[')))) ||
+        (part == Part::Section && c == ']');
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (hex) {
+      static const char kHex[] = "0123456789ABCDEF";
+      unsigned char u = static_cast<unsigned char>(c);
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else
+      out += c;
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Undoes Escape; a backslash that starts no escape stays as it is.
+std::string Unescape(const std::string& text) {
+  if (text.find('\\') == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    char next = i + 1 < text.size() ? text[i + 1] : 0;
+    if (c != '\\') {
+      out += c;
+    } else if (next == '\\' || next == 'n' || next == 'r') {
+      out += next == 'n' ? '\n' : next == 'r' ? '\r' : '\\';
+      ++i;
+    } else if (next == 'x' && i + 3 < text.size() && HexDigit(text[i + 2]) >= 0 &&
+               HexDigit(text[i + 3]) >= 0) {
+      out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+      i += 3;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // Section name of a header line, or false when the line is no header.
 bool SectionOf(const std::string& line, std::string* name) {
   std::string t = Trim(line);
   if (t.empty() || t[0] != '[') return false;
   size_t close = t.find(']');
-  *name = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+  *name = Unescape(Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
   return true;
 }
 
@@ -110,7 +178,7 @@ bool KeyOf(const std::string& line, std::string* key, std::string* value) {
   if (eq == std::string::npos) return false;
   std::string k = Trim(line.substr(0, eq));
   if (k.empty() || k[0] == ';') return false;
-  *key = k;
+  *key = Unescape(k);
   if (value) *value = Trim(line.substr(eq + 1));
   return true;
 }
@@ -191,7 +259,7 @@ std::string GetProfileText(const std::string& section, const std::string& key, c
     for (size_t i = header + 1; i < end; ++i) {
       if (KeyOf(c.lines[i], &k, &v) && EqualsNoCase(k, key)) {
         if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
-        return v;
+        return Unescape(v);
       }
     }
   }
@@ -228,7 +296,7 @@ bool WriteProfileText(const std::string& section, const char* key, const char* v
         }
       }
     }
-    std::string line = std::string(key) + "=" + (value ? value : "");
+    std::string line = Escape(key, Part::Key) + "=" + Escape(value ? value : "", Part::Value);
     if (found != std::string::npos) {
       if (value)
         c.lines[found] = line;
@@ -236,7 +304,7 @@ bool WriteProfileText(const std::string& section, const char* key, const char* v
         c.lines.erase(c.lines.begin() + static_cast<long>(found));
     } else if (value) {
       if (header == std::string::npos) {
-        c.lines.push_back("[" + section + "]");
+        c.lines.push_back("[" + Escape(section, Part::Section) + "]");
         c.lines.push_back(line);
       } else {
         // Behind the section's last non-empty line, so blank separators stay between sections.
@@ -253,6 +321,10 @@ bool WriteProfileText(const std::string& section, const char* key, const char* v
     return true;
   }
   return Flush(file, c);
+}
+
+bool ProfileSectionName(const std::string& line, std::string* name) {
+  return SectionOf(line, name);
 }
 
 std::vector<std::string> GetProfileSections(const std::string& file) {

@@ -3,6 +3,11 @@
 // and values are trimmed, a value in matching quotes loses them, values are cut
 // to the caller's capacity, a missing file or key yields the default.
 //
+// Values, keys and section names read back exactly as they were written:
+// text that the line format would break or misread (CR, LF, "]" in a section
+// name, blanks at the ends, ...) is stored with backslash escapes, which
+// reading undoes; text without such characters is stored as it is.
+//
 // Every change is written atomically (temporary file, flush to disk, rename),
 // so a crash or a full disk leaves either the old or the new file, never a
 // half-written one. A file that exists but cannot be read is never replaced.
@@ -25,6 +30,9 @@ std::string GetProfileText(const std::string& section, const std::string& key, c
 // the file could not be read or written; the old file then stays as it was.
 bool WriteProfileText(const std::string& section, const char* key, const char* value,
                       const std::string& file);
+
+// When the file line is a section header, its name as a lookup sees it.
+bool ProfileSectionName(const std::string& line, std::string* name);
 
 // Names of all sections of the file, in file order.
 std::vector<std::string> GetProfileSections(const std::string& file);

@@ -1,9 +1,17 @@
 #include "quendrix/QuendrixSettings.h"
 
+#include "platform/AppState.h"
+#include "platform/Paths.h"
+
 namespace {
 const uint32_t kDefRange = 10000, kDefDispose = 1, kZero = 0;
 const int32_t kDefLeft = 0;
 }  // namespace
+
+void UseQuendrixFiles() {
+  ME.programName = "Quendrix";
+  SetProgramFiles(kQuendrixFiles);
+}
 
 std::vector<Setting> QuendrixSettingTable(QuendrixSettings* v) {
   return {

@@ -15,6 +15,11 @@ struct QuendrixSettings {
   uint32_t top = 0;
 };
 
+// Makes this copy of the shared code Quendrix's: its caption and its settings
+// file (Quendrix.ini by the settings-folder rule of QUENDRIX_HOME). The
+// program and its window library each hold a copy, so both call it first.
+void UseQuendrixFiles();
+
 // Descriptors of every setting, pointing into `values`.
 std::vector<Setting> QuendrixSettingTable(QuendrixSettings* values);
 void ReadQuendrixSettings(QuendrixSettings* values);

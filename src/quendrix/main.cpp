@@ -5,13 +5,12 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/AppState.h"
 #include "platform/Paths.h"
 #include "quendrix/CommandLine.h"
+#include "quendrix/QuendrixSettings.h"
 
 int main(int argc, char** argv) {
-  ME.programName = "Quendrix";
-  SetProgramFiles(kQuendrixFiles);
+  UseQuendrixFiles();
   std::string file;
   int status = RunCommandLine(argc, argv, &file);
   if (status >= 0) return status;

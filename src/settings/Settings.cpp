@@ -200,23 +200,33 @@ bool TidySettings(const std::vector<std::string>& keepSections) {
     std::fclose(in);
     return false;
   }
-  std::vector<char> line(32768);
+  // Lines are copied as they stand, whatever their length (a value has no
+  // length limit in the file); headers are read as the profile engine reads them.
+  std::string data;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) data.append(buf, n);
   bool keep = true, prevEmpty = false, writeFailed = false;
-  while (!writeFailed && std::fgets(line.data(), static_cast<int>(line.size()), in)) {
-    const char* l = line.data();
-    if (l[0] == '[') {
-      size_t n = std::strcspn(l + 1, "]\r\n");
-      std::string name(l + 1, n);
+  size_t pos = 0;
+  while (!writeFailed && pos < data.size()) {
+    size_t nl = data.find('\n', pos);
+    size_t end = nl == std::string::npos ? data.size() : nl + 1;
+    std::string text = data.substr(pos, end - pos);
+    // A byte-order mark is not part of the first line's text.
+    std::string line = pos == 0 && text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text;
+    pos = end;
+    std::string name;
+    if (ProfileSectionName(line, &name)) {
       keep = false;
       for (const std::string& k : keepSections)
         if (EqualsNoCase(k, name)) keep = true;
       if (!keep && !name.empty() && FileExists(name)) keep = true;
     }
     if (!keep) continue;
-    bool empty = l[0] == '\r' || l[0] == '\n' || l[0] == 0;
+    bool empty = line.find_first_not_of("\r\n") == std::string::npos;
     if (empty && prevEmpty) continue;
     prevEmpty = empty;
-    if (std::fputs(l, out) < 0) writeFailed = true;
+    if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) writeFailed = true;
   }
   bool bad = std::ferror(in) != 0 || writeFailed;
   std::fclose(in);

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the AVI reader's fuzz target for a while over the synthetic seeds,
-# the shared samples and the inputs kept in tests/avi/data.
+# the real samples in tests/samples and the inputs kept in tests/avi/data.
 # Usage: tests/fuzz/run.sh BUILD_DIR SECONDS
 set -e
 build=${1:-build-fuzz}
@@ -10,9 +10,9 @@ seeds="$build/fuzz-seeds"
 corpus="$build/fuzz-corpus"
 mkdir -p "$seeds" "$corpus"
 "$build/tests/fuzz/avi_fuzz_seeds" "$seeds"
-# Small shared samples as extra seeds (read in place, never copied).
+# Small real samples as extra seeds (read in place, never copied).
 samples=""
-for f in "$here"/../shared/samples/*.avi; do
+for f in "$here"/tests/samples/*.avi; do
   [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 400000 ] && samples="$samples $f"
 done
 if [ -n "$samples" ]; then

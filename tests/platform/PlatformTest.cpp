@@ -1,5 +1,12 @@
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -109,6 +116,31 @@ TEST(Priority, LevelsOutsideTheTableChangeNothing) {
   }
 }
 
+TEST(Priority, BackgroundLevelCanBeLeftAgainWithoutPrivileges) {
+  // As a user runs the program: a child without root and without a nice allowance.
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    struct rlimit none = {0, 0};
+    if (setrlimit(RLIMIT_NICE, &none) != 0) _exit(3);
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                           setresuid(65534, 65534, 65534) != 0))
+      _exit(3);
+    int nice = getpriority(PRIO_PROCESS, 0), policy = sched_getscheduler(0);
+    SetPriorityLevel(-8);
+    bool lowered = getpriority(PRIO_PROCESS, 0) > nice || sched_getscheduler(0) != policy;
+    SetPriorityLevel(0);
+    bool back = getpriority(PRIO_PROCESS, 0) == nice && sched_getscheduler(0) == policy;
+    _exit(!lowered ? 1 : !back ? 2 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot drop privileges here";
+  EXPECT_NE(WEXITSTATUS(status), 1) << "the background level changed nothing";
+  EXPECT_NE(WEXITSTATUS(status), 2) << "the normal level did not come back";
+}
+
 TEST(PowerOff, RoutineCanBeReplaced) {
   int calls = 0;
   SetPowerOffRoutine([&] { return ++calls == 1; });
@@ -131,9 +163,35 @@ TEST(TempFiles, OnlyOurSignedWorkFilesAreDeleted) {
   EXPECT_TRUE(FileExists(other));
   EXPECT_TRUE(FileExists(plain));
   EXPECT_TRUE(FileExists(notMatching));
-  std::string made = MakeTempFile();
-  EXPECT_TRUE(FileExists(made));
-  EXPECT_NE(made.find("$QZ"), std::string::npos);
-  EXPECT_EQ(made.substr(made.size() - 4), ".TMP");
-  unlink(made.c_str());
+}
+
+TEST(TempFiles, WorkFilesInUseSurviveTheCleanUp) {
+  ScratchDir dir;
+  std::string wave =
+      ListChunk("RIFF", "WAVE", Chunk("JUNK", std::string("This file is made by Mirdex") + '\0'));
+  // Another running program's work file, locked by its open descriptor, and a
+  // crashed run's leftover that nobody holds.
+  std::string live = dir.File("$QZ0001.TMP"), stale = dir.File("$QZ0002.TMP");
+  WriteFileBytes(live, wave);
+  WriteFileBytes(stale, wave);
+  int fd = open(live.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(fd, LOCK_EX), 0);
+  WorkFile made;
+  ASSERT_TRUE(made.Create(dir.path()));
+  std::string madePath = made.path();
+  EXPECT_EQ(FileNamePart(madePath).substr(0, 3), "$QZ");
+  EXPECT_EQ(madePath.substr(madePath.size() - 4), ".TMP");
+  WriteFileBytes(madePath, wave);  // written in place, as the audio decoder does
+  EXPECT_EQ(CleanupTempFiles(dir.path()), 1);
+  EXPECT_TRUE(FileExists(live));
+  EXPECT_FALSE(FileExists(stale));
+  EXPECT_TRUE(FileExists(madePath));
+  {
+    WorkFile moved = std::move(made);  // the lock goes with the descriptor
+    EXPECT_EQ(CleanupTempFiles(dir.path()), 0);
+  }
+  EXPECT_FALSE(FileExists(madePath));
+  close(fd);
+  EXPECT_EQ(CleanupTempFiles(dir.path()), 1);
+  EXPECT_FALSE(FileExists(live));
 }

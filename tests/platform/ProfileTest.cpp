@@ -48,6 +48,29 @@ TEST(Profile, WriteReplacesAddsAndRemoves) {
   EXPECT_EQ(GetProfileSections(f), std::vector<std::string>{"Setting"});
 }
 
+TEST(Profile, AnyTextReadsBackAsWrittenAndInjectsNothing) {
+  ScratchDir dir;
+  std::string f = dir.File("a.ini");
+  // Names and values a Linux path can carry, and what the line format trims or strips.
+  const std::string section = "/v/a]b\n[Setting]\nLogFile=Yes\n";
+  const std::vector<std::string> values = {"/v/x]\r\n[Setting]\r\nLogFile=Yes",
+                                           " \tblanks\t ",
+                                           "\"quoted\"",
+                                           "'q'",
+                                           "back\\slash\\n\\x41\\",
+                                           "plain /v/a b.avi"};
+  for (size_t i = 0; i < values.size(); ++i)
+    ASSERT_TRUE(WriteProfileText(section, ("K" + std::to_string(i)).c_str(), values[i].c_str(), f));
+  ASSERT_TRUE(WriteProfileText("Setting", "[;=key", "v", f));
+  ForgetProfileCache();
+  for (size_t i = 0; i < values.size(); ++i)
+    EXPECT_EQ(GetProfileText(section, "K" + std::to_string(i), "", f), values[i]) << i;
+  EXPECT_EQ(GetProfileText("Setting", "[;=key", "", f), "v");
+  EXPECT_EQ(GetProfileText("Setting", "LogFile", "none", f), "none");
+  EXPECT_EQ(GetProfileSections(f), (std::vector<std::string>{section, "Setting"}));
+  EXPECT_NE(ReadFileBytes(f).find("\r\nK5=plain /v/a b.avi\r\n"), std::string::npos);
+}
+
 TEST(Profile, ChangesMadeBehindTheCacheAreSeen) {
   ScratchDir dir;
   std::string f = dir.File("a.ini");

@@ -138,6 +138,21 @@ TEST(SettingsTidy, DropsSectionsOfVanishedFilesAndSqueezesBlankLines) {
   EXPECT_NE(ReadFileBytes(SettingsPath() + ".bak"), original);
 }
 
+TEST(SettingsTidy, KeepsEscapedSectionsAndLongLinesWhole) {
+  ScratchDir dir;
+  std::string odd = dir.File("a]b\n[c.avi");  // legal on Linux, and it exists
+  WriteFileBytes(odd, "x");
+  // Past 32767 bytes the line goes on with what looks like a header.
+  std::string longValue =
+      std::string(32761, 'v') + "[" + dir.File("gone.avi") + "]\n" + std::string(8000, 'w');
+  ASSERT_TRUE(WriteProfileText(odd, "Shake", longValue.c_str(), SettingsPath()));
+  ASSERT_TRUE(WriteProfileText(odd, "FrameNo", "5", SettingsPath()));
+  ASSERT_TRUE(TidySettings(kMirdexFixedSections));
+  EXPECT_EQ(GetProfileSections(SettingsPath()), std::vector<std::string>{odd});
+  EXPECT_EQ(GetProfileText(odd, "Shake", "", SettingsPath()), longValue);
+  EXPECT_EQ(GetProfileText(odd, "FrameNo", "", SettingsPath()), "5");
+}
+
 TEST(SettingsTidy, NothingHappensWithoutAFile) {
   ScratchDir dir;
   EXPECT_FALSE(TidySettings(kMirdexFixedSections));

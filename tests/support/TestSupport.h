@@ -59,7 +59,7 @@ class ScratchDir {
 
 std::string ReadFileBytes(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
-std::string SamplePath(const std::string& name);  // a file of the shared samples folder
+std::string SamplePath(const std::string& name);  // a file of tests/samples
 
 // Appends little-endian values to a byte string.
 void Put16(std::string& s, uint16_t v);
