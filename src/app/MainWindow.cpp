@@ -27,6 +27,7 @@
 #include "app/Commands.h"
 #include "app/KeyFilter.h"
 #include "platform/AppState.h"
+#include "platform/CpuLevel.h"
 #include "platform/Format.h"
 #include "platform/Messages.h"
 #include "platform/Paths.h"
@@ -257,7 +258,11 @@ void MainWindow::RegisterShellCommands() {
       kCmdUseMMX, [](int id, CommandSource src) { ME.fUseMMX = ToggleCheck(id, src, ME.fUseMMX); },
       [] { return ME.fHasMMX != 0; });
   RegisterCommand(
-      kCmdUseSSE, [](int id, CommandSource src) { ME.fUseSSE = ToggleCheck(id, src, ME.fUseSSE); },
+      kCmdUseSSE,
+      [](int id, CommandSource src) {
+        ME.fUseSSE = ToggleCheck(id, src, ME.fUseSSE);
+        ApplyUseSseSetting();
+      },
       [] { return ME.fHasSSE != 0; });
   RegisterCommand(kCmdBringTop, [this](int id, CommandSource src) {
     mirdexSettings.bringTop = ToggleCheck(id, src, mirdexSettings.bringTop);

@@ -23,6 +23,7 @@
 #include "app/KeyFilter.h"
 #include "app/MainWindow.h"
 #include "platform/AppState.h"
+#include "platform/CpuLevel.h"
 #include "platform/Messages.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -644,6 +645,13 @@ TEST_F(WindowTest, ShellTogglesKeepTheirState) {
   DispatchCommand(22034, CommandSource::kMenu);
   EXPECT_EQ(ME.nPowerOffAfter, -2);
   EXPECT_EQ(CanRunCommand(22035), ME.fHasMMX != 0);
+  if (ME.fHasSSE) {  // "UseSSE" off keeps the kernels plain
+    const int useSse = ME.fUseSSE;
+    DispatchCommand(22036, CommandSource::kMenu);
+    EXPECT_EQ(CpuLevel(), useSse ? VectorLevel::Plain : DetectedCpuLevel());
+    DispatchCommand(22036, CommandSource::kMenu);
+    EXPECT_EQ(CpuLevel(), useSse ? DetectedCpuLevel() : VectorLevel::Plain);
+  }
 }
 
 TEST_F(WindowTest, StartUpDeletesOnlyOurStaleWorkFiles) {
