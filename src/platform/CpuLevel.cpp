@@ -32,8 +32,8 @@ const Features& Detected() {
   return features;
 }
 
-// Atomic: Quendrix chooses positions on its reading thread while the window
-// thread may change the setting.
+// Atomic: kernels also run on worker threads (Quendrix's reader) while the cap
+// may change on the main thread.
 std::atomic<VectorLevel> gCap{kWidestVectorLevel};
 
 }  // namespace
@@ -55,7 +55,8 @@ VectorLevel CpuLevelCap() {
 }
 
 void ApplyUseSseSetting() {
-  SetCpuLevelCap(ME.fUseSSE ? kWidestVectorLevel : VectorLevel::Plain);
+  // Without SSE there is no such setting (and nothing above Plain anyway).
+  SetCpuLevelCap(ME.fHasSSE && !ME.fUseSSE ? VectorLevel::Plain : kWidestVectorLevel);
 }
 
 bool CpuHasMmx() {

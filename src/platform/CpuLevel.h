@@ -21,9 +21,11 @@ VectorLevel CpuLevel();
 VectorLevel SetCpuLevelCap(VectorLevel cap);
 VectorLevel CpuLevelCap();
 
-// Applies ME.fUseSSE: on lifts the cap to the widest level, off lowers it to
-// Plain (SSE2, AVX2 and AVX-512 are all SSE-family extensions). "UseMMX" is kept
-// only for the settings file and the menu; no kernel here uses MMX.
+// Applies ME.fUseSSE where the processor has SSE (ME.fHasSSE): on lifts the
+// cap to the widest level, off lowers it to Plain (SSE2, AVX2 and AVX-512 are
+// all SSE-family extensions). Called where fUseSSE changes: DetectCpuFeatures,
+// ReadMirdexSettings and the menu toggle. "UseMMX" is kept only for the
+// settings file and the menu; no kernel here uses MMX.
 void ApplyUseSseSetting();
 
 // The MMX and SSE bits for ME.fHasMMX / fHasSSE.

@@ -11,7 +11,6 @@
 #include <system_error>
 #include <thread>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <new>

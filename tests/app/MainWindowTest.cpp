@@ -628,6 +628,8 @@ TEST_F(WindowTest, CommandLineAndDropOpenThroughTheOpenCommand) {
 }
 
 TEST_F(WindowTest, ShellTogglesKeepTheirState) {
+  CpuLevelCapScope keep(CpuLevelCap());
+  ME.fHasSSE = 1;  // so that the UseSSE item exists
   MainWindow& w = Start();
   (void)w;
   ASSERT_FALSE(LogIsOpen());
@@ -645,12 +647,12 @@ TEST_F(WindowTest, ShellTogglesKeepTheirState) {
   DispatchCommand(22034, CommandSource::kMenu);
   EXPECT_EQ(ME.nPowerOffAfter, -2);
   EXPECT_EQ(CanRunCommand(22035), ME.fHasMMX != 0);
-  if (ME.fHasSSE) {  // "UseSSE" off keeps the kernels plain
-    const int useSse = ME.fUseSSE;
+  // "UseSSE" off keeps the kernels plain, on again lifts that.
+  for (int i = 0; i < 2; ++i) {
+    const int before = ME.fUseSSE;
     DispatchCommand(22036, CommandSource::kMenu);
-    EXPECT_EQ(CpuLevel(), useSse ? VectorLevel::Plain : DetectedCpuLevel());
-    DispatchCommand(22036, CommandSource::kMenu);
-    EXPECT_EQ(CpuLevel(), useSse ? DetectedCpuLevel() : VectorLevel::Plain);
+    ASSERT_NE(ME.fUseSSE, before);
+    EXPECT_EQ(CpuLevel(), ME.fUseSSE ? DetectedCpuLevel() : VectorLevel::Plain);
   }
 }
 
