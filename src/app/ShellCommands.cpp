@@ -5,6 +5,7 @@
 #include "command/Dispatcher.h"
 #include "app/MainWindow.h"
 #include "platform/AppState.h"
+#include "platform/CpuLevel.h"
 #include "platform/Messages.h"
 #include "settings/MirdexSettings.h"
 
@@ -30,7 +31,11 @@ void RegisterShellCommands(MainWindow* w) {
       kCmdUseMMX, [](int id, CommandSource src) { ME.fUseMMX = ToggleCheck(id, src, ME.fUseMMX); },
       [] { return ME.fHasMMX != 0; });
   RegisterCommand(
-      kCmdUseSSE, [](int id, CommandSource src) { ME.fUseSSE = ToggleCheck(id, src, ME.fUseSSE); },
+      kCmdUseSSE,
+      [](int id, CommandSource src) {
+        ME.fUseSSE = ToggleCheck(id, src, ME.fUseSSE);
+        ApplyUseSseSetting();
+      },
       [] { return ME.fHasSSE != 0; });
   RegisterCommand(kCmdBringTop, [w](int id, CommandSource src) {
     mirdexSettings.bringTop = ToggleCheck(id, src, mirdexSettings.bringTop);

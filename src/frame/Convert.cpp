@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/CpuLevel.h"
 #include "platform/Riff.h"
 
 namespace {
@@ -230,8 +231,7 @@ __attribute__((target("avx512f,avx512bw"))) static void SplitFieldsAvx512(uint8_
 void SplitFields(uint8_t* dest, const uint8_t* src, int height, size_t stride, FieldDirection direction,
                  bool swapped) {
 #if defined(__x86_64__)
-  static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-  if (avx512 && stride >= 256) {
+  if (stride >= 256 && CpuLevel() >= VectorLevel::Avx512Bw) {
     SplitFieldsAvx512(dest, src, height, stride, direction, swapped);
     return;
   }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/CpuLevel.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -89,16 +91,6 @@ __attribute__((target("avx2"))) static void ScaleBrightnessAvx2(uint8_t* dst, co
   ScaleBrightnessPlain(dst + i, src + i, n - i, factor);
 }
 
-static bool HasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-
-static bool HasAvx512() {
-  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-  return has;
-}
-
 // The single-multiplier form, 64 bytes a step, for the same arithmetic as the
 // AVX2 loop.
 __attribute__((target("avx512f,avx512bw"))) static bool ScaleBrightnessAvx512(uint8_t* dst,
@@ -135,8 +127,9 @@ void ScaleBrightness(uint8_t* dst, const uint8_t* src, size_t n, unsigned factor
     return;
   }
 #if defined(__x86_64__)
-  if (HasAvx512() && ScaleBrightnessAvx512(dst, src, n, factor)) return;
-  if (HasAvx2()) {
+  const VectorLevel level = CpuLevel();
+  if (level >= VectorLevel::Avx512Bw && ScaleBrightnessAvx512(dst, src, n, factor)) return;
+  if (level >= VectorLevel::Avx2) {
     ScaleBrightnessAvx2(dst, src, n, factor);
     return;
   }

@@ -17,19 +17,18 @@
 #include <vector>
 
 #include "platform/AppState.h"
+#include "platform/CpuLevel.h"
 #include "platform/Paths.h"
 #include "platform/Riff.h"
 
 const char kWorkFileSignature[] = "This file is made by Mirdex";
 
 void DetectCpuFeatures() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_cpu_init();
-  ME.fHasMMX = __builtin_cpu_supports("mmx") ? 1 : 0;
-  ME.fHasSSE = __builtin_cpu_supports("sse") ? 1 : 0;
-#endif
+  ME.fHasMMX = CpuHasMmx() ? 1 : 0;
+  ME.fHasSSE = CpuHasSse() ? 1 : 0;
   ME.fUseMMX = ME.fHasMMX;
   ME.fUseSSE = ME.fHasSSE;
+  ApplyUseSseSetting();
 }
 
 bool PriorityNiceValues(int level, int* processNice, int* threadNice) {

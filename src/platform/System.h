@@ -4,7 +4,8 @@
 #include <functional>
 #include <string>
 
-// Fills ME.fHasMMX/fHasSSE and the matching fUse flags.
+// Fills ME.fHasMMX/fHasSSE and the matching fUse flags (and the vector cap
+// that follows fUseSSE, see CpuLevel.h).
 void DetectCpuFeatures();
 
 // Applies a priority level -8..6 to the calling thread (its nice value), in a

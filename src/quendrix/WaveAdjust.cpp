@@ -11,13 +11,13 @@
 #include <system_error>
 #include <thread>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "platform/AppState.h"
+#include "platform/CpuLevel.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Riff.h"
@@ -25,7 +25,6 @@
 const char kQuendrixCaption[] = "Quendrix";
 // Small enough that a buffer is still in the cache when it is written out.
 size_t gAdjustChunkBytes = 1u << 20;
-int gAdjustVectorLimit = INT_MAX;
 
 namespace {
 
@@ -274,17 +273,16 @@ inline __attribute__((always_inline)) Choice Choose16(const uint8_t* block, uint
   return Choice{low + static_cast<uint32_t>(j), false};
 }
 
-// The loops above, one copy per instruction set picked at load time: for
-// processors without the kernels and for short blocks.
-__attribute__((target_clones("avx2", "default"))) Choice Choose16Stereo(const uint8_t* block, uint32_t k,
-                                                                        uint32_t u,
-                                                                        const SampleLayout& layout) {
-  return Choose16<2>(block, k, u, layout);
+// The loops above, compiled for the baseline and for AVX2: for processors
+// without the kernels below and for short blocks.
+template <unsigned C>
+Choice Choose16Plain(const uint8_t* block, uint32_t k, uint32_t u, const SampleLayout& layout) {
+  return Choose16<C>(block, k, u, layout);
 }
-__attribute__((target_clones("avx2", "default"))) Choice Choose16Mono(const uint8_t* block, uint32_t k,
-                                                                      uint32_t u,
-                                                                      const SampleLayout& layout) {
-  return Choose16<1>(block, k, u, layout);
+template <unsigned C>
+__attribute__((target("avx2"))) Choice Choose16Avx2(const uint8_t* block, uint32_t k, uint32_t u,
+                                                    const SampleLayout& layout) {
+  return Choose16<C>(block, k, u, layout);
 }
 
 // The running minimum of the hand-written kernels: per lane the least cost
@@ -388,37 +386,29 @@ __attribute__((target("avx2"))) void Mono16Avx2(const Int16Alias* x, size_t n, L
   _mm256_store_si256(reinterpret_cast<__m256i*>(out->at), at);
 }
 
-// The widest kernel set this processor runs: 0 none, 1 AVX2, 2 AVX-512BW.
-int CpuVectorLevel() {
-  static const int level = [] {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512f")) return 2;
-    return __builtin_cpu_supports("avx2") ? 1 : 0;
-  }();
-  return level;
-}
-
 // 16-bit stereo or mono: a kernel when the processor has one and the block
 // has enough candidates, else the loops above.
 template <unsigned C>
 Choice Choose16Fast(const uint8_t* block, uint32_t k, uint32_t u, const SampleLayout& layout) {
-  const int level = std::min(CpuVectorLevel(), gAdjustVectorLimit);
+  const VectorLevel level = CpuLevel();
   const uint32_t low = u / 2;
   const size_t n = k - 2 >= low ? k - 2 - low + 1 : 0;
   const Int16Alias* x = reinterpret_cast<const Int16Alias*>(block) + static_cast<size_t>(low) * C;
   LaneBest lanes;
   unsigned count = 0;
-  if (C == 2 && level >= 2 && n >= 16) {
+  if (C == 2 && level >= VectorLevel::Avx512Bw && n >= 16) {
     Stereo16Avx512(x, n, &lanes);
     count = 16;
-  } else if (C == 2 && level >= 1 && n >= 8) {
+  } else if (C == 2 && level >= VectorLevel::Avx2 && n >= 8) {
     Stereo16Avx2(x, n, &lanes);
     count = 8;
-  } else if (C == 1 && level >= 1 && n >= 16) {
+  } else if (C == 1 && level >= VectorLevel::Avx2 && n >= 16) {
     Mono16Avx2(x, n, &lanes);
     count = 8;
   }
-  if (!count) return C == 2 ? Choose16Stereo(block, k, u, layout) : Choose16Mono(block, k, u, layout);
+  if (!count)
+    return level >= VectorLevel::Avx2 ? Choose16Avx2<C>(block, k, u, layout)
+                                      : Choose16Plain<C>(block, k, u, layout);
   uint32_t cost, at;
   Reduce(lanes, count, &cost, &at);
   if (cost >= (C == 2 ? kBad16 : 1u << 16))

@@ -80,9 +80,6 @@ AdjustStatus AdjustWave(const std::string& inputPath, const AdjustOptions& optio
 
 // Size of the read and write buffers; the tests shrink it to exercise refills.
 extern size_t gAdjustChunkBytes;
-// Widest vector kernels the 16-bit choice may use, within what the processor
-// has: 0 none, 1 AVX2, 2 AVX-512BW. The tests step it down to check each.
-extern int gAdjustVectorLimit;
 
 // The same choice by the plain scan of every layout (the vector path of
 // ChoosePosition must agree with it).

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/AppState.h"
+#include "platform/CpuLevel.h"
 #include "platform/Format.h"
 #include "platform/Profile.h"
 
@@ -165,6 +166,7 @@ void ReadMirdexSettings(MirdexSettings& s) {
   ME.fUseMMX = ME.fHasMMX;
   ME.fUseSSE = ME.fHasSSE;
   for (const Setting& d : MirdexReadTable(s)) Read(d);
+  ApplyUseSseSetting();
 }
 
 bool WriteMirdexSettings(MirdexSettings& s, const WindowPlacement& placement) {

@@ -23,6 +23,7 @@
 #include "app/MainWindow.h"
 #include "command/Dispatcher.h"
 #include "platform/AppState.h"
+#include "platform/CpuLevel.h"
 #include "platform/Messages.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -627,6 +628,8 @@ TEST_F(WindowTest, CommandLineAndDropOpenThroughTheOpenCommand) {
 }
 
 TEST_F(WindowTest, ShellTogglesKeepTheirState) {
+  CpuLevelCapScope keep(CpuLevelCap());
+  ME.fHasSSE = 1;  // so that the UseSSE item exists
   MainWindow& w = Start();
   (void)w;
   ASSERT_FALSE(LogIsOpen());
@@ -644,6 +647,13 @@ TEST_F(WindowTest, ShellTogglesKeepTheirState) {
   DispatchCommand(22034, CommandSource::kMenu);
   EXPECT_EQ(ME.nPowerOffAfter, -2);
   EXPECT_EQ(CanRunCommand(22035), ME.fHasMMX != 0);
+  // "UseSSE" off keeps the kernels plain, on again lifts that.
+  for (int i = 0; i < 2; ++i) {
+    const int before = ME.fUseSSE;
+    DispatchCommand(22036, CommandSource::kMenu);
+    ASSERT_NE(ME.fUseSSE, before);
+    EXPECT_EQ(CpuLevel(), ME.fUseSSE ? DetectedCpuLevel() : VectorLevel::Plain);
+  }
 }
 
 TEST_F(WindowTest, StartUpDeletesOnlyOurStaleWorkFiles) {

@@ -98,10 +98,9 @@ TEST(QuendrixChoice, VectorPathsAgreeWithThePlainScan) {
   uint32_t seed = 12345;
   auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
   const int extremes[] = {-32768, -32767, -1, 0, 1, 32766, 32767};
-  const int saved = gAdjustVectorLimit;
   int fallbacks = 0, planted = 0;
-  for (int limit : {2, 1, 0}) {
-    gAdjustVectorLimit = limit;
+  for (VectorLevel limit : {VectorLevel::Avx512Bw, VectorLevel::Avx2, VectorLevel::Plain}) {
+    CpuLevelCapScope cap(limit);
     for (int channels : {1, 2}) {
       for (int round = 0; round < 600; ++round) {
         const uint32_t u = 4 + next() % (round % 4 == 0 ? 40 : 300), k = u - (round & 1);
@@ -140,9 +139,10 @@ TEST(QuendrixChoice, VectorPathsAgreeWithThePlainScan) {
         auto p = reinterpret_cast<const uint8_t*>(b.data());
         Choice fast = ChoosePosition(p, k, u, Layout(channels, 16));
         Choice plain = ChoosePositionPlain(p, k, u, Layout(channels, 16));
-        ASSERT_EQ(fast.j, plain.j) << "limit " << limit << " round " << round << " channels " << channels;
+        ASSERT_EQ(fast.j, plain.j) << VectorLevelName(limit) << " round " << round << " channels "
+                                   << channels;
         ASSERT_EQ(fast.fallback, plain.fallback)
-            << "limit " << limit << " round " << round << " channels " << channels;
+            << VectorLevelName(limit) << " round " << round << " channels " << channels;
         if (plant) {
           EXPECT_FALSE(plain.fallback);
           EXPECT_EQ(plain.j, plant);
@@ -152,7 +152,6 @@ TEST(QuendrixChoice, VectorPathsAgreeWithThePlainScan) {
       }
     }
   }
-  gAdjustVectorLimit = saved;
   // The blocks did reach both ways out: all extrema, and the planted frame.
   EXPECT_GT(fallbacks, 300);
   EXPECT_GT(planted, 100);

@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "platform/AppState.h"
+#include "platform/CpuLevel.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
@@ -35,7 +36,11 @@ std::string Value(const char* section, const char* key) {
 
 struct CpuGuard {
   AppState saved = ME;
-  ~CpuGuard() { ME = saved; }
+  VectorLevel cap = CpuLevelCap();
+  ~CpuGuard() {
+    ME = saved;
+    SetCpuLevelCap(cap);
+  }
 };
 
 }  // namespace
@@ -77,6 +82,21 @@ TEST(MirdexSettings, MissingFileGivesEveryDefault) {
   EXPECT_EQ(s->waveLimit, 100u);
   EXPECT_EQ(s->waveLevel, 1.0);
   for (auto& f : s->recentFiles) EXPECT_STREQ(f, "");
+}
+
+// "UseSSE" off keeps every kernel on its plain variant; on again lifts that.
+TEST(MirdexSettings, UseSseDecidesTheVectorLevel) {
+  ScratchDir dir;
+  CpuGuard guard;
+  ME.fHasSSE = 1;
+  ASSERT_TRUE(WriteProfileText("Setting", "UseSSE", "No", SettingsPath()));
+  auto s = std::make_unique<MirdexSettings>();
+  ReadMirdexSettings(*s);
+  EXPECT_EQ(ME.fUseSSE, 0);
+  EXPECT_EQ(CpuLevel(), VectorLevel::Plain);
+  ASSERT_TRUE(WriteProfileText("Setting", "UseSSE", "Yes", SettingsPath()));
+  ReadMirdexSettings(*s);
+  EXPECT_EQ(CpuLevel(), DetectedCpuLevel());
 }
 
 TEST(MirdexSettings, CloseWritesEveryKeyInOrderAndInItsTextForm) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/CpuLevel.h"
 #include "platform/Host.h"
 
 class RecordingHost : public Host {
@@ -74,3 +75,16 @@ std::string MakeWave(uint16_t channels, uint32_t rate, uint16_t bits, const std:
 
 // Runs a shell command, returns its exit status and standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// Caps the vector level for a scope, so that a failing assertion cannot leave
+// later tests on a lower level.
+class CpuLevelCapScope {
+ public:
+  explicit CpuLevelCapScope(VectorLevel cap) : saved_(SetCpuLevelCap(cap)) {}
+  ~CpuLevelCapScope() { SetCpuLevelCap(saved_); }
+  CpuLevelCapScope(const CpuLevelCapScope&) = delete;
+  CpuLevelCapScope& operator=(const CpuLevelCapScope&) = delete;
+
+ private:
+  VectorLevel saved_;
+};
