@@ -205,11 +205,17 @@ void AbortCommand() {
     return;
   }
   if (ModalToolCancel() && ModalToolCancel()()) return;
+  // The flag belongs to a run: an Esc while nothing runs would otherwise stop
+  // the next one before it began.
+  if (!ME.fBusy && !ME.fReading && BusyStack().empty()) {
+    ME.fMainInactive = 1;
+    return;
+  }
   if (ME.fBusy && askBeforeAbort) {
     if (Message(MB_YESNO | MB_ICONQUESTION, kAbortQuestion) != IDYES) return;
   }
   ME.fAbort = 1;
-  ME.fBusy = 0;
+  // The busy count stays: the operation lowers it as it stops.
   ME.fMainInactive = 1;
 }
 

@@ -324,14 +324,21 @@ bool FrameReader::ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDe
                 static_cast<long>(local));
     } else if (size == 0) {
       if (!raw && !head) std::memset(dest, 0, blankBytes);
+      rawData_ = dest;
+      rawSize_ = 0;
       ok = true;
     } else {
       if (head) size = std::min(size, kHeadOnlyBytes);
       uint8_t* readTo = nullptr;
       size_t readable = 0;
-      if (raw) {
+      if (raw && size <= g.frameBytes) {
         readTo = dest;
         readable = g.frameBytes;
+      } else if (raw) {
+        // A chunk larger than a 24-bit frame (32-bit pixels, a codec's worst
+        // case) stays in the chunk buffer; RawData() has it.
+        readTo = chunk.Resize(size);
+        readable = readTo ? size : 0;
       } else if (inPlace) {
         readTo = decodeTarget;
         readable = g.frameBytes;
@@ -362,6 +369,8 @@ bool FrameReader::ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDe
           check = DetectReference(file->fccVideoHandler, readTo, size, ref);
         }
         if (msg.empty() && (raw || head)) {
+          rawData_ = readTo;
+          rawSize_ = size;
           ok = true;
         } else if (msg.empty()) {
           std::string convertMsg = Fmt("%sのフレーム%ld(%ld)が24ビットRGBに変換できません!", BaseName(file),

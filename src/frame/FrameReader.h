@@ -120,6 +120,11 @@ class FrameReader {
   // The frame shown with the current buffers and the field shift (the usual call).
   bool ShowCurrent(uint32_t frameNo, unsigned extraFlags = 0);
 
+  // The bytes of the last good RF_RAW_INTO_DEST or RF_HEAD_ONLY read: dest,
+  // or the chunk buffer when the chunk did not fit a frame (dest untouched).
+  const uint8_t* RawData() const { return rawData_; }
+  size_t RawSize() const { return rawSize_; }
+
   // Forgets every file's frame getter (after the file set changed).
   void ForgetFrameReaders();
   // Chunks handed to decoders by ReadFrame so far (stepping costs one each).
@@ -132,6 +137,8 @@ class FrameReader {
   // The one chunk buffer for every file, with libavcodec's input padding.
   ChunkBytes chunk_;
   uint64_t decodeCount_ = 0;
+  const uint8_t* rawData_ = nullptr;
+  size_t rawSize_ = 0;
 };
 
 enum class ConvertDirection { ToRgb, FromRgb };

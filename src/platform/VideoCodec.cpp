@@ -1,6 +1,7 @@
 #include "platform/VideoCodec.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -398,10 +399,16 @@ bool VideoDecompressor::Decompress(const ChunkBytes& chunk, uint8_t* dest, size_
   if (dest && destStride < 3 * static_cast<size_t>(width_))
     return Fail("destination stride too small", nullptr, 0);
   bool ok = Feed(chunk);
-  // The newest picture released is this chunk's.
-  while (NextPicture()) {
+  // The newest picture released is this chunk's. A chunk the decoder took
+  // without giving a picture for it (damage it did not reject) has none: the
+  // picture before it is not this frame.
+  bool fresh = false;
+  while (!waiting_.empty()) {
+    fresh = waiting_.front() != nullptr;
+    NextPicture();
   }
   if (!ok) return Fail(error_, dest, destStride);
+  if (chunk.size() != 0 && !fresh) return Fail("decoder gave no picture for the chunk", dest, destStride);
   return RepeatLast(dest, destStride);
 }
 
@@ -559,9 +566,17 @@ bool ReadReferencedData(const std::string& path, const ReferenceInfo& info, Chun
     error = Fmt("referenced frame size %u is not usable", size);
     return false;
   }
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The name comes from the file: opening must not wait (a FIFO blocks until
+  // a writer comes) and only a regular file may be read (not a device).
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     error = "cannot open " + path;
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    error = "not a regular file: " + path;
     return false;
   }
   uint8_t* p = out.Resize(size);

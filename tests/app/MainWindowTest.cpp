@@ -583,6 +583,12 @@ TEST_F(WindowTest, CloseIsRefusedWhileBusyAndWritesTheSettings) {
   EXPECT_FALSE(FileExists(SettingsPath()) &&
                ReadFileBytes(SettingsPath()).find("MixField") != std::string::npos);
   ME.fBusy = 0;
+  // So does a file being read (its index may be scanned with the window pumping).
+  ME.fReading = 1;
+  QCloseEvent reading;
+  QApplication::sendEvent(&w, &reading);
+  EXPECT_FALSE(reading.isAccepted());
+  ME.fReading = 0;
   // Open files that the user keeps open stop the close too.
   int open = 1;
   SetOpenFileCountProvider([&] { return open; });

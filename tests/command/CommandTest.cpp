@@ -295,8 +295,14 @@ TEST_F(ShellCore, EscAsksBeforeStoppingARunningOperation) {
   host.answers = {IDYES};
   AbortCommand();
   EXPECT_EQ(ME.fAbort, 1);
-  EXPECT_EQ(ME.fBusy, 0);
+  EXPECT_EQ(ME.fBusy, 1);  // the operation's own to lower: never below zero
   EXPECT_EQ(ME.fMainInactive, 1);
+  // With nothing running Esc leaves no flag behind for the next run.
+  ME.fAbort = 0;
+  ME.fBusy = 0;
+  AbortCommand();
+  EXPECT_EQ(ME.fAbort, 0);
+  EXPECT_EQ(host.boxes.size(), 2u);  // and asks nothing
 
   // Suppressed confirmation: stops at once.
   ME.fAbort = 0;

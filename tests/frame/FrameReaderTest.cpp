@@ -481,6 +481,18 @@ TEST(FrameReaderTest, GlobalNumbersFlagsAndFieldLayout) {
   std::memset(Current(), 0, 48);
   ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 0, RF_RAW_INTO_DEST));
   EXPECT_EQ(Current()[12 * 3], 103);
+  EXPECT_EQ(R().RawData(), Current());
+  // A chunk larger than the 24-bit frame (32-bit pixels) is read whole.
+  f.bitCount = 32;
+  f.frames = Frames(1, 64);
+  layout = BuildAvi(f);
+  for (int i = 0; i < 64; ++i) layout.bytes[layout.videoData[0] + i] = static_cast<char>(i);
+  env.Reset();
+  ASSERT_TRUE(env.Open({WriteAvi(env.dir, "wide.avi", layout)}));
+  ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 0, RF_RAW_INTO_DEST)) << env.Status0();
+  ASSERT_EQ(R().RawSize(), 64u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(R().RawData()), 64),
+            layout.bytes.substr(layout.videoData[0], 64));
 }
 
 // Every frame of every shared sample decodes or fails with one of the

@@ -4,6 +4,7 @@
 #include "platform/VideoCodec.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -839,6 +840,18 @@ TEST(VideoCodecReference, FramesAreDecodedFromTheReferencedFile) {
   FrameGetter g3(d, FourCC("dvrs"), 3, bare);
   EXPECT_FALSE(g3.GetFrame(0, out.data(), stride));
   EXPECT_FALSE(g3.Error().empty());
+
+  // A name that leads to a FIFO is not waited on, one that leads to a device
+  // is not read: only regular files are referenced data.
+  std::string fifo = dir.File("fifo.avi");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ReferenceInfo info;
+  DetectReference(FourCC("dvrs"), reinterpret_cast<const uint8_t*>(dvrs[0].data()), dvrs[0].size(), info);
+  ChunkBytes c;
+  std::string error;
+  EXPECT_FALSE(ReadReferencedData(fifo, info, c, error));
+  EXPECT_FALSE(ReadReferencedData("/dev/zero", info, c, error));
+  EXPECT_TRUE(ReadReferencedData(path, info, c, error)) << error;
 }
 
 // A delta chunk that yields no picture shows the one before it, one the
@@ -880,6 +893,12 @@ TEST_F(VideoCodecFrameGetter, DeltaChunksWithoutAPicture) {
   // The next GOP is untouched by the damage.
   ASSERT_TRUE(g.GetFrame(61, out.data(), stride_));
   EXPECT_EQ(out, sequential_[61]);
+  // Decoded on its own (the road of intra-only streams), a chunk without a
+  // picture fails instead of passing the picture before it off as its own.
+  std::string key = v_.Chunk(0);
+  ASSERT_TRUE(d_.Decompress(key.data(), key.size(), true, out.data(), stride_)) << d_.Error();
+  EXPECT_FALSE(d_.Decompress(noPicture.data(), noPicture.size(), false, out.data(), stride_));
+  EXPECT_TRUE(AllZero(out));
 }
 
 }  // namespace
