@@ -71,7 +71,12 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
   bool pcm = avi->nAudioKind == 0 && wf.nBlockAlign != 0;
   const uint32_t blockAlign = wf.nBlockAlign;
   constexpr size_t kBlock = 4096;
-  std::vector<uint8_t> buf(16 * kBlock);
+  std::vector<uint8_t> buf;
+  try {
+    buf.resize(16 * kBlock);
+  } catch (const std::bad_alloc&) {
+    return o.Fail("必要なメモリ(フレームインデックス用)が確保できません!");
+  }
   uint64_t nVideo = 0, nAudio = 0;
   auto pass = [&](auto&& visit) -> bool {
     if (f->Seek(static_cast<int64_t>(idx1.dwDataOffset)) < 0) return o.Fail("%sがシークできません!");

@@ -91,9 +91,9 @@ struct ScanSetup {
 // position; false stops the walk (kAborted).
 template <class Tick>
 void ScanChunks(const ScanSetup& s, uint64_t pos, uint64_t limit, ScanPiece& out, Tick&& tick) {
-  HeaderReader reader(s.fd, s.size);
   const char* growing = nullptr;
   try {
+    HeaderReader reader(s.fd, s.size);
     for (;;) {
       out.end = pos;
       if (pos >= limit) {
@@ -227,7 +227,7 @@ bool ScanStretches(const ScanSetup& s, const std::vector<uint64_t>& starts, unsi
   std::vector<std::thread> pool;
   try {
     for (unsigned t = 0; t < std::min<size_t>(threads, n); ++t) pool.emplace_back(work);
-  } catch (const std::system_error&) {
+  } catch (const std::exception&) {
     // No thread to be had: the stretches are walked here, one after another.
     if (pool.empty()) work();
   }
@@ -315,7 +315,12 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
   std::vector<ScanPiece> pieces;
   bool completed;
   if (starts.size() > 1) {
-    completed = ScanStretches(setup, starts, threads, pieces, report);
+    try {
+      completed = ScanStretches(setup, starts, threads, pieces, report);
+    } catch (const std::bad_alloc&) {
+      CurrentHost().SetTitleSuffix("");
+      return fail("必要なメモリ(ビデオインデックス用)が確保できません!");
+    }
   } else {
     pieces.resize(1);
     ScanChunks(setup, starts[0], UINT64_MAX, pieces[0], tick);
