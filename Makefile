@@ -48,14 +48,15 @@ test: build-test
 	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 	$(MAKE) fuzz-smoke
 
-# A short run of the AVI reader's fuzz target (clang + libFuzzer) in its own
-# build folder; FUZZ_SECONDS=600 make fuzz-smoke runs it for longer.
+# A short run of every fuzz target (clang + libFuzzer) in its own
+# build folder; FUZZ_SECONDS=600 make fuzz-smoke runs them for longer.
 FUZZ_BUILD := build-fuzz
 FUZZ_SECONDS ?= 30
 fuzz-smoke: deps
 	@[ -f $(FUZZ_BUILD)/build.ninja ] || cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRDEX_TESTS=OFF -DMIRDEX_FUZZ=ON
-	cmake --build $(FUZZ_BUILD) --target avi_reader_fuzz avi_fuzz_seeds convert_fuzz -j $(JOBS)
+	cmake --build $(FUZZ_BUILD) --target avi_fuzz_seeds avi_reader_fuzz convert_fuzz bmp_header_fuzz wave_fmt_fuzz \
+	  profile_fuzz reference_fuzz -j $(JOBS)
 	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 bench: build

@@ -13,82 +13,6 @@
 #include "platform/Paths.h"
 #include "settings/Settings.h"
 
-namespace {
-
-uint32_t Get32At(const uint8_t* p, size_t n, size_t at) {
-  return at + 4 <= n ? GetLE32(p + at) : 0;
-}
-uint16_t Get16At(const uint8_t* p, size_t n, size_t at) {
-  return at + 2 <= n ? GetLE16(p + at) : 0;
-}
-}  // namespace
-
-// ---- header parsing ----
-
-MainAVIHeader ParseMainAviHeader(const uint8_t* p, size_t n) {
-  MainAVIHeader h{};
-  uint32_t* f = &h.dwMicroSecPerFrame;
-  for (size_t i = 0; i < 14; ++i) f[i] = Get32At(p, n, 4 * i);
-  return h;
-}
-
-AVIStreamHeader ParseStreamHeader(const uint8_t* p, size_t n) {
-  AVIStreamHeader h{};
-  h.fccType = Get32At(p, n, 0);
-  h.fccHandler = Get32At(p, n, 4);
-  h.dwFlags = Get32At(p, n, 8);
-  h.wPriority = Get16At(p, n, 12);
-  h.wLanguage = Get16At(p, n, 14);
-  h.dwInitialFrames = Get32At(p, n, 16);
-  h.dwScale = Get32At(p, n, 20);
-  h.dwRate = Get32At(p, n, 24);
-  h.dwStart = Get32At(p, n, 28);
-  h.dwLength = Get32At(p, n, 32);
-  h.dwSuggestedBufferSize = Get32At(p, n, 36);
-  h.dwQuality = Get32At(p, n, 40);
-  h.dwSampleSize = Get32At(p, n, 44);
-  for (int i = 0; i < 4; ++i) h.rcFrame[i] = static_cast<int16_t>(Get16At(p, n, 48 + 2 * i));
-  return h;
-}
-
-BitmapInfoHeader ParseBitmapInfoHeader(const uint8_t* p, size_t n) {
-  BitmapInfoHeader b{};
-  b.biSize = Get32At(p, n, 0);
-  b.biWidth = static_cast<int32_t>(Get32At(p, n, 4));
-  b.biHeight = static_cast<int32_t>(Get32At(p, n, 8));
-  b.biPlanes = Get16At(p, n, 12);
-  b.biBitCount = Get16At(p, n, 14);
-  b.biCompression = Get32At(p, n, 16);
-  b.biSizeImage = Get32At(p, n, 20);
-  b.biXPelsPerMeter = static_cast<int32_t>(Get32At(p, n, 24));
-  b.biYPelsPerMeter = static_cast<int32_t>(Get32At(p, n, 28));
-  b.biClrUsed = Get32At(p, n, 32);
-  b.biClrImportant = Get32At(p, n, 36);
-  return b;
-}
-
-WaveFormatEx ParseWaveFormat(const uint8_t* p, size_t n) {
-  WaveFormatEx w{};
-  w.wFormatTag = Get16At(p, n, 0);
-  w.nChannels = Get16At(p, n, 2);
-  w.nSamplesPerSec = Get32At(p, n, 4);
-  w.nAvgBytesPerSec = Get32At(p, n, 8);
-  w.nBlockAlign = Get16At(p, n, 12);
-  w.wBitsPerSample = Get16At(p, n, 14);
-  w.cbSize = Get16At(p, n, 16);
-  return w;
-}
-
-void StoreWaveFormat(const WaveFormatEx& w, uint8_t* p) {
-  PutLE16(p, w.wFormatTag);
-  PutLE16(p + 2, w.nChannels);
-  PutLE32(p + 4, w.nSamplesPerSec);
-  PutLE32(p + 8, w.nAvgBytesPerSec);
-  PutLE16(p + 12, w.nBlockAlign);
-  PutLE16(p + 14, w.wBitsPerSample);
-  PutLE16(p + 16, w.cbSize);
-}
-
 const BitmapInfoHeader OpenAviFile::VideoFormat() const {
   return ParseBitmapInfoHeader(pbiVideo.data(), pbiVideo.size());
 }
@@ -378,7 +302,9 @@ bool MyAviClose(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio)
 // ---- comparisons ----
 
 bool IsUncompressedHandler(uint32_t fcc) {
-  return fcc == 0 || fcc == FourCC("DIB ") || fcc == MakeFourCC('D', 'I', 'B', 0);
+  // Handlers compare without case elsewhere: "dib " is "DIB " too.
+  return fcc == 0 || SameFourCCNoCase(fcc, FourCC("DIB ")) ||
+         SameFourCCNoCase(fcc, MakeFourCC('D', 'I', 'B', 0));
 }
 
 bool IsDvCodec(const OpenAviFile* avi) {

@@ -13,6 +13,7 @@
 
 #include "platform/VideoCodec.h"
 #include "platform/Riff.h"
+#include "platform/RiffFormats.h"
 
 // One 64-bit word per chunk: bits 0-37 data offset, 38-61 data size (0 = null
 // frame), 62 "dc" chunk, 63 not a key frame.
@@ -44,48 +45,6 @@ constexpr bool IndexIsKey(FrameIndexEntry e) {
 constexpr bool IndexIsNull(FrameIndexEntry e) {
   return IndexSize(e) == 0;
 }
-
-// The standard headers in their file form.
-struct MainAVIHeader {
-  uint32_t dwMicroSecPerFrame, dwMaxBytesPerSec, dwPaddingGranularity, dwFlags, dwTotalFrames,
-      dwInitialFrames, dwStreams, dwSuggestedBufferSize, dwWidth, dwHeight, dwReserved[4];
-};
-static_assert(sizeof(MainAVIHeader) == 56);
-
-struct AVIStreamHeader {
-  uint32_t fccType, fccHandler, dwFlags;
-  uint16_t wPriority, wLanguage;
-  uint32_t dwInitialFrames, dwScale, dwRate, dwStart, dwLength, dwSuggestedBufferSize, dwQuality,
-      dwSampleSize;
-  int16_t rcFrame[4];
-  uint32_t reserved[2];  // the 64-byte field holds the 56-byte file form
-};
-static_assert(sizeof(AVIStreamHeader) == 64);
-
-struct BitmapInfoHeader {
-  uint32_t biSize;
-  int32_t biWidth, biHeight;
-  uint16_t biPlanes, biBitCount;
-  uint32_t biCompression, biSizeImage;
-  int32_t biXPelsPerMeter, biYPelsPerMeter;
-  uint32_t biClrUsed, biClrImportant;
-};
-static_assert(sizeof(BitmapInfoHeader) == 40);
-
-struct WaveFormatEx {
-  uint16_t wFormatTag, nChannels;
-  uint32_t nSamplesPerSec, nAvgBytesPerSec;
-  uint16_t nBlockAlign, wBitsPerSample, cbSize;
-};
-
-// Reads the file forms of the headers field by field (little-endian); `n` is
-// the number of bytes available, missing fields stay 0.
-MainAVIHeader ParseMainAviHeader(const uint8_t* p, size_t n);
-// `p` starts at fccType.
-AVIStreamHeader ParseStreamHeader(const uint8_t* p, size_t n);
-BitmapInfoHeader ParseBitmapInfoHeader(const uint8_t* p, size_t n);
-WaveFormatEx ParseWaveFormat(const uint8_t* p, size_t n);
-void StoreWaveFormat(const WaveFormatEx& wf, uint8_t* p18);
 
 // Allocates zero-filled memory that is only touched when used: big per-frame
 // arrays allocated at open cost nothing until an operation writes them.
@@ -156,8 +115,11 @@ enum : int {
 
 // Facts the reader learns on the way that the record does not keep.
 struct AviReadNotes {
-  bool openDmlTried = false;           // an indx was found
-  std::string openDmlFallback;         // reason when the indx could not be used
+  bool openDmlTried = false;    // an indx was found
+  std::string openDmlFallback;  // reason when the indx could not be used
+  // Reason when the audio's indx could not be used after the video's was:
+  // the video keeps its OpenDML index and the audio has no chunks.
+  std::string openDmlAudioFallback;
   bool idx1Clamped = false;            // idx1 runs past the end of the file
   bool scanStoppedAtCutChunk = false;  // the scan met a chunk cut by the end of the file
   uint64_t cutChunkPos = 0;
@@ -356,7 +318,7 @@ bool MyAviClose(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio)
 // ---- format comparisons ----
 bool IsDvCodec(const OpenAviFile* avi);
 bool IsSameVideoFormat(const OpenAviFile* a, const OpenAviFile* b);
-// Handlers that mean uncompressed video: "DIB ", "DIB\0" and 0.
+// Handlers that mean uncompressed video: "DIB " and "DIB\0" in either case, and 0.
 bool IsUncompressedHandler(uint32_t fccHandler);
 // The 24-bit form every frame is decoded to.
 BitmapInfoHeader DecodedFormat(const BitmapInfoHeader& bi);

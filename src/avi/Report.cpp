@@ -98,6 +98,8 @@ nlohmann::json ReportFile(const std::string& path, int* worst) {
   j["index"] = IndexKindText(avi.nIndexKind);
   if (avi.nIndexKind == kIndexScanned) problems.push_back("no idx1: the index was built by scanning movi");
   if (avi.nIndexKind == kIndexDataAfterIdx1) problems.push_back("data follows idx1");
+  if (!notes.openDmlAudioFallback.empty())
+    problems.push_back("the audio's OpenDML index was not used: " + OneLine(notes.openDmlAudioFallback));
   if (notes.idx1Clamped) problems.push_back("idx1 runs past the end of the file");
   if (notes.scanStoppedAtCutChunk)
     problems.push_back(Fmt("chunk at %llu is cut by the end of the file",

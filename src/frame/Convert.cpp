@@ -10,10 +10,10 @@
 
 #include "platform/CpuLevel.h"
 #include "platform/Riff.h"
+#include "platform/RiffFormats.h"
 
 namespace {
 
-constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3;
 constexpr uint8_t kGrey = 0x80;
 
 struct Header {
@@ -22,26 +22,21 @@ struct Header {
   bool topDown = false;
   int bits = 0;
   uint32_t compression = 0;
-  uint32_t clrUsed = 0;
-  size_t headerSize = 0;
+  BitmapInfo info;
 };
 
 bool ParseHeader(const uint8_t* f, size_t size, Header* h) {
-  if (!f || size < 40) return false;
-  uint32_t biSize = GetLE32(f);
-  int32_t width = static_cast<int32_t>(GetLE32(f + 4));
-  int32_t height = static_cast<int32_t>(GetLE32(f + 8));
-  if (GetLE16(f + 12) != 1) return false;  // biPlanes
-  // Dimensions beyond 32767 are not pictures any capture holds; refusing them
-  // keeps every size computation far from overflow.
-  if (width <= 0 || width > 32767 || height == 0 || height < -32767 || height > 32767) return false;
-  h->width = width;
-  h->rows = height < 0 ? -height : height;
-  h->topDown = height < 0;
-  h->bits = GetLE16(f + 14);
-  h->compression = GetLE32(f + 16);
-  h->clrUsed = GetLE32(f + 32);
-  h->headerSize = biSize < 40 || biSize > size ? 40 : biSize;
+  if (!f || !ParseBitmapInfo(f, size, &h->info)) return false;
+  const BitmapInfoHeader& b = h->info.header;
+  if (b.biPlanes != 1) return false;
+  // The limit the open applies too: it keeps every size computation far from
+  // overflow.
+  if (!FrameSizeUsable(b.biWidth, b.biHeight)) return false;
+  h->width = h->info.Width();
+  h->rows = h->info.Rows();
+  h->topDown = h->info.TopDown();
+  h->bits = b.biBitCount;
+  h->compression = b.biCompression;
   return true;
 }
 
@@ -54,16 +49,9 @@ struct Palette {
   size_t count = 0;
 };
 
-Palette GetPalette(const uint8_t* f, size_t size, const Header& h) {
-  Palette p;
-  size_t wanted = h.clrUsed ? h.clrUsed : (size_t{1} << h.bits);
-  // Palettes follow the 40-byte header (or the header size the file gives).
-  size_t at = h.headerSize;
-  if (at > size) return p;
-  size_t available = (size - at) / 4;
-  p.entries = f + at;
-  p.count = wanted < available ? wanted : available;
-  return p;
+// Palettes follow the header (at the header size the format gives).
+Palette GetPalette(const Header& h) {
+  return {h.info.palette, h.info.paletteEntries};
 }
 
 struct Mask {
@@ -81,11 +69,11 @@ Mask MakeMask(uint32_t m) {
   return r;
 }
 
-bool GetMasks(const uint8_t* f, size_t size, const Header& h, Mask masks[3]) {
+bool GetMasks(const Header& h, Mask masks[3]) {
   uint32_t m[3];
   if (h.compression == kBiBitfields) {
-    if (size < 52) return false;
-    for (int i = 0; i < 3; ++i) m[i] = GetLE32(f + 40 + 4 * i);
+    if (!h.info.hasMasks) return false;
+    for (int i = 0; i < 3; ++i) m[i] = h.info.masks[i];
   } else if (h.compression == kBiRgb) {
     if (h.bits == 16) {
       m[0] = 0x7C00;
@@ -262,7 +250,7 @@ bool ConvertToRgb(const uint8_t* format, size_t formatSize, const uint8_t* src, 
   PixelSink sink(dest, h, stride);
   const bool rle = (h.bits == 8 && h.compression == kBiRle8) || (h.bits == 4 && h.compression == kBiRle4);
   if (rle) {
-    Palette pal = GetPalette(format, formatSize, h);
+    Palette pal = GetPalette(h);
     return DecodeRle(src, srcSize, h, pal, sink, h.bits == 4);
   }
   const size_t srcStride = SourceStride(h.width, h.bits);
@@ -277,7 +265,7 @@ bool ConvertToRgb(const uint8_t* format, size_t formatSize, const uint8_t* src, 
     case 16:
     case 32: {
       Mask m[3];
-      if (!GetMasks(format, formatSize, h, m)) return false;
+      if (!GetMasks(h, m)) return false;
       const bool plain32 = h.bits == 32 && h.compression == kBiRgb;
       uint32_t scale[3];
       for (int c = 0; c < 3; ++c) scale[c] = m[c].max ? 0xFF000u / m[c].max : 0;
@@ -303,7 +291,7 @@ bool ConvertToRgb(const uint8_t* format, size_t formatSize, const uint8_t* src, 
     case 4:
     case 1: {
       if (h.compression != kBiRgb) return false;
-      Palette pal = GetPalette(format, formatSize, h);
+      Palette pal = GetPalette(h);
       for (int k = 0; k < h.rows; ++k) {
         const uint8_t* s = src + static_cast<size_t>(k) * srcStride;
         uint8_t* d = sink.Row(k);
@@ -339,7 +327,7 @@ size_t ConvertFromRgb(const uint8_t* format, size_t formatSize, const uint8_t* r
   const bool masked = h.bits == 16 || h.compression == kBiBitfields;
   if (h.bits == 24 && h.compression != kBiRgb) return 0;
   if (masked) {
-    if (!GetMasks(format, formatSize, h, m)) return 0;
+    if (!GetMasks(h, m)) return 0;
     for (int c = 0; c < 3; ++c) scale[c] = (m[c].max << 12) / 255;
   }
   const size_t width = static_cast<size_t>(h.width);

@@ -11,6 +11,7 @@
 #include "platform/CodecNames.h"
 #include "platform/Format.h"
 #include "platform/Riff.h"
+#include "platform/RiffFormats.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -22,8 +23,7 @@ extern "C" {
 
 namespace {
 
-constexpr size_t kHeaderBytes = 40;
-constexpr int kMaxSide = 32768;
+constexpr size_t kHeaderBytes = kBitmapInfoHeaderBytes;
 
 std::string AvError(int err) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -112,26 +112,24 @@ void VideoDecompressor::Close() {
 bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t formatSize) {
   Close();
   error_.clear();
-  if (!format || formatSize < kHeaderBytes) {
+  const uint8_t* bih = static_cast<const uint8_t*>(format);
+  BitmapInfo info;
+  if (!format || !ParseBitmapInfo(bih, formatSize, &info)) {
     error_ = "stream format shorter than a BITMAPINFOHEADER";
     return false;
   }
   // Extra data beyond a few megabytes is damage, not codec setup.
-  if (formatSize > (size_t{1} << 24)) {
+  if (formatSize > kMaxFormatChunk) {
     error_ = "stream format too large";
     return false;
   }
-  const uint8_t* bih = static_cast<const uint8_t*>(format);
-  int32_t width = static_cast<int32_t>(GetLE32(bih + 4));
-  int32_t height = static_cast<int32_t>(GetLE32(bih + 8));
-  uint16_t bitCount = GetLE16(bih + 14);
-  uint32_t compression = GetLE32(bih + 16);
-  uint32_t clrUsed = GetLE32(bih + 32);
-  if (height < 0 && height != INT32_MIN) height = -height;
-  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) {
-    error_ = Fmt("unusable frame size %dx%d", width, height);
+  const uint16_t bitCount = info.header.biBitCount;
+  const uint32_t compression = info.header.biCompression;
+  if (!FrameSizeUsable(info.Width(), info.header.biHeight)) {
+    error_ = Fmt("unusable frame size %dx%d", info.Width(), info.Rows());
     return false;
   }
+  const int32_t width = info.Width(), height = info.Rows();
 
   VideoCodecChoice choice;
   const AVCodec* codec = nullptr;
@@ -178,14 +176,10 @@ bool VideoDecompressor::Open(uint32_t fccHandler, const void* format, size_t for
     return false;
   }
 
-  if (bitCount >= 1 && bitCount <= 8) {
-    size_t entries = clrUsed ? clrUsed : (1u << bitCount);
-    entries = std::min({entries, extra / 4, size_t{256}});
-    if (entries) {
-      palette_.reset(new uint32_t[256]());
-      for (size_t i = 0; i < entries; ++i)
-        palette_[i] = 0xFF000000u | (GetLE32(bih + kHeaderBytes + 4 * i) & 0xFFFFFF);
-    }
+  if (bitCount >= 1 && bitCount <= 8 && info.paletteEntries) {
+    palette_.reset(new uint32_t[256]());
+    for (size_t i = 0; i < info.paletteEntries; ++i)
+      palette_[i] = 0xFF000000u | (GetLE32(info.palette + 4 * i) & 0xFFFFFF);
   }
   width_ = width;
   height_ = height;

@@ -21,6 +21,7 @@
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Riff.h"
+#include "platform/RiffFormats.h"
 
 const char kQuendrixCaption[] = "Quendrix";
 // Small enough that a buffer is still in the cache when it is written out.
@@ -527,15 +528,22 @@ AdjustStatus Run::OpenInput() {
   ChunkInfo fmt;
   fmt.ckid = FourCC("fmt ");
   if (!in_.Descend(&fmt, &scope, kFindChunk)) return Fail(Fmt("%sはfmtチャンクがありません!", path));
-  if (fmt.End() > fileSize) return Fail(Fmt("%sのfmt読み出しに失敗しました!", path));
-  fmt_.resize(fmt.cksize);
+  // A format chunk this large is damage, not a format.
+  if (fmt.End() > fileSize || fmt.cksize > kMaxFormatChunk)
+    return Fail(Fmt("%sのfmt読み出しに失敗しました!", path));
+  try {
+    fmt_.resize(fmt.cksize);
+  } catch (const std::bad_alloc&) {
+    return Fail("メモリが確保できません.");
+  }
   if (!in_.ReadExact(fmt_.data(), fmt_.size())) return Fail(Fmt("%sのfmt読み出しに失敗しました!", path));
   if (fmt_.size() < 14) return Fail(Fmt("%sのfmtチャンクが短すぎます(%zuバイト)!", path, fmt_.size()));
 
-  const uint16_t channels = GetLE16(&fmt_[2]);
-  const uint32_t rate = GetLE32(&fmt_[4]);
-  const uint32_t avgBytes = GetLE32(&fmt_[8]);
-  const uint16_t blockAlign = GetLE16(&fmt_[12]);
+  const WaveFormatEx wf = ParseWaveFormat(reinterpret_cast<const uint8_t*>(fmt_.data()), fmt_.size());
+  const uint16_t channels = wf.nChannels;
+  const uint32_t rate = wf.nSamplesPerSec;
+  const uint32_t avgBytes = wf.nAvgBytesPerSec;
+  const uint16_t blockAlign = wf.nBlockAlign;
   const uint32_t f = rate ? avgBytes / rate : 0;
   // Frames are cut at f bytes; a frame size that disagrees with the block
   // alignment, or has less than a byte per channel, would cut through samples.

@@ -46,6 +46,8 @@ TEST(BadInput, DamagedHeadersGiveAMessageAndAClosedRecord) {
        "のvidsチャンクからビデオコーデック/ビデオフォーマットが取得できません!"},
       {"zero width", [](AviLayout& L) { SetLe32(L.bytes, L.videoStrfData + 4, 0); },
        "のビデオのサイズ(0x16)が不正です!"},
+      {"width no converter takes", [](AviLayout& L) { SetLe32(L.bytes, L.videoStrfData + 4, 32768); },
+       "のビデオのサイズ(32768x16)が不正です!"},
       {"absurd height", [](AviLayout& L) { SetLe32(L.bytes, L.videoStrfData + 8, 0x80000000u); }, nullptr},
       {"zero channels",
        [](AviLayout& L) {

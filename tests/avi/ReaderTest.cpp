@@ -567,3 +567,102 @@ TEST(AviReader, EscStopsTheScanOverPartsOnThreads) {
   EXPECT_EQ(a.sets[0].FrameMax, before);
   ME.fAbort = 0;
 }
+
+namespace {
+
+// The children of the hdrl list of `bytes`, each whole (header and data).
+std::vector<std::string> HdrlChildren(const std::string& bytes, size_t* begin, size_t* end) {
+  size_t hdrl = bytes.find("hdrl") + 4;
+  *begin = hdrl;
+  *end = hdrl - 4 + Le32(bytes, hdrl - 8);
+  std::vector<std::string> out;
+  for (size_t at = hdrl; at < *end;) {
+    size_t size = 8 + Le32(bytes, at + 4);
+    out.push_back(bytes.substr(at, size + (size & 1)));
+    at += out.back().size();
+  }
+  return out;
+}
+
+void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
+  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+TEST(AviReader, TheFirstAudioStreamGivesTheAudioKindAndChecks) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(8);
+  o.audio = true;
+  o.audioSizes = std::vector<uint32_t>(8, 400);
+  AviLayout L = BuildAvi(o);
+  // Streams: 0 PCM audio, 1 compressed audio with nBlockAlign 0, 2 video.
+  size_t begin, end;
+  std::vector<std::string> kids = HdrlChildren(L.bytes, &begin, &end);
+  ASSERT_EQ(kids.size(), 3u);  // avih, video strl, audio strl
+  std::string compressed = kids[2];
+  size_t wf = compressed.find("strf") + 8;
+  compressed[wf] = 0x55;
+  compressed[wf + 12] = compressed[wf + 13] = 0;
+  std::string body = kids[0] + kids[2] + compressed + kids[1];
+  std::string bytes = L.bytes.substr(0, begin) + body + L.bytes.substr(end);
+  SetLe32(bytes, begin - 8, static_cast<uint32_t>(body.size() + 4));
+  SetLe32(bytes, 4, static_cast<uint32_t>(bytes.size() - 8));
+  ReplaceAll(bytes, "00dc", "02dc");
+  ReplaceAll(bytes, "01wb", "00wb");
+  std::string p = dir.File("two-audio.avi");
+  WriteFileBytes(p, bytes);
+
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 1)) << BoxTexts(host);
+  EXPECT_EQ(a.nAudioKind, 0);
+  EXPECT_EQ(a.AudioFormat().wFormatTag, 1);
+  EXPECT_EQ(a.cAudioStream, '0');
+  EXPECT_EQ(a.sets[0].WaveIndexEntries, 8u);
+  EXPECT_EQ(a.sets[0].dwWaveSampleCounts, 8u * 100);
+  EXPECT_EQ(a.sets[0].FrameMax, 8u);
+  CloseOpenAvi(&a, 0);
+
+  // The program itself, as the user runs it.
+  std::string out;
+  EXPECT_EQ(RunCommand(std::string(MX_MIRDEX) + " --report '" + p + "'", &out), 0) << out;
+}
+
+TEST(AviReader, AFailedAudioOpenDmlIndexKeepsTheVideoOne) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o = MixedFile();
+  o.audioSizes.resize(12, 640);
+  o.openDml = true;
+  o.framesPerPart = 4;
+  AviLayout L = BuildAvi(o);
+  // The audio's first standard index names another stream.
+  SetLe32(L.bytes, L.stdIndex[1] + 16, FourCC("02wb"));
+  std::string p = WriteAvi(dir, "audio-fallback.avi", L);
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, p, 1)) << BoxTexts(host);
+  EXPECT_TRUE(host.boxes.empty()) << BoxTexts(host);
+  EXPECT_EQ(a.nIndexKind, kIndexOpenDml);
+  EXPECT_EQ(a.sets[0].FrameMax, 12u);
+  EXPECT_EQ(IndexOffset(a.sets[0].pFrameIndex[11]), L.videoData[11]);
+  EXPECT_EQ(a.sets[0].WaveIndexEntries, 0u);
+  EXPECT_EQ(a.readNotes.openDmlAudioFallback, "AVI2形式での読み出し中にエラーが発生しました!");
+  EXPECT_TRUE(a.readNotes.openDmlFallback.empty());
+}
+
+TEST(AviReader, LowercaseDibHandlerIsUncompressed) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(2, 16 * 16 * 3);
+  o.handler = "dib ";
+  OpenAviFile a;
+  ASSERT_TRUE(OpenRecord(&a, WriteAvi(dir, "dib.avi", BuildAvi(o)), 1)) << BoxTexts(host);
+  EXPECT_TRUE(host.boxes.empty()) << BoxTexts(host);
+  EXPECT_STREQ(a.szCodecName, "無圧縮24bit");
+  EXPECT_EQ(a.hicDecompress, nullptr);
+  EXPECT_FALSE(a.fCodecFailed);
+}

@@ -1,5 +1,10 @@
 #include "platform/Riff.h"
 
+#include <cstring>
+#include <vector>
+
+#include "platform/RiffFormats.h"
+
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -83,4 +88,61 @@ TEST(Riff, FourCCHelpers) {
   PutLE64(b, 0x0102030405060708ull);
   EXPECT_EQ(GetLE64(b), 0x0102030405060708ull);
   EXPECT_EQ(GetLE16(b), 0x0708);
+}
+
+TEST(RiffFormats, BoundedReaderAndTheFormatsItParses) {
+  // A read past the end fails the reader for good and yields zeros.
+  const uint8_t bytes[] = {1, 2, 3, 4, 5};
+  ByteReader r(bytes, sizeof bytes);
+  EXPECT_EQ(r.U32(), 0x04030201u);
+  EXPECT_EQ(r.U16(), 0u);
+  EXPECT_TRUE(r.Failed());
+  EXPECT_EQ(r.U8(), 0u);
+
+  // WAVE_FORMAT_EXTENSIBLE: the sub-format names the effective tag; a GUID
+  // that is no tag's leaves 0xFFFE.
+  WaveFormatInfo info;
+  info.wf = {kWaveFormatExtensible, 2, 48000, 288000, 6, 24, 22};
+  info.validBits = 20;
+  info.channelMask = 3;
+  const uint8_t pcm[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  std::memcpy(info.subFormat, pcm, 16);
+  uint8_t stored[kWaveFormatExtensibleBytes];
+  StoreWaveFormatExtensible(info, stored);
+  WaveFormatInfo back = ParseWaveFormatInfo(stored, sizeof stored);
+  EXPECT_TRUE(back.extensible);
+  EXPECT_EQ(back.effectiveTag, kWaveFormatPcm);
+  EXPECT_EQ(back.validBits, 20);
+  EXPECT_EQ(back.channelMask, 3u);
+  EXPECT_EQ(back.wf.nBlockAlign, 6);
+  stored[kWaveFormatExBytes + 6 + 15] ^= 1;
+  EXPECT_EQ(ParseWaveFormatInfo(stored, sizeof stored).effectiveTag, kWaveFormatExtensible);
+  EXPECT_FALSE(ParseWaveFormatInfo(stored, sizeof stored - 1).extensible);
+
+  // BITMAPINFO: the palette starts at biSize and holds what the format has,
+  // the masks follow the 40 bytes.
+  BitmapInfoHeader bi{};
+  bi.biSize = 44;
+  bi.biWidth = 8;
+  bi.biHeight = -kMaxFrameSide;
+  bi.biPlanes = 1;
+  bi.biBitCount = 8;
+  std::vector<uint8_t> format(44 + 4 * 3);
+  StoreBitmapInfoHeader(bi, format.data());
+  BitmapInfo parsed;
+  ASSERT_TRUE(ParseBitmapInfo(format.data(), format.size(), &parsed));
+  EXPECT_EQ(parsed.palette, format.data() + 44);
+  EXPECT_EQ(parsed.paletteEntries, 3u);
+  EXPECT_EQ(parsed.Rows(), kMaxFrameSide);
+  EXPECT_TRUE(FrameSizeUsable(parsed.Width(), parsed.header.biHeight));
+  EXPECT_FALSE(FrameSizeUsable(kMaxFrameSide + 1, 1));
+  EXPECT_FALSE(ParseBitmapInfo(format.data(), 39, &parsed));
+  bi.biCompression = kBiBitfields;
+  StoreBitmapInfoHeader(bi, format.data());
+  PutLE32(format.data() + 40, 0xF800);
+  ASSERT_TRUE(ParseBitmapInfo(format.data(), 52, &parsed));
+  EXPECT_TRUE(parsed.hasMasks);
+  EXPECT_EQ(parsed.masks[0], 0xF800u);
+  ASSERT_TRUE(ParseBitmapInfo(format.data(), 51, &parsed));
+  EXPECT_FALSE(parsed.hasMasks);
 }
