@@ -5,28 +5,33 @@
 #include <memory>
 
 #include "avi/AviReader.h"
-#include "frame/FrameReader.h"
+#include "frame/Capture.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: bench_readframe FILE.avi\n");
     return 2;
   }
-  auto avi = std::make_unique<OpenAviFile>();
+  auto capture = std::make_unique<Capture>();
+  OpenAviTable& table = capture->table;
+  FrameReader& reader = capture->reader;
+  if (!table.AllocOpenAviTable(1)) return 2;
+  OpenAviFile* avi = &table.pOpenAviList[0];
   avi->szFileName = argv[1];
+  avi->options = table.openOptions;
   avi->options.scanMissingIndexSilently = true;
-  if (!CloseOpenAvi(avi.get(), 3)) return 2;
+  if (!CloseOpenAvi(avi, 3)) return 2;
+  table.nOpenAvi = 1;
+  table.SelectOpenAvi(0);
   const BitmapInfoHeader& bi = avi->biDecoded;
-  if (!AllocateBuffers(bi.biWidth, std::abs(bi.biHeight))) return 2;
+  if (!reader.AllocateBuffers(bi.biWidth, std::abs(bi.biHeight))) return 2;
   uint32_t frames = avi->Set().FrameMax, failed = 0;
-  uint8_t* dest = gFramePool.Slot(kCurrentFrame);
+  uint8_t* dest = reader.Slot(kCurrentFrame);
   unsigned sum = 0;
   for (uint32_t n = 0; n < frames; ++n) {
-    if (!ReadFrame(avi.get(), dest, nullptr, n, 0x7F)) ++failed;
-    sum += dest[n % gFramePool.geometry.frameBytes];
+    if (!reader.ReadFrame(avi, dest, nullptr, n, 0x7F)) ++failed;
+    sum += dest[n % reader.framePool.geometry.frameBytes];
   }
   std::printf("%u frames, %u failed (%u)\n", frames, failed, sum & 1);
-  avi->frameReader.reset();  // before the decoder it uses goes
-  CloseOpenAvi(avi.get(), 0);
   return failed ? 1 : 0;
 }

@@ -26,30 +26,30 @@ void AfterOpen(bool opened) {
 void RegisterFileCommands(OpenAviTable& shownTable) {
   table = &shownTable;
   SetOpenFileCountProvider([] { return table->nOpenAvi; });
-  RegisterCommand(40000, [](int, CommandSource) { AfterOpen(table->CommandOpen(40000)); });
-  RegisterCommand(40001, [](int, CommandSource) { AfterOpen(table->CommandOpen(40001)); });
+  RegisterCommand(kCmdOpen, [](int, CommandSource) { AfterOpen(table->CommandOpen(kCmdOpen)); });
+  RegisterCommand(kCmdOpenAdd, [](int, CommandSource) { AfterOpen(table->CommandOpen(kCmdOpenAdd)); });
   RegisterCommand(
-      40002,
+      kCmdClose,
       [](int, CommandSource) {
-        table->CommandOpen(40002);
+        table->CommandOpen(kCmdClose);
         FrameSetChanged();
       },
       [] { return table->nOpenAvi > 0; });
   RegisterCommandRange(
-      50100, 50100 + kRecentFileCount - 1,
+      kCmdRecentFile0, kCmdRecentFile0 + kRecentFileCount - 1,
       [](int id, CommandSource) {
-        std::string path = mirdexSettings.recentFiles[id - 50100];
+        std::string path = mirdexSettings.recentFiles[id - kCmdRecentFile0];
         if (!path.empty()) AfterOpen(table->OpenNamedFile(path));
       },
       [] { return true; });
   // Data after idx1 (further RIFF parts a capture program left behind) no
   // longer marks files opened afterwards. No menu item carries it.
-  RegisterCommand(48001, [](int id, CommandSource) {
+  RegisterCommand(kCmdIgnoreDataAfterIdx1, [](int id, CommandSource) {
     bool& ignore = table->openOptions.ignoreDataAfterIdx1;
     ignore = !ignore;
     SetCheck(id, ignore, false);
   });
-  RegisterCommand(50402, [](int, CommandSource) {
+  RegisterCommand(kCmdOpenRecord, [](int, CommandSource) {
     std::string path = TakePendingOpenName();
     if (!path.empty()) AfterOpen(table->OpenNamedFile(path));
   });

@@ -94,23 +94,28 @@ void RegisterFrameCommands(MainWindow* w) {
   S().view.SetViewArea(w->FrameArea()->width(), w->FrameArea()->height());
 
   auto step = [](int id, CommandSource) { S().navigation.StepCommand(id); };
-  for (int id : {50600, 50601, 50602, 50603, 50604, 50606, 50607, 50608, 50609, 50610})
+  for (int id :
+       {kCmdStepForward1, kCmdStepForward30, kCmdStepForward150, kCmdStepForward300, kCmdGoToLastFrame,
+        kCmdGoToFirstFrame, kCmdStepBackward1, kCmdStepBackward30, kCmdStepBackward150, kCmdStepBackward300})
     RegisterCommand(id, step, HaveFrames);
   // Space and Shift+Space also work while the fields alternate, which lets
   // only the key commands through.
   RegisterCommand(
-      10032, [](int, CommandSource) { S().navigation.StepCommand(50600); }, HaveFrames);
+      kCmdKeySpace, [](int, CommandSource) { S().navigation.StepCommand(kCmdStepForward1); }, HaveFrames);
   RegisterCommand(
-      11032, [](int, CommandSource) { S().navigation.StepCommand(50607); }, HaveFrames);
+      kCmdShiftSpace, [](int, CommandSource) { S().navigation.StepCommand(kCmdStepBackward1); }, HaveFrames);
 
   RegisterCommand(
-      41011, [](int, CommandSource) { S().navigation.GoToNextNullFrame(); }, HaveFrames);
+      kCmdNextNullFrame, [](int, CommandSource) { S().navigation.GoToNextNullFrame(); }, HaveFrames);
   auto relative = [](int id, CommandSource) { S().navigation.RelativeNumberingCommand(id); };
-  RegisterCommand(41012, relative, HaveFrames);
-  RegisterCommand(41013, relative, [] { return HaveFrames() && S().navigation.relativeBase > 0; });
-  RegisterCommand(41014, relative, [] { return HaveFrames() && S().navigation.lastRelativeBase > 0; });
+  RegisterCommand(kCmdRelativeFrameSet, relative, HaveFrames);
+  RegisterCommand(kCmdRelativeFrameClear, relative,
+                  [] { return HaveFrames() && S().navigation.relativeBase > 0; });
+  RegisterCommand(kCmdRelativeFrameRestore, relative,
+                  [] { return HaveFrames() && S().navigation.lastRelativeBase > 0; });
   RegisterCommand(
-      13082, [](int, CommandSource) { DispatchCommand(41014, CommandSource::kAccelerator); },
+      kCmdCtrlShiftR,
+      [](int, CommandSource) { DispatchCommand(kCmdRelativeFrameRestore, CommandSource::kAccelerator); },
       [] { return HaveFrames() && S().navigation.lastRelativeBase > 0; });
 
   // Enter in the frame-number box goes to the number typed; elsewhere it
@@ -120,7 +125,7 @@ void RegisterFrameCommands(MainWindow* w) {
       if (HaveFrames()) S().navigation.GoToTypedFrame(window->FrameNumberBox()->text().toStdString());
       return;
     }
-    DispatchCommand(21021, src);
+    DispatchCommand(kCmdSaveCorrections, src);
   });
   QObject::connect(w->FrameScrollBar(), &QScrollBar::valueChanged, w, [](int v) {
     if (!windowLink || windowLink->settingScroll || !HaveFrames() || v < 0) return;
@@ -139,7 +144,7 @@ void RegisterFrameCommands(MainWindow* w) {
         v.PaintView(true);
       },
       [] { return true; });
-  RegisterCommand(10113, [](int, CommandSource src) { DispatchCommand(kCmdFitWindow, src); });
+  RegisterCommand(kCmdKeyF2, [](int, CommandSource src) { DispatchCommand(kCmdFitWindow, src); });
   RegisterCommand(
       kCmdMixField,
       [](int id, CommandSource src) {
@@ -151,7 +156,7 @@ void RegisterFrameCommands(MainWindow* w) {
       },
       [] { return !S().view.AlternatingFields(); });
   RegisterCommandRange(
-      44002, 44015,
+      kCmdBrightness025, kCmdBrighter01,
       [](int id, CommandSource) {
         S().view.BrightnessCommand(id);
         mirdexSettings.brightness = S().view.brightness;
@@ -165,15 +170,15 @@ void RegisterFrameCommands(MainWindow* w) {
     S().view.RedrawCurrent();
   });
   RegisterCommand(
-      10106, [](int, CommandSource) { S().view.ZoomIn(); }, HavePicture);
+      kCmdKeyMultiply, [](int, CommandSource) { S().view.ZoomIn(); }, HavePicture);
   RegisterCommand(
-      10111, [](int, CommandSource) { S().view.ZoomOut(); }, HavePicture);
-  RegisterCommandRange(47029, 47031, [](int id, CommandSource) {
-    int index = id - 47028;
+      kCmdKeyDivide, [](int, CommandSource) { S().view.ZoomOut(); }, HavePicture);
+  RegisterCommandRange(kCmdDiffGain1, kCmdDiffGain3, [](int id, CommandSource) {
+    int index = id - kCmdDiffGain1 + 1;
     S().view.SetDiffGain(S().view.diffGain == index ? 0 : index);
   });
   RegisterCommand(
-      41006, [](int, CommandSource) { S().view.RunAlternatingFields(); },
+      kCmdAlternateFields, [](int, CommandSource) { S().view.RunAlternatingFields(); },
       [] { return HaveFrames() && !S().view.AlternatingFields(); });
-  RegisterCommand(10112, [](int, CommandSource src) { DispatchCommand(41006, src); });
+  RegisterCommand(kCmdKeyF1, [](int, CommandSource src) { DispatchCommand(kCmdAlternateFields, src); });
 }

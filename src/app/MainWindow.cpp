@@ -122,14 +122,14 @@ MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
   column->setSpacing(2);
   auto* bar = new QHBoxLayout;
   frameBox_ = new QLineEdit(central);
-  frameBox_->setObjectName("25007");
+  frameBox_->setObjectName(QString::number(kCmdFrameNumberBox));
   frameBox_->setFixedWidth(90);
   static30006_ = new QLabel(central);
-  static30006_->setObjectName("30006");
+  static30006_->setObjectName(QString::number(kCmdStatic30006));
   static30007_ = new QLabel(central);
-  static30007_->setObjectName("30007");
+  static30007_->setObjectName(QString::number(kCmdStatic30007));
   abortButton_ = new QPushButton("中止", central);
-  abortButton_->setObjectName("21006");
+  abortButton_->setObjectName(QString::number(kCmdAbortButton));
   abortButton_->hide();  // reachable as a command only
   bar->addWidget(frameBox_);
   bar->addWidget(static30006_);
@@ -145,7 +145,7 @@ MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
   wave_->hide();
   column->addWidget(wave_);
   scroll_ = new QScrollBar(Qt::Horizontal, central);
-  scroll_->setObjectName("28000");
+  scroll_->setObjectName(QString::number(kCmdFrameScrollBar));
   scroll_->setRange(0, 0);
   column->addWidget(scroll_);
   setCentralWidget(central);
@@ -160,7 +160,7 @@ MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
   });
 
   QStatusBar* status = statusBar();
-  status->setObjectName("39999");
+  status->setObjectName(QString::number(kCmdStatusBar));
   status->setSizeGripEnabled(false);
   for (int i = 0; i < 5; ++i) {
     panes_[i] = new QLabel(status);
@@ -353,8 +353,8 @@ void MainWindow::SetSelectionCaptions(long start, long end, long lastFrame) {
   if (QAction* popup = FindItemByCaption(menuBar(), "選択範囲"))
     popup->menu()->setTitle(Q(SelectionMenuCaption(start, end, lastFrame)));
   QString startCaption = Q(SelectionStartCaption(start)), endCaption = Q(SelectionEndCaption(end));
-  UiSetItem(43002, &startCaption, CanRunCommand(43002));
-  UiSetItem(43004, &endCaption, CanRunCommand(43004));
+  UiSetItem(kCmdGoToSelectionStart, &startCaption, CanRunCommand(kCmdGoToSelectionStart));
+  UiSetItem(kCmdGoToSelectionEnd, &endCaption, CanRunCommand(kCmdGoToSelectionEnd));
 }
 
 void MainWindow::SetBrightnessCaption(unsigned brightnessPercent) {
@@ -396,7 +396,7 @@ void MainWindow::SetCursorPositions(const std::vector<CursorPosition>& positions
   QMenu* menu = menus_[kMenuCursor];
   menu->clear();
   if (positions.empty()) {
-    AddCommandToMenu(menu, 47021, "0,0", MF_STRING);
+    AddCommandToMenu(menu, kCmdCursorPosFirst, "0,0", MF_STRING);
     return;
   }
   for (size_t n = 0; n < positions.size(); ++n) {
@@ -412,8 +412,8 @@ void MainWindow::SetCursorPositions(const std::vector<CursorPosition>& positions
 void MainWindow::RefreshBeforePopup() {
   QString limit = Q(WaveLimitCaption(mirdexSettings.waveLimit));
   QString level = Q(WaveLevelCaption(mirdexSettings.waveLevel));
-  if (QAction* a = FindCommandAction(21038)) a->setText(limit);
-  if (QAction* a = FindCommandAction(21041)) a->setText(level);
+  if (QAction* a = FindCommandAction(kCmdWaveLimitCheck)) a->setText(limit);
+  if (QAction* a = FindCommandAction(kCmdChangeVolume)) a->setText(level);
   RefreshCommandStates();
 }
 

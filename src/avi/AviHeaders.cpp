@@ -177,7 +177,7 @@ bool OpenCodec(Opener& o) {
   std::string description;
   bool found;
   avi->hicDecompress.reset();
-  if (VideoCodecOpener open = InstalledVideoCodecOpener()) {
+  if (VideoCodecOpener open = avi->options.videoCodecOpener) {
     std::string why;
     avi->hicDecompress = open(avi->fccVideoHandler, avi->pbiVideo.data(), avi->pbiVideo.size(), &why);
     found = avi->hicDecompress != nullptr;

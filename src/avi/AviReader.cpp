@@ -191,6 +191,9 @@ bool CloseOpenAvi(OpenAviFile* avi, int mode) {
   CloseRecord(avi);
   if (mode == 0) return true;
   Opener o{avi, mode, avi->szFileName.c_str(), {}};
+  // An open is a run of its own unless an operation opens files as it goes:
+  // an Esc left over from an earlier run must not stop it.
+  if (!ME.fBusy) ME.fAbort = 0;
   ++ME.fReading;
   CurrentHost().SetReadingCursor(true);
   bool ok = Open(o);

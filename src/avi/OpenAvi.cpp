@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "command/CommandIds.h"
 #include "avi/AviReader.h"
 #include "platform/AppState.h"
 #include "platform/Format.h"
@@ -323,23 +324,23 @@ bool IsSameVideoFormat(const OpenAviFile* a, const OpenAviFile* b) {
 
 const char* OpenAviDialogTitle(int purpose) {
   switch (purpose) {
-    case 40000:
+    case kCmdOpen:
       return "Mirdex / 開くAVIファイル名入力";
-    case 40001:
+    case kCmdOpenAdd:
       return "Mirdex / 追加で開くAVIファイル名入力";
-    case 40005:
+    case kCmdCopyVideoFromAvi:
       return "Mirdex / ビデオコピーAVIファイル名入力";
-    case 40006:
+    case kCmdCopyLuminanceFromAvi:
       return "Mirdex / ビデオ輝度コピーAVIファイル名入力";
-    case 40007:
+    case kCmdShakeCorrectFromAvi:
       return "Mirdex / ビデオゆれ補正AVIファイル名入力";
-    case 40008:
+    case kCmdNoiseCompositeAvi:
       return "Mirdex / ビデオ合成AVIファイル名入力";
-    case 40009:
+    case kCmdCompareVideoAvi:
       return "Mirdex / ビデオ比較AVIファイル名入力";
-    case 40010:
+    case kCmdReadAudioFromAvi:
       return "Mirdex / オーディオ読込AVIファイル名入力";
-    case 40011:
+    case kCmdCompareAudioPosAvi:
       return "Mirdex / オーディオ比較AVIファイル名入力";
     default:
       return nullptr;
@@ -391,7 +392,8 @@ void OpenAviTable::StoreName(OpenAviFile* avi, const std::string& path) const {
 
 bool OpenAviTable::OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vector<std::string>& paths) {
   if (!OpenAviDialogTitle(purpose) || paths.empty()) return false;
-  bool decode = openOptions.decodeAudioAtOpen || purpose == 40010 || purpose == 40011;
+  bool decode =
+      openOptions.decodeAudioAtOpen || purpose == kCmdReadAudioFromAvi || purpose == kCmdCompareAudioPosAvi;
   bool saved = openOptions.decodeAudioAtOpen;
   openOptions.decodeAudioAtOpen = decode;
   struct Restore {
@@ -400,7 +402,7 @@ bool OpenAviTable::OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vec
     ~Restore() { flag = v; }
   } restore{openOptions.decodeAudioAtOpen, saved};
 
-  if (purpose == 40001) {
+  if (purpose == kCmdOpenAdd) {
     bool tableWasEmpty = nOpenAvi == 0;
     if (!AllocOpenAviTable(nOpenAvi + static_cast<int>(paths.size()))) return false;
     bool appended = false;
@@ -436,7 +438,7 @@ bool OpenAviTable::OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vec
     StoreName(avi, paths[0]);
     if (!CloseOpenAvi(avi, 1)) return false;
   }
-  if (purpose == 40000) {
+  if (purpose == kCmdOpen) {
     nOpenAvi = std::max(nOpenAvi, 1);
     SelectOpenAvi(0);
   }
@@ -456,35 +458,35 @@ bool OpenAviTable::OpenAviDialog(int purpose, OpenAviFile* avi) {
   }
   req.filters = {{"AVIファイル", "*.avi"}, {"すべてのファイル", "*.*"}};
   req.defaultExt = "avi";
-  req.multiple = purpose == 40001;
+  req.multiple = purpose == kCmdOpenAdd;
   req.settingsKind = "Open";
   req.checkBoxText = "非PCMオーディオをテンポラリファイルにデコード(&P)";
   req.checkBox = &openOptions.decodeAudioAtOpen;
   std::vector<std::string> paths;
   if (!CurrentHost().ChooseFiles(req, &paths) || paths.empty()) {
-    if (avi && purpose != 40001) CloseOpenAvi(avi, 0);
+    if (avi && purpose != kCmdOpenAdd) CloseOpenAvi(avi, 0);
     return false;
   }
   WriteText(OpenFolderSetting(), DirectoryPart(paths[0]));
-  if (purpose != 40001 && avi) CloseOpenAvi(avi, 0);
+  if (purpose != kCmdOpenAdd && avi) CloseOpenAvi(avi, 0);
   return OpenChosenFiles(purpose, avi, paths);
 }
 
 bool OpenAviTable::CommandOpen(int commandId) {
   switch (commandId) {
-    case 40000: {
+    case kCmdOpen: {
       CloseAllOpenAvi();
       if (!AllocOpenAviTable(1)) return false;
-      bool ok = OpenAviDialog(40000, &pOpenAviList[0]);
+      bool ok = OpenAviDialog(kCmdOpen, &pOpenAviList[0]);
       SetMainTitle(nullptr);
       return ok;
     }
-    case 40001: {
-      bool ok = OpenAviDialog(40001, nullptr);
+    case kCmdOpenAdd: {
+      bool ok = OpenAviDialog(kCmdOpenAdd, nullptr);
       SetMainTitle(nullptr);
       return ok;
     }
-    case 40002:
+    case kCmdClose:
       CloseAllOpenAvi();
       SetMainTitle(nullptr);
       return true;
@@ -496,7 +498,7 @@ bool OpenAviTable::CommandOpen(int commandId) {
 bool OpenAviTable::OpenNamedFile(const std::string& path) {
   CloseAllOpenAvi();
   if (!AllocOpenAviTable(1)) return false;
-  bool ok = OpenChosenFiles(40000, &pOpenAviList[0], {path});
+  bool ok = OpenChosenFiles(kCmdOpen, &pOpenAviList[0], {path});
   SetMainTitle(nullptr);
   return ok;
 }

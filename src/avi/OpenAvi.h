@@ -144,6 +144,9 @@ struct AviOpenOptions {
   // Tests: when >= 0, the in-place index write fails at that step as if the
   // disk had failed there.
   int idx1WriteFailAtStep = -1;
+  // Opens a stream's decoder; null in programs without decoders (the
+  // report), which only name the codec.
+  VideoCodecOpener videoCodecOpener = nullptr;
   // What the audio and index-editing code plug in (empty: not available yet).
   std::function<bool(OpenAviFile*)> decodeAudioStream;
   std::function<bool(OpenAviFile*)> changeOpenAviParam;

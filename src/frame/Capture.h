@@ -11,7 +11,8 @@
 #include "frame/ViewState.h"
 
 struct Capture {
-  Capture() = default;
+  // A capture is read to be shown: its files open with their decoders.
+  Capture() { table.openOptions.videoCodecOpener = VideoDecompressorOpener(); }
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
 

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "platform/Format.h"
+#include "platform/RiffFormats.h"
 #include "platform/Messages.h"
 
 namespace {
@@ -193,7 +194,7 @@ void FrameReader::FreeBuffers() {
 
 bool FrameReader::AllocateBuffers(int width, int height) {
   FreeBuffers();
-  if (width <= 0 || height <= 0 || width > 32768 || height > 32768) return false;
+  if (height <= 0 || !FrameSizeUsable(width, height)) return false;
   FrameGeometry g;
   g.width = width;
   g.height = height;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "command/CommandIds.h"
 #include "avi/OpenAvi.h"
 #include "frame/FrameReader.h"
 #include "frame/ViewState.h"
@@ -60,25 +61,25 @@ bool Navigation::GoToLastFrame() {
 
 bool Navigation::StepCommand(int id) {
   switch (id) {
-    case 50600:
+    case kCmdStepForward1:
       return StepFrames(1);
-    case 50601:
+    case kCmdStepForward30:
       return StepFrames(30);
-    case 50602:
+    case kCmdStepForward150:
       return StepFrames(150);
-    case 50603:
+    case kCmdStepForward300:
       return StepFrames(300);
-    case 50607:
+    case kCmdStepBackward1:
       return StepFrames(-1);
-    case 50608:
+    case kCmdStepBackward30:
       return StepFrames(-30);
-    case 50609:
+    case kCmdStepBackward150:
       return StepFrames(-150);
-    case 50610:
+    case kCmdStepBackward300:
       return StepFrames(-300);
-    case 50606:
+    case kCmdGoToFirstFrame:
       return GoToFirstFrame();
-    case 50604:
+    case kCmdGoToLastFrame:
       return GoToLastFrame();
   }
   return false;
@@ -128,11 +129,11 @@ void Navigation::ShowRelativeState() {
 }
 
 void Navigation::RelativeNumberingCommand(int id) {
-  if (id == 41012)
+  if (id == kCmdRelativeFrameSet)
     relativeBase = reader.currentFrame;
-  else if (id == 41013)
+  else if (id == kCmdRelativeFrameClear)
     relativeBase = 0;
-  else if (id == 41014)
+  else if (id == kCmdRelativeFrameRestore)
     relativeBase = lastRelativeBase;
   if (relativeBase > 0) lastRelativeBase = relativeBase;
   ShowRelativeState();

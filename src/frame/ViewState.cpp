@@ -6,6 +6,7 @@
 #include <new>
 #include <thread>
 
+#include "command/CommandIds.h"
 #include "frame/FrameReader.h"
 #include "frame/ViewKernels.h"
 #include "platform/AppState.h"
@@ -215,7 +216,7 @@ void ViewState::ZoomIn() {
   const FrameGeometry& g = G();
   if (fitToWindow) {
     fitToWindow = false;
-    CurrentHost().SetCheck(44000, false, false);
+    CurrentHost().SetCheck(kCmdFitWindow, false, false);
     int z = 1;
     for (int c = 15; c >= 1; --c) {
       if (g.width * c <= viewWidth || g.height * c <= viewHeight) {
@@ -236,7 +237,7 @@ void ViewState::ZoomOut() {
   const FrameGeometry& g = G();
   if (fitToWindow) {
     fitToWindow = false;
-    CurrentHost().SetCheck(44000, false, false);
+    CurrentHost().SetCheck(kCmdFitWindow, false, false);
     // Start one above the largest zoom at which the picture fits both ways,
     // so that zooming out from the fitted picture lands on that zoom.
     int z = 1;
@@ -252,21 +253,22 @@ void ViewState::ZoomOut() {
 
 void ViewState::SetBrightness(unsigned percent, bool caption) {
   brightness = percent;
-  for (int i = 0; i < 10; ++i) CurrentHost().SetCheck(44002 + i, kBrightnessPresets[i] == percent, false);
+  for (int i = 0; i < 10; ++i)
+    CurrentHost().SetCheck(kCmdBrightness025 + i, kBrightnessPresets[i] == percent, false);
   if (caption && events) events->ShowBrightnessCaption(percent);
 }
 
 void ViewState::BrightnessCommand(int id) {
   unsigned p = brightness;
-  if (id >= 44002 && id <= 44011) {
-    p = kBrightnessPresets[id - 44002];
-  } else if (id == 44012) {
+  if (id >= kCmdBrightness025 && id <= kCmdBrightness400) {
+    p = kBrightnessPresets[id - kCmdBrightness025];
+  } else if (id == kCmdDarker10) {
     if (p > 0) p = p >= 10 ? p - 10 : 0;
-  } else if (id == 44014) {
+  } else if (id == kCmdDarker01) {
     if (p > 0) p -= 1;
-  } else if (id == 44013) {
+  } else if (id == kCmdBrighter10) {
     if (p < 510) p += 10;
-  } else if (id == 44015) {
+  } else if (id == kCmdBrighter01) {
     if (p < 510) p += 1;
   }
   SetBrightness(p);
@@ -275,7 +277,7 @@ void ViewState::BrightnessCommand(int id) {
 
 void ViewState::SetDiffGain(int index) {
   diffGain = index & 3;
-  for (int i = 1; i <= 3; ++i) CurrentHost().SetCheck(47028 + i, diffGain == i, false);
+  for (int i = 1; i <= 3; ++i) CurrentHost().SetCheck(kCmdDiffGain1 + i - 1, diffGain == i, false);
 }
 
 bool ViewState::PixelAt(int viewX, int viewY, int* x, int* y, uint8_t rgb[3]) const {
@@ -317,14 +319,18 @@ void ViewState::ShowPixelReadout(int viewX, int viewY) const {
 
 void ViewState::RunAlternatingFields() {
   if (alternating_ || !ViewHasPicture()) return;
-  if (!reader.mixedFields) CurrentHost().SetCheck(44001, true, true);
+  if (!reader.mixedFields) CurrentHost().SetCheck(kCmdMixField, true, true);
   alternating_ = true;
   alternationStop_ = false;
   ME.fAbort = 0;
   // Only the view commands reach the window while fields alternate.
-  CurrentHost().PushBusyState({10032, 11032, 10106, 10111, 10113, 10114, 10115, 12114, 12115, 13037,
-                               13038, 13039, 13040, 44000, 44003, 44004, 44005, 44006, 44007, 44008,
-                               44009, 44010, 44011, 44012, 44013, 44014, 44015, 21029, 21031});
+  CurrentHost().PushBusyState(
+      {kCmdKeySpace,      kCmdShiftSpace,     kCmdKeyMultiply,    kCmdKeyDivide,     kCmdKeyF2,
+       kCmdKeyF3,         kCmdKeyF4,          kCmdCtrlF3,         kCmdCtrlF4,        kCmdCtrlShiftLeft,
+       kCmdCtrlShiftUp,   kCmdCtrlShiftRight, kCmdCtrlShiftDown,  kCmdFitWindow,     kCmdBrightness050,
+       kCmdBrightness075, kCmdBrightness100,  kCmdBrightness150,  kCmdBrightness200, kCmdBrightness250,
+       kCmdBrightness300, kCmdBrightness350,  kCmdBrightness400,  kCmdDarker10,      kCmdBrighter10,
+       kCmdDarker01,      kCmdBrighter01,     kCmdNextFieldShift, kCmdPrevFieldShift});
   CurrentHost().RefreshUi();
   int mode = 1;
   while (!alternationStop_ && !ME.fAbort && ViewHasPicture()) {

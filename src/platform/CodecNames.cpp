@@ -18,8 +18,6 @@ struct VideoCodecRow {
 
 #include "VideoCodecTable.inc"
 
-VideoCodecOpener gOpener = nullptr;
-
 // The codec row of a tag: an exact match first, then one with case ignored,
 // both in the table's order (libavformat's own rule).
 int CodecOfTag(uint32_t tag) {
@@ -55,15 +53,6 @@ bool LookUpVideoCodecName(uint32_t fccHandler, uint32_t compression, std::string
   if (!ChooseVideoCodec(fccHandler, compression, &choice)) return false;
   if (description) *description = choice.description;
   return true;
-}
-
-bool InstallVideoCodecOpener(VideoCodecOpener opener) {
-  gOpener = opener;
-  return true;
-}
-
-VideoCodecOpener InstalledVideoCodecOpener() {
-  return gOpener;
 }
 
 std::string VideoCodecOpenErrorText(const std::string& fileName, uint32_t fccHandler) {

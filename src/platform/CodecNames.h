@@ -35,11 +35,8 @@ bool LookUpVideoCodecName(uint32_t fccHandler, uint32_t compression, std::string
 using VideoCodecOpener = std::shared_ptr<VideoDecompressor> (*)(uint32_t fccHandler, const void* format,
                                                                 size_t formatSize, std::string* error);
 
-// The codec layer installs its opener when it is linked into a program; null
-// in programs that only name codecs. Returns true so that it can initialise
-// a variable.
-bool InstallVideoCodecOpener(VideoCodecOpener opener);
-VideoCodecOpener InstalledVideoCodecOpener();
+// The codec layer's opener (VideoCodec.h: VideoDecompressorOpener) is handed
+// to the AVI reader through the open options by whoever links the decoders.
 
 // "%sのビデオコーデック%sが開けません!" with the file name and the handler as
 // four characters.

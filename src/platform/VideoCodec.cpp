@@ -41,10 +41,8 @@ std::shared_ptr<VideoDecompressor> OpenDecompressor(uint32_t fccHandler, const v
 
 }  // namespace
 
-// Whatever links this file can open decoders through the AVI reader.
-extern "C" {
-extern const bool mx_video_decoders_installed;
-const bool mx_video_decoders_installed = InstallVideoCodecOpener(&OpenDecompressor);
+VideoCodecOpener VideoDecompressorOpener() {
+  return &OpenDecompressor;
 }
 
 // ---- ChunkBytes -----------------------------------------------------------

@@ -155,6 +155,10 @@ class VideoDecompressor {
   std::string description_, error_;
 };
 
+// The opener to hand to the AVI reader (AviOpenOptions::videoCodecOpener) in
+// programs that decode.
+VideoCodecOpener VideoDecompressorOpener();
+
 // ---- Reference chunks ----------------------------------------------------
 
 enum : int {

@@ -7,8 +7,10 @@
 #include "avi/AviReader.h"
 #include "avi/OpenAvi.h"
 
-inline bool OpenRecord(OpenAviFile* avi, const std::string& path, int mode) {
+// Opens with the decoders unless told to only name codecs, as the report does.
+inline bool OpenRecord(OpenAviFile* avi, const std::string& path, int mode, bool decoders = true) {
   avi->szFileName = path;
+  avi->options.videoCodecOpener = decoders ? VideoDecompressorOpener() : nullptr;
   return CloseOpenAvi(avi, mode);
 }
 

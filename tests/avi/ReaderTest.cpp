@@ -666,3 +666,21 @@ TEST(AviReader, LowercaseDibHandlerIsUncompressed) {
   EXPECT_EQ(a.hicDecompress, nullptr);
   EXPECT_FALSE(a.fCodecFailed);
 }
+
+// An abort flag left behind by an earlier run does not stop the next open
+// (the OpenDML index read polls it).
+TEST(AviReader, AStaleAbortDoesNotStopTheNextOpen) {
+  ScratchDir dir;
+  RecordingHost host;
+  AviBuildOptions o;
+  o.frames = Frames(6);
+  o.openDml = true;
+  o.framesPerPart = 3;
+  std::string p = WriteAvi(dir, "odml.avi", BuildAvi(o));
+  ME.fAbort = 1;
+  OpenAviFile a;
+  EXPECT_TRUE(OpenRecord(&a, p, 1)) << BoxTexts(host);
+  EXPECT_EQ(a.nIndexKind, kIndexOpenDml);
+  EXPECT_EQ(a.sets[0].FrameMax, 6u);
+  ME.fAbort = 0;
+}

@@ -242,12 +242,8 @@ TEST(RealFiles, FilesMadeByFfmpeg) {
     CheckAgainstFile(a, path, true);
     {
       // Without decoders in the program (the report) the codec is named the same.
-      VideoCodecOpener decoders = InstalledVideoCodecOpener();
-      InstallVideoCodecOpener(nullptr);
       OpenAviFile named;
-      bool ok = OpenRecord(&named, path, 1);
-      InstallVideoCodecOpener(decoders);
-      ASSERT_TRUE(ok);
+      ASSERT_TRUE(OpenRecord(&named, path, 1, false));
       EXPECT_STREQ(named.szCodecName, a.szCodecName);
       EXPECT_EQ(named.hicDecompress, nullptr);
       EXPECT_FALSE(named.fCodecFailed);
