@@ -17,8 +17,12 @@
 #include <QTest>
 #include <memory>
 
+#include <sys/stat.h>
+
+#include "AviBuilder.h"
 #include "TestSupport.h"
 #include "app/CommandUi.h"
+#include "app/FileCommands.h"
 #include "app/KeyFilter.h"
 #include "app/MainWindow.h"
 #include "command/Dispatcher.h"
@@ -631,6 +635,44 @@ TEST_F(WindowTest, CommandLineAndDropOpenThroughTheOpenCommand) {
   RegisterCommand(40002, [&](int, CommandSource) { open = 0; });
   w.OpenDroppedFile(file);
   EXPECT_EQ(opened.size(), 2u);
+}
+
+// The start-up's open of the file named on the command line, deep in
+// Japanese folders (a path far over the old 260-byte limit): the table holds
+// it and the title names it in full.
+TEST_F(WindowTest, CommandLineOpensAFileDeepInJapaneseFolders) {
+  // As the program starts: the file commands first, then the start-up.
+  window_ = std::make_unique<MainWindow>();
+  MainWindow& w = *window_;
+  RegisterFileCommands(w.Shown().table);
+  ASSERT_TRUE(w.Startup());
+  std::string path = dir_->path();
+  for (int level = 1; level <= 11; ++level) {
+    path += "撮影データ保存先フォルダ第" + std::to_string(level) + "階層/";
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+  }
+  path += "長時間収録ファイル.avi";
+  ASSERT_GT(path.size(), 400u);
+  AviBuildOptions o;
+  o.frames = Frames(3, 16 * 16 * 3);
+  ASSERT_TRUE(WriteFileBytes(path, BuildAvi(o).bytes));
+  // A box about a failed open is closed and reported, not waited on.
+  std::string boxes;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxes += box->text().toStdString() + "\n";
+      box->reject();
+    }
+  });
+  closer.start(20);
+  w.OpenFromCommandLine({path});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(boxes, "");
+  ASSERT_EQ(w.Shown().table.nOpenAvi, 1);
+  EXPECT_EQ(w.Shown().table.pOpenAviList[0].szFileName, path);
+  EXPECT_NE(w.windowTitle().toStdString().find(" / " + path + " [1/1]"), std::string::npos)
+      << w.windowTitle().toStdString();
 }
 
 TEST_F(WindowTest, ShellTogglesKeepTheirState) {

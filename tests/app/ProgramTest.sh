@@ -1,7 +1,8 @@
 #!/bin/sh
 # The mirdex program as a user starts it: the command-line forms that need no
 # decoders start without loading Qt or FFmpeg, and --framemd5 reaches the
-# decoders in the library beside the program.
+# decoders in the library beside the program; every form takes a path longer
+# than the old 260-byte limit.
 # Usage: ProgramTest.sh MIRDEX MKDEMO
 set -u
 mirdex=$1
@@ -49,4 +50,48 @@ grep -Eqv '^[0-9]+,[0-9a-f]{32}$' "$work/md5" && fail "--framemd5 line not N,MD5
 rc=$?
 [ $rc -eq 2 ] || fail "--framemd5 of a missing file: exit status $rc"
 [ -s "$work/err" ] || fail "--framemd5 of a missing file: no message"
+
+# A capture deep in Japanese folders: a path far over the old 260-byte
+# limit, each name well under NAME_MAX.
+deep=$(cd "$work" && pwd -P)
+for level in 01 02 03 04 05 06 07 08 09 10 11; do deep="$deep/撮影データ保存先フォルダ第${level}階層"; done
+mkdir -p "$deep" || fail "mkdir of the deep folder"
+long="$deep/長時間収録ファイル.avi"
+[ "$(printf %s "$long" | wc -c)" -gt 400 ] || fail "the deep path is only $(printf %s "$long" | wc -c) bytes"
+cp "$work/demo.avi" "$long" || fail "cp to the deep path"
+
+"$mirdex" --report "$long" >"$work/deep-report" 2>&1
+rc=$?
+[ $rc -eq 0 ] || fail "--report of the deep path: exit status $rc: $(cat "$work/deep-report")"
+[ "$(head -n 1 "$work/deep-report")" = "$long" ] || fail "--report names $(head -n 1 "$work/deep-report")"
+grep -q '^  frames: 60 in the index' "$work/deep-report" || fail "--report of the deep path: $(cat "$work/deep-report")"
+"$mirdex" --framemd5 "$long" >"$work/deep-md5" || fail "--framemd5 of the deep path: exit status $?"
+cmp -s "$work/deep-md5" "$work/md5" || fail "--framemd5 of the deep path differs from the demo's"
+
+# The window's start-up passes the whole name from the command line to the
+# file open: the program soon holds the file. (Whether the open then succeeds
+# is checked by the window tests; the window cannot be closed from outside,
+# so it is ended.)
+mkdir -p "$work/home" "$work/tmp"
+QT_QPA_PLATFORM=offscreen MIRDEX_HOME="$work/home" TMPDIR="$work/tmp" "$mirdex" "$long" \
+  >"$work/window-out" 2>&1 &
+pid=$!
+holds() {
+  for fd in /proc/$pid/fd/*; do
+    [ "$(readlink "$fd" 2>/dev/null)" = "$long" ] && return 0
+  done
+  return 1
+}
+tries=0
+until holds; do
+  tries=$((tries + 1))
+  if [ $tries -gt 300 ] || ! kill -0 $pid 2>/dev/null; then
+    kill $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    fail "the window did not open the deep path: $(cat "$work/window-out")"
+  fi
+  sleep 0.1
+done
+kill $pid
+wait $pid 2>/dev/null
 echo "ok"

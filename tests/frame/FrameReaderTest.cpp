@@ -5,8 +5,14 @@
 
 #include <dirent.h>
 
+extern "C" {
+#include <libavutil/md5.h>
+#include <libavutil/mem.h>
+}
+
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -106,10 +112,10 @@ int MaxDifference(const std::string& a, const std::string& b) {
   return worst;
 }
 
-std::string MakeWithFfmpeg(const ScratchDir& dir, const std::string& name, const std::string& args) {
+std::string MakeWithFfmpeg(const ScratchDir& dir, const std::string& name, const std::string& args,
+                           const std::string& source = "testsrc2=size=64x48:rate=25") {
   std::string path = dir.File(name);
-  int rc =
-      RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=25 " + args + " '" + path + "'");
+  int rc = RunCommand("ffmpeg -v error -y -f lavfi -i " + source + " " + args + " '" + path + "'");
   return rc == 0 ? path : std::string();
 }
 
@@ -219,6 +225,66 @@ TEST(FrameReaderTest, RandomAccessMatchesSequentialDecoding) {
   uint64_t before = R().FrameDecodeCount();
   R().ReadFrame(nullptr, Current(), nullptr, 35, 0);
   EXPECT_EQ(R().FrameDecodeCount() - before, 6u);
+}
+
+// Two captures of different sizes and delta-frame streams read in turns, in
+// sequence and by jumps: each keeps its own decoder position, pool and chunk
+// buffer, so every frame is the one its file gives when read alone, and a
+// step forward does not start again from a key frame.
+TEST(FrameReaderTest, TwoCapturesReadInTurns) {
+  FrameEnv env;
+  std::string pathA = MakeWithFfmpeg(env.dir, "a.avi", "-frames:v 30 -c:v mpeg4 -g 12 -bf 0");
+  std::string pathB = MakeWithFfmpeg(env.dir, "b.avi", "-frames:v 26 -c:v mpeg4 -g 12 -bf 2",
+                                     "mandelbrot=size=80x64:rate=25");
+  ASSERT_FALSE(pathA.empty());
+  ASSERT_FALSE(pathB.empty());
+  struct Side {
+    std::string path;
+    std::vector<std::string> want;
+    Capture capture;
+  } a{pathA, OurDigests(pathA), {}}, b{pathB, OurDigests(pathB), {}};
+  ASSERT_EQ(a.want.size(), 30u);
+  ASSERT_EQ(b.want.size(), 26u);
+  for (Side* s : {&a, &b}) {
+    ASSERT_TRUE(s->capture.table.OpenNamedFile(s->path)) << BoxTexts(env.host);
+    const BitmapInfoHeader& bi = s->capture.table.pOpenAviList[0].biDecoded;
+    ASSERT_TRUE(s->capture.reader.AllocateBuffers(bi.biWidth, std::abs(bi.biHeight)));
+  }
+  std::unique_ptr<AVMD5, void (*)(void*)> hash(av_md5_alloc(), av_free);
+  AVMD5* md5 = hash.get();
+  ASSERT_NE(md5, nullptr);
+  auto check = [&](Side& s, uint32_t f) {
+    FrameReader& r = s.capture.reader;
+    uint8_t* frame = r.Slot(kCurrentFrame);
+    ASSERT_TRUE(r.ReadFrame(nullptr, frame, nullptr, f, 0)) << s.path << " " << f;
+    const FrameGeometry& g = r.framePool.geometry;
+    av_md5_init(md5);
+    for (int row = 0; row < g.height; ++row)
+      av_md5_update(md5, frame + g.stride * static_cast<size_t>(row), g.lineBytes);
+    uint8_t digest[16];
+    av_md5_final(md5, digest);
+    char hex[33];
+    for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    EXPECT_EQ(hex, s.want[f]) << s.path << " frame " << f;
+  };
+  // In turns a step forward still costs each capture one decode.
+  for (uint32_t f = 0; f < 26; ++f) {
+    for (Side* s : {&a, &b}) {
+      uint64_t before = s->capture.reader.FrameDecodeCount();
+      check(*s, f);
+      if (f > 0 && f < 24) {
+        EXPECT_EQ(s->capture.reader.FrameDecodeCount() - before, 1u) << s->path << " " << f;
+      }
+    }
+  }
+  // Jumps into the middle of GOPs, backwards and across key frames; B also
+  // to the frames stored after its key frames.
+  const uint32_t jumpsA[] = {29, 5, 17, 11, 12, 0, 23, 24, 6};
+  const uint32_t jumpsB[] = {3, 25, 13, 12, 0, 14, 24, 1, 10};
+  for (size_t i = 0; i < std::size(jumpsA); ++i) {
+    check(a, jumpsA[i]);
+    check(b, jumpsB[i]);
+  }
 }
 
 // B-frames stored after the frames they display before: the frames are
