@@ -28,9 +28,7 @@ CpuLevel.cpp (anonymous namespace)::Detected()::features | function-local static
 CpuLevel.cpp (anonymous namespace)::gCap | the CPU level cap (the UseSSE setting and menu command lower it; so do tests)
 Host.cpp (anonymous namespace)::gHost | the one Host the program installs (the window's, or the console's)
 Host.cpp (anonymous namespace)::gConsoleHost | the Host used while none is installed (command-line forms)
-CodecNames.cpp (anonymous namespace)::gOpener | the decoder opener that linking the codec layer installs
 CodecNames.cpp (anonymous namespace)::kVideoCodecs | constant table: codec names made from FFmpeg's data at build time
-VideoCodec.cpp mx_video_decoders_installed | link-time hook: its initialiser installs the decoder opener
 Profile.cpp (anonymous namespace)::gCache | the profile engine's cache of INI files (checked against the file's stat)
 Profile.cpp (anonymous namespace)::gBatchDepth | the profile engine's nesting of batched writes
 System.cpp (anonymous namespace)::gPowerOff | the power-off routine, which tests replace

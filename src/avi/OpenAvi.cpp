@@ -1,6 +1,7 @@
 #include "avi/OpenAvi.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -347,11 +348,14 @@ const char* OpenAviDialogTitle(int purpose) {
   }
 }
 
+// A folder as long as the system allows.
+constexpr uint32_t kFolderCapacity = PATH_MAX + 1;
+
 static Setting OpenFolderSetting() {
   Setting s;
   s.section = "Folder";
   s.key = "Open";
-  s.flags = kSetText | 261;
+  s.flags = kSetText | kFolderCapacity;
   return s;
 }
 
@@ -453,7 +457,7 @@ bool OpenAviTable::OpenAviDialog(int purpose, OpenAviFile* avi) {
   if (avi && !avi->szFileName.empty()) {
     req.initialDir = DirectoryPart(avi->szFileName);
   } else {
-    req.initialDir = ReadText(OpenFolderSetting(), 261);
+    req.initialDir = ReadText(OpenFolderSetting(), kFolderCapacity);
     if (req.initialDir.empty()) req.initialName = "*.avi";
   }
   req.filters = {{"AVIファイル", "*.avi"}, {"すべてのファイル", "*.*"}};

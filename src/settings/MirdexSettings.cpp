@@ -46,8 +46,8 @@ Setting Text(const char* section, std::string key, char* buf, uint32_t capacity,
 }
 
 void AddComposit(std::vector<Setting>& t, MirdexSettings& s) {
-  static const uint32_t* thresholdDefaults[4] = {&kU15, &kU500, &kU150, &kU0};
-  static const uint32_t* merginDefaults[3] = {&kU40, &kU4, &kU4};
+  static const uint32_t* const thresholdDefaults[4] = {&kU15, &kU500, &kU150, &kU0};
+  static const uint32_t* const merginDefaults[3] = {&kU40, &kU4, &kU4};
   for (int i = 0; i < 4; ++i)
     t.push_back(U32("Composit", Fmt("Threshold%d", i + 1), &s.compositThreshold[i], thresholdDefaults[i]));
   for (int i = 0; i < 3; ++i)

@@ -8,7 +8,9 @@
 #include "settings/Settings.h"
 
 constexpr int kRecentFileCount = 10;
-constexpr uint32_t kRecentFileCapacity = 403;
+// A path as long as the system allows (the list used to cut paths in deep
+// folders of long names, which then could not be opened from the menu).
+constexpr uint32_t kRecentFileCapacity = 4097;
 
 struct MirdexSettings {
   // Setting (UseMMX/UseSSE and the priority levels live in ME).
