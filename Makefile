@@ -63,7 +63,7 @@ bench: build
 	bench/run.sh $(BUILD)
 
 format:
-	find src tests bench tools -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	find src tests bench tools \( -name "*.cpp" -o -name "*.h" \) -print0 | xargs -0 clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(TEST_BUILD)
