@@ -9,6 +9,7 @@
 #include "platform/AppState.h"
 #include "platform/Paths.h"
 #include "platform/System.h"
+#include "ui/EndSignals.h"
 
 extern "C" __attribute__((visibility("default"))) int MirdexGuiMain(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -21,6 +22,7 @@ extern "C" __attribute__((visibility("default"))) int MirdexGuiMain(int argc, ch
   // The session ending closes the window the same way the user does.
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                    [&window](QSessionManager&) { window.close(); });
+  CloseOnEndSignals(&window);
   window.show();
   ME.fMainInactive = 1;
   // QApplication has taken its own options out of argv.

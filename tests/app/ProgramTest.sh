@@ -69,9 +69,9 @@ grep -q '^  frames: 60 in the index' "$work/deep-report" || fail "--report of th
 cmp -s "$work/deep-md5" "$work/md5" || fail "--framemd5 of the deep path differs from the demo's"
 
 # The window's start-up passes the whole name from the command line to the
-# file open: the program soon holds the file. (Whether the open then succeeds
-# is checked by the window tests; the window cannot be closed from outside,
-# so it is ended.)
+# file open: the program soon holds the file. The end of the session (SIGTERM)
+# closes the window as its close button does, and the file that opened is at
+# the top of the recent-file list it writes.
 mkdir -p "$work/home" "$work/tmp"
 QT_QPA_PLATFORM=offscreen MIRDEX_HOME="$work/home" TMPDIR="$work/tmp" "$mirdex" "$long" \
   >"$work/window-out" 2>&1 &
@@ -92,6 +92,10 @@ until holds; do
   fi
   sleep 0.1
 done
-kill $pid
-wait $pid 2>/dev/null
+kill -TERM $pid
+wait $pid
+rc=$?
+[ $rc -eq 0 ] || fail "the window ended with status $rc on SIGTERM: $(cat "$work/window-out")"
+tr -d '\r' <"$work/home/Mirdex.ini" | grep -qxF "File0=$long" ||
+  fail "the recent-file list does not start with the deep path: $(cat "$work/home/Mirdex.ini")"
 echo "ok"
