@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "avi/AviReader.h"
 #include "frame/Capture.h"
 
 int main(int argc, char** argv) {
@@ -15,14 +14,9 @@ int main(int argc, char** argv) {
   auto capture = std::make_unique<Capture>();
   OpenAviTable& table = capture->table;
   FrameReader& reader = capture->reader;
-  if (!table.AllocOpenAviTable(1)) return 2;
+  table.openOptions.scanMissingIndexSilently = true;
+  if (!table.OpenOne(argv[1], 3)) return 2;
   OpenAviFile* avi = &table.pOpenAviList[0];
-  avi->szFileName = argv[1];
-  avi->options = table.openOptions;
-  avi->options.scanMissingIndexSilently = true;
-  if (!CloseOpenAvi(avi, 3)) return 2;
-  table.nOpenAvi = 1;
-  table.SelectOpenAvi(0);
   const BitmapInfoHeader& bi = avi->biDecoded;
   if (!reader.AllocateBuffers(bi.biWidth, std::abs(bi.biHeight))) return 2;
   uint32_t frames = avi->Set().FrameMax, failed = 0;

@@ -507,6 +507,17 @@ bool OpenAviTable::OpenNamedFile(const std::string& path) {
   return ok;
 }
 
+bool OpenAviTable::OpenOne(const std::string& path, int mode) {
+  CloseAllOpenAvi();
+  if (!AllocOpenAviTable(1)) return false;
+  OpenAviFile* avi = &pOpenAviList[0];
+  StoreName(avi, path);
+  if (!CloseOpenAvi(avi, mode)) return false;
+  nOpenAvi = 1;
+  SelectOpenAvi(0);
+  return true;
+}
+
 std::string OpenAviTable::MainTitleText(const char* extra) const {
   if (pCurrentOpenAvi && nOpenAvi > 0 && pCurrentOpenAvi->IsOpen())
     return Fmt("%s / %s [%d/%d] / %s%s", "Mirdex", pCurrentOpenAvi->szFileName.c_str(), nOpenAviIndex + 1,

@@ -290,6 +290,9 @@ class OpenAviTable {
   // on the command line or dropped on the window): closes the table and opens
   // `path` as the main file, as the open dialog would.
   bool OpenNamedFile(const std::string& path);
+  // Closes the table and opens `path` alone, in CloseOpenAvi's `mode`, with
+  // no dialog around it: the headless drivers.
+  bool OpenOne(const std::string& path, int mode);
   // The append checks: 0 accepted, else bits 1 size, 2 audio format, 4 already open.
   int CompareWithTable(const OpenAviFile* avi) const;
 

@@ -7,7 +7,6 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "avi/AviReader.h"
 #include "frame/Capture.h"
 #include "platform/Host.h"
 
@@ -44,37 +43,31 @@ int FrameMd5(const std::string& path, FILE* out, FILE* err) {
   FrameReader& reader = capture->reader;
   table.openOptions.scanMissingIndexSilently = true;
   int result = 2;
-  if (table.AllocOpenAviTable(1)) {
+  if (table.OpenOne(path, 3)) {
     OpenAviFile* avi = &table.pOpenAviList[0];
-    avi->szFileName = path;
-    avi->options = table.openOptions;
-    if (CloseOpenAvi(avi, 3)) {
-      table.nOpenAvi = 1;
-      table.SelectOpenAvi(0);
-      BitmapInfoHeader bi = avi->biDecoded;
-      int h = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
-      reader.mixedFields = true;
-      if (!reader.AllocateBuffers(bi.biWidth, h)) {
-        std::fprintf(err, "必要なメモリが確保できません!\n");
-      } else {
-        result = 0;
-        const FrameGeometry& g = reader.framePool.geometry;
-        uint8_t* frame = reader.Slot(kCurrentFrame);
-        AVMD5* md5 = av_md5_alloc();
-        uint32_t count = avi->Set().FrameMax;
-        for (uint32_t n = 0; n < count && md5; ++n) {
-          if (!reader.ReadFrame(avi, frame, nullptr, n, 0x7F)) result = 1;
-          av_md5_init(md5);
-          for (int row = 0; row < g.height; ++row)
-            av_md5_update(md5, frame + g.stride * static_cast<size_t>(row), g.lineBytes);
-          uint8_t digest[16];
-          av_md5_final(md5, digest);
-          std::fprintf(out, "%u,", n);
-          for (uint8_t b : digest) std::fprintf(out, "%02x", b);
-          std::fputc('\n', out);
-        }
-        av_free(md5);
+    BitmapInfoHeader bi = avi->biDecoded;
+    int h = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
+    reader.mixedFields = true;
+    if (!reader.AllocateBuffers(bi.biWidth, h)) {
+      std::fprintf(err, "必要なメモリが確保できません!\n");
+    } else {
+      result = 0;
+      const FrameGeometry& g = reader.framePool.geometry;
+      uint8_t* frame = reader.Slot(kCurrentFrame);
+      AVMD5* md5 = av_md5_alloc();
+      uint32_t count = avi->Set().FrameMax;
+      for (uint32_t n = 0; n < count && md5; ++n) {
+        if (!reader.ReadFrame(avi, frame, nullptr, n, 0x7F)) result = 1;
+        av_md5_init(md5);
+        for (int row = 0; row < g.height; ++row)
+          av_md5_update(md5, frame + g.stride * static_cast<size_t>(row), g.lineBytes);
+        uint8_t digest[16];
+        av_md5_final(md5, digest);
+        std::fprintf(out, "%u,", n);
+        for (uint8_t b : digest) std::fprintf(out, "%02x", b);
+        std::fputc('\n', out);
       }
+      av_free(md5);
     }
   }
   capture.reset();  // closes the file before the host goes

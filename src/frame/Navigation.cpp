@@ -142,7 +142,6 @@ void Navigation::RelativeNumberingCommand(int id) {
 void Navigation::RecountFrames(uint32_t frameToShow) {
   reader.ForgetFrameReaders();
   uint32_t t = table.TotalFrames();
-  totalFrames = t;
   if (events) events->SetScrollRange(t);
   view.sx = view.sy = 0;
   if (t > 0 && view.ViewHasPicture()) {

@@ -34,8 +34,6 @@ class Navigation {
   NavigationEvents* events = nullptr;
   // Relative numbering base (0: off) and the last non-zero base.
   uint32_t relativeBase = 0, lastRelativeBase = 0;
-  // Total frames over the open files (current sets).
-  uint32_t totalFrames = 0;
 
   // "%u" of N, or "%d" of N − B while relative numbering is on.
   std::string FrameNumberText(uint32_t frame) const;

@@ -208,10 +208,6 @@ void ViewState::AfterZoom() {
   PaintView(true);
 }
 
-void ViewState::SetFitToWindow(bool on) {
-  fitToWindow = on;
-}
-
 void ViewState::ZoomIn() {
   const FrameGeometry& g = G();
   if (fitToWindow) {

@@ -84,7 +84,6 @@ class ViewState {
   void ShownSize(int* w, int* h) const;
   void ZoomIn();
   void ZoomOut();
-  void SetFitToWindow(bool on);
   // Commands 44002..44015.
   void BrightnessCommand(int id);
   // Sets P and the preset check marks; the menu caption too unless quiet.

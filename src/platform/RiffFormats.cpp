@@ -73,66 +73,97 @@ void ByteWriter::U64(uint64_t v) {
 
 // ---- the four structures ----
 
+namespace {
+
+// Each structure's fields in their file order, once: reading and writing
+// visit the same list.
+template <class H, class Io>
+void MainAviHeaderFields(H& h, Io&& io) {
+  for (auto* v : {&h.dwMicroSecPerFrame, &h.dwMaxBytesPerSec, &h.dwPaddingGranularity, &h.dwFlags,
+                  &h.dwTotalFrames, &h.dwInitialFrames, &h.dwStreams, &h.dwSuggestedBufferSize, &h.dwWidth,
+                  &h.dwHeight, &h.dwReserved[0], &h.dwReserved[1], &h.dwReserved[2], &h.dwReserved[3]})
+    io(*v);
+}
+
+template <class H, class Io>
+void StreamHeaderFields(H& h, Io&& io) {
+  io(h.fccType);
+  io(h.fccHandler);
+  io(h.dwFlags);
+  io(h.wPriority);
+  io(h.wLanguage);
+  for (auto* v : {&h.dwInitialFrames, &h.dwScale, &h.dwRate, &h.dwStart, &h.dwLength,
+                  &h.dwSuggestedBufferSize, &h.dwQuality, &h.dwSampleSize})
+    io(*v);
+  for (auto& v : h.rcFrame) io(v);
+}
+
+template <class H, class Io>
+void BitmapInfoHeaderFields(H& b, Io&& io) {
+  io(b.biSize);
+  io(b.biWidth);
+  io(b.biHeight);
+  io(b.biPlanes);
+  io(b.biBitCount);
+  io(b.biCompression);
+  io(b.biSizeImage);
+  io(b.biXPelsPerMeter);
+  io(b.biYPelsPerMeter);
+  io(b.biClrUsed);
+  io(b.biClrImportant);
+}
+
+template <class H, class Io>
+void WaveFormatFields(H& w, Io&& io) {
+  io(w.wFormatTag);
+  io(w.nChannels);
+  io(w.nSamplesPerSec);
+  io(w.nAvgBytesPerSec);
+  io(w.nBlockAlign);
+  io(w.wBitsPerSample);
+  io(w.cbSize);
+}
+
+// Reads a field of any of the four widths.
+struct ReadField {
+  ByteReader& r;
+  void operator()(uint32_t& v) const { v = r.U32(); }
+  void operator()(int32_t& v) const { v = r.I32(); }
+  void operator()(uint16_t& v) const { v = r.U16(); }
+  void operator()(int16_t& v) const { v = r.I16(); }
+};
+
+struct WriteField {
+  ByteWriter& w;
+  void operator()(uint32_t v) const { w.U32(v); }
+  void operator()(int32_t v) const { w.U32(static_cast<uint32_t>(v)); }
+  void operator()(uint16_t v) const { w.U16(v); }
+  void operator()(int16_t v) const { w.U16(static_cast<uint16_t>(v)); }
+};
+
+}  // namespace
+
 MainAVIHeader ParseMainAviHeader(ByteReader& r) {
   MainAVIHeader h{};
-  h.dwMicroSecPerFrame = r.U32();
-  h.dwMaxBytesPerSec = r.U32();
-  h.dwPaddingGranularity = r.U32();
-  h.dwFlags = r.U32();
-  h.dwTotalFrames = r.U32();
-  h.dwInitialFrames = r.U32();
-  h.dwStreams = r.U32();
-  h.dwSuggestedBufferSize = r.U32();
-  h.dwWidth = r.U32();
-  h.dwHeight = r.U32();
-  for (uint32_t& v : h.dwReserved) v = r.U32();
+  MainAviHeaderFields(h, ReadField{r});
   return h;
 }
 
 AVIStreamHeader ParseStreamHeader(ByteReader& r) {
   AVIStreamHeader h{};
-  h.fccType = r.U32();
-  h.fccHandler = r.U32();
-  h.dwFlags = r.U32();
-  h.wPriority = r.U16();
-  h.wLanguage = r.U16();
-  h.dwInitialFrames = r.U32();
-  h.dwScale = r.U32();
-  h.dwRate = r.U32();
-  h.dwStart = r.U32();
-  h.dwLength = r.U32();
-  h.dwSuggestedBufferSize = r.U32();
-  h.dwQuality = r.U32();
-  h.dwSampleSize = r.U32();
-  for (int16_t& v : h.rcFrame) v = r.I16();
+  StreamHeaderFields(h, ReadField{r});
   return h;
 }
 
 BitmapInfoHeader ParseBitmapInfoHeader(ByteReader& r) {
   BitmapInfoHeader b{};
-  b.biSize = r.U32();
-  b.biWidth = r.I32();
-  b.biHeight = r.I32();
-  b.biPlanes = r.U16();
-  b.biBitCount = r.U16();
-  b.biCompression = r.U32();
-  b.biSizeImage = r.U32();
-  b.biXPelsPerMeter = r.I32();
-  b.biYPelsPerMeter = r.I32();
-  b.biClrUsed = r.U32();
-  b.biClrImportant = r.U32();
+  BitmapInfoHeaderFields(b, ReadField{r});
   return b;
 }
 
 WaveFormatEx ParseWaveFormat(ByteReader& r) {
   WaveFormatEx w{};
-  w.wFormatTag = r.U16();
-  w.nChannels = r.U16();
-  w.nSamplesPerSec = r.U32();
-  w.nAvgBytesPerSec = r.U32();
-  w.nBlockAlign = r.U16();
-  w.wBitsPerSample = r.U16();
-  w.cbSize = r.U16();
+  WaveFormatFields(w, ReadField{r});
   return w;
 }
 
@@ -155,49 +186,22 @@ WaveFormatEx ParseWaveFormat(const uint8_t* p, size_t n) {
 
 void StoreMainAviHeader(const MainAVIHeader& h, uint8_t* p) {
   ByteWriter w(p, kMainAviHeaderBytes);
-  for (uint32_t v : {h.dwMicroSecPerFrame, h.dwMaxBytesPerSec, h.dwPaddingGranularity, h.dwFlags,
-                     h.dwTotalFrames, h.dwInitialFrames, h.dwStreams, h.dwSuggestedBufferSize, h.dwWidth,
-                     h.dwHeight, h.dwReserved[0], h.dwReserved[1], h.dwReserved[2], h.dwReserved[3]})
-    w.U32(v);
+  MainAviHeaderFields(h, WriteField{w});
 }
 
 void StoreStreamHeader(const AVIStreamHeader& h, uint8_t* p) {
   ByteWriter w(p, kStreamHeaderBytes);
-  w.U32(h.fccType);
-  w.U32(h.fccHandler);
-  w.U32(h.dwFlags);
-  w.U16(h.wPriority);
-  w.U16(h.wLanguage);
-  for (uint32_t v : {h.dwInitialFrames, h.dwScale, h.dwRate, h.dwStart, h.dwLength, h.dwSuggestedBufferSize,
-                     h.dwQuality, h.dwSampleSize})
-    w.U32(v);
-  for (int16_t v : h.rcFrame) w.U16(static_cast<uint16_t>(v));
+  StreamHeaderFields(h, WriteField{w});
 }
 
 void StoreBitmapInfoHeader(const BitmapInfoHeader& b, uint8_t* p) {
   ByteWriter w(p, kBitmapInfoHeaderBytes);
-  w.U32(b.biSize);
-  w.U32(static_cast<uint32_t>(b.biWidth));
-  w.U32(static_cast<uint32_t>(b.biHeight));
-  w.U16(b.biPlanes);
-  w.U16(b.biBitCount);
-  w.U32(b.biCompression);
-  w.U32(b.biSizeImage);
-  w.U32(static_cast<uint32_t>(b.biXPelsPerMeter));
-  w.U32(static_cast<uint32_t>(b.biYPelsPerMeter));
-  w.U32(b.biClrUsed);
-  w.U32(b.biClrImportant);
+  BitmapInfoHeaderFields(b, WriteField{w});
 }
 
 void StoreWaveFormat(const WaveFormatEx& wf, uint8_t* p) {
   ByteWriter w(p, kWaveFormatExBytes);
-  w.U16(wf.wFormatTag);
-  w.U16(wf.nChannels);
-  w.U32(wf.nSamplesPerSec);
-  w.U32(wf.nAvgBytesPerSec);
-  w.U16(wf.nBlockAlign);
-  w.U16(wf.wBitsPerSample);
-  w.U16(wf.cbSize);
+  WaveFormatFields(wf, WriteField{w});
 }
 
 // ---- BITMAPINFO ----
