@@ -90,6 +90,14 @@ class Host {
   virtual void PopBusyState() {}
   // The menus and controls follow a change of the program's state.
   virtual void RefreshUi() {}
+  // The comment dialog of a mark or deletion range: `prompt` above the edit
+  // box, which starts with *comment and takes at most 71 characters. True
+  // (and *comment set) on OK; false on Cancel or where nobody can answer.
+  virtual bool EditComment(const std::string& prompt, std::string* comment) {
+    (void)prompt;
+    (void)comment;
+    return false;
+  }
   // Shows a file dialog; false when the user cancelled. Paths are absolute.
   virtual bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) {
     (void)request;

@@ -31,12 +31,22 @@ class RecordingHost : public Host {
   void SetTitleSuffix(const std::string& extra) override { titleSuffixes.push_back(extra); }
   void Pump() override;
   void Beep() override { ++beeps; }
+  // Comment dialogs take the front of `comments` (OK); none left: Cancel.
+  bool EditComment(const std::string& prompt, std::string* comment) override {
+    prompts.push_back(prompt);
+    if (comments.empty()) return false;
+    *comment = comments.front();
+    comments.pop_front();
+    return true;
+  }
 
   std::vector<Box> boxes;
   std::vector<unsigned> timeouts;      // timeout of each timed box
   std::deque<int> answers;             // answers to give, in order; empty: IDNO/IDOK
   std::vector<std::string> status[5];  // every text set in each pane
   std::string title;
+  std::deque<std::string> comments;   // what the comment dialogs answer, in order
+  std::vector<std::string> prompts;   // every comment dialog's prompt
   std::vector<std::string> titleSuffixes;  // every suffix shown, in order
   int pumps = 0;
   int beeps = 0;
