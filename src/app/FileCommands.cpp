@@ -1,6 +1,7 @@
 #include "app/FileCommands.h"
 
 #include "app/FrameCommands.h"
+#include "app/MarkCommands.h"
 #include "command/Dispatcher.h"
 #include "avi/OpenAvi.h"
 #include "command/Dispatcher.h"
@@ -19,6 +20,7 @@ void RememberMainFile() {
 void AfterOpen(bool opened) {
   if (opened) RememberMainFile();
   FrameSetChanged();
+  if (opened) OfferToSaveBuiltIndex();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "command/Dispatcher.h"
 #include "app/MainWindow.h"
+#include "app/MarkCommands.h"
 #include "frame/Capture.h"
 #include "platform/AppState.h"
 #include "settings/MirdexSettings.h"
@@ -41,6 +42,7 @@ class WindowLink : public FrameWindow {
   }
   void SetStatic30006(const std::string& t) override { SetLabel(kCmdStatic30006, t); }
   void SetStatic30007(const std::string& t) override { SetLabel(kCmdStatic30007, t); }
+  void RebuildMarkMenu() override { UpdateSelectionMenu(); }
   void SetFrameNumberBox(const std::string& t) override {
     w_->FrameNumberBox()->setText(QString::fromStdString(t));
     w_->FrameNumberBox()->repaint();
@@ -77,6 +79,7 @@ void FrameSetChanged() {
   if (s.table.nOpenAvi > 0 && !s.view.SetupView()) return;
   s.navigation.RecountFrames(0);
   s.view.SetViewArea(window->FrameArea()->width(), window->FrameArea()->height());
+  UpdateSelectionMenu();
   RefreshUi();
 }
 

@@ -24,6 +24,7 @@
 #include "app/CommandLine.h"
 #include "app/CommandUi.h"
 #include "app/FrameCommands.h"
+#include "app/MarkCommands.h"
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
 #include "app/KeyFilter.h"
@@ -189,6 +190,7 @@ MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
 }
 
 MainWindow::~MainWindow() {
+  UnregisterMarkCommands(this);
   UnregisterFrameCommands(this);
   // The files close while the window's host still reports.
   shown_->table.CloseAllOpenAvi();
@@ -264,6 +266,7 @@ bool MainWindow::Startup() {
   for (int id : {kCmdLogFile, kCmdPowerOffAfter, kCmdUseMMX, kCmdUseSSE}) CommandAction(id);
   RegisterShellCommands(this);
   RegisterFrameCommands(this);
+  RegisterMarkCommands(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);

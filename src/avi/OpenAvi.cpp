@@ -70,6 +70,7 @@ void OpenAviTable::SelectOpenAvi(int index) {
 }
 
 void OpenAviTable::CloseAllOpenAvi() {
+  if (beforeClose && nOpenAvi > 0) beforeClose();
   for (auto& avi : pOpenAviList) CloseOpenAvi(&avi, 0);
   nOpenAvi = 0;
   SelectOpenAvi(0);
@@ -430,6 +431,7 @@ bool OpenAviTable::OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vec
       }
       ++nOpenAvi;
       appended = true;
+      if (afterFileOpened) afterFileOpened(nOpenAvi - 1);
     }
     if (appended) SelectOpenAvi(nOpenAviIndex);
     return appended;
@@ -445,6 +447,7 @@ bool OpenAviTable::OpenChosenFiles(int purpose, OpenAviFile* avi, const std::vec
   if (purpose == kCmdOpen) {
     nOpenAvi = std::max(nOpenAvi, 1);
     SelectOpenAvi(0);
+    if (afterFileOpened) afterFileOpened(0);
   }
   return true;
 }

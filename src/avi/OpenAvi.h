@@ -238,7 +238,11 @@ class OpenAviTable {
   OpenAviTable() = default;
   OpenAviTable(const OpenAviTable&) = delete;
   OpenAviTable& operator=(const OpenAviTable&) = delete;
-  ~OpenAviTable() { CloseAllOpenAvi(); }
+  // Whoever set the hooks may be gone by now.
+  ~OpenAviTable() {
+    beforeClose = nullptr;
+    CloseAllOpenAvi();
+  }
 
   std::vector<OpenAviFile> pOpenAviList;  // capacity = size(); the first nOpenAvi are open
   int nOpenAvi = 0;
@@ -254,6 +258,12 @@ class OpenAviTable {
   // The fixed-rate option and its text (settings FrameRate / FrameRateList).
   bool fixedRateOn = false;
   std::string fixedRateText;
+  // The window's own work around the files of its table: after a file joined
+  // the table through a dialog, the recent list, the command line or a drop
+  // (its marks are read), and before the files are closed (they are saved).
+  // Empty for the headless forms and second captures.
+  std::function<void(int file)> afterFileOpened;
+  std::function<void()> beforeClose;
 
   // Grows the table to `count` zero records and re-points every pCurrentSet.
   bool AllocOpenAviTable(int count);

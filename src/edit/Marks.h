@@ -6,14 +6,6 @@
 
 #include "avi/OpenAvi.h"
 
-// Program-wide frame selection in global numbers of the current view; -1 unset.
-struct FrameSelection {
-  int64_t start = -1, end = -1;
-  int64_t EffectiveStart() const { return start < 0 ? 0 : start; }
-  int64_t EffectiveEnd(uint32_t total) const { return end < 0 ? static_cast<int64_t>(total) - 1 : end; }
-  bool All() const { return start < 0 && end < 0; }
-};
-
 // How SetMark is given its frame (bits 1-2) and whether it removes (bit 0).
 enum : int {
   kMarkRemove = 1,

@@ -149,9 +149,17 @@ void Navigation::RecountFrames(uint32_t frameToShow) {
     view.ClampScroll();
   }
   if (events) events->SetStatic30006(t > 0 ? Fmt("%ld", static_cast<long>(t) - 1) : std::string());
+  bool selectionCut = false;
+  for (int64_t* end : {&selection.start, &selection.end})
+    if (*end >= static_cast<int64_t>(t)) {
+      *end = -1;
+      selectionCut = true;
+    }
   if (relativeBase > t) {
     relativeBase = 0;
     ShowRelativeState();
+  } else if (selectionCut && events) {
+    events->RebuildMarkMenu();
   }
   if (t == 0) {
     reader.currentFrame = reader.previousFrame = 0;

@@ -6,6 +6,14 @@
 #include <string>
 
 class OpenAviTable;
+
+// The frame selection in global numbers of the current view; -1 unset.
+struct FrameSelection {
+  int64_t start = -1, end = -1;
+  int64_t EffectiveStart() const { return start < 0 ? 0 : start; }
+  int64_t EffectiveEnd(uint32_t total) const { return end < 0 ? static_cast<int64_t>(total) - 1 : end; }
+  bool All() const { return start < 0 && end < 0; }
+};
 class FrameReader;
 class ViewState;
 
@@ -34,6 +42,8 @@ class Navigation {
   NavigationEvents* events = nullptr;
   // Relative numbering base (0: off) and the last non-zero base.
   uint32_t relativeBase = 0, lastRelativeBase = 0;
+  // Program-wide: the operations and the writer work on it.
+  FrameSelection selection;
 
   // "%u" of N, or "%d" of N − B while relative numbering is on.
   std::string FrameNumberText(uint32_t frame) const;
@@ -53,7 +63,8 @@ class Navigation {
   bool GoToNextNullFrame();
   // Commands 41012..41014.
   void RelativeNumberingCommand(int id);
-  // After a change of the file set or the deletion ranges.
+  // After a change of the file set or the deletion ranges; a selection end
+  // beyond the new total is unset.
   void RecountFrames(uint32_t frameToShow);
 
  private:

@@ -3,12 +3,16 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -160,5 +164,39 @@ bool QtHost::ChooseFiles(const FileDialogRequest& request, std::vector<std::stri
     paths->clear();
     for (const QString& f : dialog.selectedFiles()) paths->push_back(f.toStdString());
   }
+  return true;
+}
+
+bool QtHost::EditComment(const std::string& prompt, std::string* comment) {
+  QDialog dialog(owner_);
+  dialog.setObjectName("31013");
+  dialog.setWindowTitle("Mirdex");
+  auto* column = new QVBoxLayout(&dialog);
+  // The prompt's CR breaks the line as it does in a box.
+  QString text = QString::fromStdString(prompt);
+  text.replace("\r\n", "\n").replace('\r', '\n');
+  column->addWidget(new QLabel(text, &dialog));
+  auto* edit = new QLineEdit(QString::fromStdString(*comment), &dialog);
+  edit->setObjectName("25017");
+  edit->setMinimumWidth(360);
+  // The comment is kept in 71 bytes of UTF-8: what does not fit is not taken.
+  QObject::connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& t) {
+    QString cut = t;
+    while (cut.toUtf8().size() > 71) cut.chop(1);
+    if (cut.size() != t.size()) edit->setText(cut);
+  });
+  column->addWidget(edit);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  buttons->button(QDialogButtonBox::Ok)->setObjectName("1");
+  buttons->button(QDialogButtonBox::Cancel)->setObjectName("2");
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  column->addWidget(buttons);
+  edit->selectAll();
+  edit->setFocus();
+  if (dialog.exec() != QDialog::Accepted) return false;
+  QString cut = edit->text();
+  while (cut.toUtf8().size() > 71) cut.chop(1);
+  *comment = cut.toStdString();
   return true;
 }

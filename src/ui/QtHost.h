@@ -28,6 +28,7 @@ class QtHost : public Host {
   void Pump() override;
   void Beep() override;
   bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) override;
+  bool EditComment(const std::string& prompt, std::string* comment) override;
   void SetReadingCursor(bool on) override;
 
  private:
