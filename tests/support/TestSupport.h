@@ -47,6 +47,16 @@ class RecordingHost : public Host {
   std::string title;
   std::deque<std::string> comments;   // what the comment dialogs answer, in order
   std::vector<std::string> prompts;   // every comment dialog's prompt
+  // File dialogs take the front of `files`; none left: cancelled.
+  std::deque<std::string> files;
+  std::vector<FileDialogRequest> dialogs;  // every file dialog asked for
+  bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) override {
+    dialogs.push_back(request);
+    if (files.empty()) return false;
+    *paths = {files.front()};
+    files.pop_front();
+    return true;
+  }
   std::vector<std::string> titleSuffixes;  // every suffix shown, in order
   int pumps = 0;
   int beeps = 0;
