@@ -48,17 +48,26 @@ class ViewBuilder {
   std::vector<int32_t> frameOffset;
   uint64_t samples = 0;
 
-  // Throws std::bad_alloc; `what` says which array it was.
-  void Build(const char** what) {
+  // Throws std::bad_alloc; `what` says which array it was. Arrays of the
+  // previous view that are large enough are reused, but only once every
+  // other array has been allocated: a failure leaves the previous view whole,
+  // and the walk itself allocates nothing.
+  void Build(AviStreamSet* s1, std::vector<int32_t>* oldOffsets, const char** what) {
     const AviStreamSet& s0 = avi_.sets[0];
     const uint32_t total = std::min<uint32_t>(s0.FrameMax, static_cast<uint32_t>(s0.pFrameIndex.size()));
+    // Each segment may split one chunk in two.
+    const size_t waveMax = audio_.chunks ? audio_.count + avi_.deleteRanges.size() + 1 : 0;
     *what = "必要なメモリ(削除範囲有効時のフレームインデックス用)が確保できません!";
-    frames.reserve(total);
+    if (s1->pFrameIndex.capacity() < total) frames.reserve(total);
     if (offsets_) {
       *what = "必要なメモリ(削除範囲有効時のフレームオフセット用)が確保できません!";
-      frameOffset.reserve(total);
+      if (oldOffsets->capacity() < total) frameOffset.reserve(total);
     }
     *what = "必要なメモリ(削除範囲有効時のオーディオインデックス用)が確保できません!";
+    if (s1->pWaveIndex.capacity() < waveMax) wave.reserve(waveMax);
+    Reuse(&frames, &s1->pFrameIndex, total);
+    if (offsets_) Reuse(&frameOffset, oldOffsets, total);
+    Reuse(&wave, &s1->pWaveIndex, waveMax);
     uint32_t next = 0;  // first frame not yet walked
     for (const DeleteRange& r : avi_.deleteRanges) {
       if (r.lFrame1 < 0 || r.lFrame2 < r.lFrame1) continue;  // not a range the editor makes
@@ -75,6 +84,14 @@ class ViewBuilder {
   }
 
  private:
+  template <class T>
+  static void Reuse(std::vector<T>* mine, std::vector<T>* old, size_t n) {
+    if (mine->capacity() < n && old->capacity() >= n) {
+      mine->swap(*old);
+      mine->clear();
+    }
+  }
+
   uint32_t Samples(FrameIndexEntry e) const { return (IndexSize(e) & kIndexSizeMask) / audio_.blockAlign; }
 
   void Segment(uint32_t s, uint32_t e, bool tail) {
@@ -157,16 +174,16 @@ bool ChangeOpenAviParam(OpenAviFile* avi, bool on, double rate) {
   // The frame reader maps a kept frame back to the file's own numbering
   // whenever it decodes through the frame getter (delta frames, or codecs
   // whose index flags every frame as key), so the offsets are always kept.
+  AviStreamSet& s1 = avi->sets[1];
   ViewBuilder b(*avi, audio, rate, true);
   const char* what = "";
   try {
-    b.Build(&what);
+    b.Build(&s1, &avi->pFrameOffset, &what);
   } catch (const std::bad_alloc&) {
     Message(MB_OK | MB_ICONSTOP, what);
     return false;
   }
 
-  AviStreamSet& s1 = avi->sets[1];
   const uint32_t kept = static_cast<uint32_t>(b.frames.size());
   s1.pFrameIndex.swap(b.frames);
   s1.pWaveIndex.swap(b.wave);
