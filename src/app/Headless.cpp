@@ -46,9 +46,11 @@ int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** m
     --i;
   }
   if (marks) {
-    if (std::FILE* f = std::fopen(marks, "rb")) {
-      std::fclose(f);
-    } else {
+    // A folder opens too, and only reading it fails.
+    std::FILE* f = std::fopen(marks, "rb");
+    bool readable = f && (std::fgetc(f) != EOF || !std::ferror(f));
+    if (f) std::fclose(f);
+    if (!readable) {
       std::fprintf(stderr, "mirdex: cannot read the mark file %s\n", marks);
       return 2;
     }

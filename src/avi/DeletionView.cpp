@@ -41,8 +41,8 @@ struct AudioSource {
 // arrays, which the caller swaps in only when everything was allocated.
 class ViewBuilder {
  public:
-  ViewBuilder(const OpenAviFile& avi, const AudioSource& audio, double rate, bool offsets)
-      : avi_(avi), audio_(audio), rate_(rate), offsets_(offsets) {}
+  ViewBuilder(const OpenAviFile& avi, const AudioSource& audio, double rate)
+      : avi_(avi), audio_(audio), rate_(rate) {}
 
   std::vector<FrameIndexEntry> frames, wave;
   std::vector<int32_t> frameOffset;
@@ -59,14 +59,12 @@ class ViewBuilder {
     const size_t waveMax = audio_.chunks ? audio_.count + avi_.deleteRanges.size() + 1 : 0;
     *what = "必要なメモリ(削除範囲有効時のフレームインデックス用)が確保できません!";
     if (s1->pFrameIndex.capacity() < total) frames.reserve(total);
-    if (offsets_) {
-      *what = "必要なメモリ(削除範囲有効時のフレームオフセット用)が確保できません!";
-      if (oldOffsets->capacity() < total) frameOffset.reserve(total);
-    }
+    *what = "必要なメモリ(削除範囲有効時のフレームオフセット用)が確保できません!";
+    if (oldOffsets->capacity() < total) frameOffset.reserve(total);
     *what = "必要なメモリ(削除範囲有効時のオーディオインデックス用)が確保できません!";
     if (s1->pWaveIndex.capacity() < waveMax) wave.reserve(waveMax);
     Reuse(&frames, &s1->pFrameIndex, total);
-    if (offsets_) Reuse(&frameOffset, oldOffsets, total);
+    Reuse(&frameOffset, oldOffsets, total);
     Reuse(&wave, &s1->pWaveIndex, waveMax);
     uint32_t next = 0;  // first frame not yet walked
     for (const DeleteRange& r : avi_.deleteRanges) {
@@ -97,7 +95,7 @@ class ViewBuilder {
   void Segment(uint32_t s, uint32_t e, bool tail) {
     const FrameIndexEntry* index = avi_.sets[0].pFrameIndex.data();
     frames.insert(frames.end(), index + s, index + e);
-    if (offsets_) frameOffset.insert(frameOffset.end(), e - s, static_cast<int32_t>(deleted_));
+    frameOffset.insert(frameOffset.end(), e - s, static_cast<int32_t>(deleted_));
     if (!audio_.chunks) return;
     uint64_t start = FirstSampleOfFrame(s, audio_.samplesPerSec, rate_);
     uint64_t end = tail ? audio_.totalSamples : FirstSampleOfFrame(e, audio_.samplesPerSec, rate_);
@@ -127,7 +125,6 @@ class ViewBuilder {
   const OpenAviFile& avi_;
   const AudioSource& audio_;
   double rate_;
-  bool offsets_;
   uint64_t deleted_ = 0;
   uint32_t chunk_ = 0;
   uint64_t chunkFirst_ = 0;
@@ -175,7 +172,7 @@ bool ChangeOpenAviParam(OpenAviFile* avi, bool on, double rate) {
   // whenever it decodes through the frame getter (delta frames, or codecs
   // whose index flags every frame as key), so the offsets are always kept.
   AviStreamSet& s1 = avi->sets[1];
-  ViewBuilder b(*avi, audio, rate, true);
+  ViewBuilder b(*avi, audio, rate);
   const char* what = "";
   try {
     b.Build(&s1, &avi->pFrameOffset, &what);

@@ -253,12 +253,14 @@ bool SerializeMarks(OpenAviTable& table, int file, const std::string& path, bool
 }
 
 bool LoadMarkFileByResolvedPaths(OpenAviTable& table, const std::string& markFile) {
+  // A folder opens too, and only reading it fails.
   std::FILE* f = std::fopen(markFile.c_str(), "rb");
-  if (!f) {
+  bool readable = f && (std::fgetc(f) != EOF || !std::ferror(f));
+  if (f) std::fclose(f);
+  if (!readable) {
     Message(MB_OK | MB_ICONSTOP, nullptr, "%sが開けません!", markFile.c_str());
     return false;
   }
-  std::fclose(f);
   std::vector<std::string> sections = GetProfileSections(markFile);
   auto resolve = [](const std::string& p) {
     char* r = realpath(p.c_str(), nullptr);
