@@ -2,14 +2,17 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "avi/Report.h"
+#include "edit/Marks.h"
 
 namespace {
 const char kUsage[] =
     "Usage: mirdex [FILE.avi]\n"
-    "       mirdex --report [--json] FILE.avi...\n"
-    "       mirdex --framemd5 FILE.avi\n"
+    "       mirdex --report [--json] [--marks FILE.mrk] FILE.avi...\n"
+    "       mirdex --framemd5 [--marks FILE.mrk] FILE.avi\n"
     "       mirdex --help\n"
     "\n"
     "Without an option, opens Mirdex's window (and FILE.avi in it).\n"
@@ -22,16 +25,49 @@ const char kUsage[] =
     "           Exit status: 0 clean, 1 problems found, 2 a file could not be read.\n"
     "--framemd5 prints \"N,MD5\" for every frame: the MD5 of the decoded 24-bit frame, rows\n"
     "           bottom-up, blue-green-red, 3*width bytes per row (a null frame is black).\n"
-    "           Exit status: 0 all decoded, 1 some frames failed, 2 the file could not be read.\n";
+    "           Exit status: 0 all decoded, 1 some frames failed, 2 the file could not be read.\n"
+    "--marks    (before the file names of --report and --framemd5) cuts the deletion ranges\n"
+    "           that FILE.mrk holds for each AVI file (sections matched by resolved path)\n"
+    "           out of it, so the frames counted or printed are those an edit keeps.\n";
 }
 
-int RunHeadless(int argc, char** argv, const char** frameMd5Path) {
+int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** markFile) {
+  // "--marks FILE" is taken out wherever it stands; the forms see the rest.
+  std::vector<char*> args(argv, argv + argc);
+  const char* marks = nullptr;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (std::strcmp(args[i], "--marks") != 0) continue;
+    if (i + 1 == args.size()) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+    marks = args[i + 1];
+    args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+    --i;
+  }
+  if (marks) {
+    // A folder opens too, and only reading it fails.
+    std::FILE* f = std::fopen(marks, "rb");
+    bool readable = f && (std::fgetc(f) != EOF || !std::ferror(f));
+    if (f) std::fclose(f);
+    if (!readable) {
+      std::fprintf(stderr, "mirdex: cannot read the mark file %s\n", marks);
+      return 2;
+    }
+  }
+  if (markFile) *markFile = marks;
+  argc = static_cast<int>(args.size());
+  argv = args.data();
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (std::strcmp(argv[i], "--report") == 0) return RunReport(argc - i - 1, argv + i + 1);
+    if (std::strcmp(argv[i], "--report") == 0) {
+      ReportPrepare prepare;
+      if (marks) prepare = [marks](OpenAviTable& table) { return ViewThroughMarkFile(table, marks); };
+      return RunReport(argc - i - 1, argv + i + 1, stdout, prepare);
+    }
     if (std::strcmp(argv[i], "--framemd5") == 0) {
       if (i + 2 != argc) {
         std::fputs(kUsage, stderr);
@@ -40,6 +76,10 @@ int RunHeadless(int argc, char** argv, const char** frameMd5Path) {
       *frameMd5Path = argv[i + 1];
       return kHeadlessFrameMd5;
     }
+  }
+  if (marks) {
+    std::fputs(kUsage, stderr);
+    return 2;
   }
   return -1;
 }

@@ -5,6 +5,7 @@
 // Returns the exit status when argv asked for a headless form and it has run,
 // kHeadlessFrameMd5 (with the file in *frameMd5Path) when it asked for
 // --framemd5, which runs in the library with the decoders, or -1 when the
-// program should go on and open its window.
+// program should go on and open its window. *markFile receives the file of
+// "--marks FILE" (null when none).
 constexpr int kHeadlessFrameMd5 = -2;
-int RunHeadless(int argc, char** argv, const char** frameMd5Path);
+int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** markFile = nullptr);

@@ -34,11 +34,12 @@ void* LoadEntry(const char* entry) {
 
 int main(int argc, char** argv) {
   const char* frameMd5Path = nullptr;
-  int rc = RunHeadless(argc, argv, &frameMd5Path);
+  const char* markFile = nullptr;
+  int rc = RunHeadless(argc, argv, &frameMd5Path, &markFile);
   if (rc >= 0) return rc;
   if (rc == kHeadlessFrameMd5) {
-    auto frameMd5 = reinterpret_cast<int (*)(const char*)>(LoadEntry("MirdexFrameMd5Main"));
-    return frameMd5 ? frameMd5(frameMd5Path) : 2;
+    auto frameMd5 = reinterpret_cast<int (*)(const char*, const char*)>(LoadEntry("MirdexFrameMd5Main"));
+    return frameMd5 ? frameMd5(frameMd5Path, markFile) : 2;
   }
   if (!HasDisplay()) {
     std::fputs("mirdex: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); the window cannot open.\n",

@@ -8,6 +8,7 @@
 
 #include "command/CommandIds.h"
 #include "avi/AviReader.h"
+#include "avi/DeletionView.h"
 #include "platform/AppState.h"
 #include "platform/Format.h"
 #include "platform/Host.h"
@@ -38,6 +39,16 @@ BitmapInfoHeader DecodedFormat(const BitmapInfoHeader& bi) {
 }
 
 // ---- the table ----
+
+OpenAviTable::OpenAviTable() {
+  // While the first file opens it is not counted yet: its rate is its own
+  // (0), or the configured one.
+  openOptions.changeOpenAviParam = [this](OpenAviFile* a) {
+    bool first = nOpenAvi == 0 || a == pOpenAviList.data();
+    double rate = !first ? EffectiveFrameRate() : fixedRateOn ? ConfiguredFrameRate() : 0.0;
+    return ChangeOpenAviParam(a, deleteRangesOn, rate);
+  };
+}
 
 bool OpenAviTable::AllocOpenAviTable(int count) {
   if (count > static_cast<int>(pOpenAviList.size())) {
@@ -119,26 +130,7 @@ uint32_t OpenAviTable::LocalToGlobal(int file, uint32_t local, bool set0) const 
 
 // Kept frame k of a file as a frame of set 0, through its deletion ranges.
 static uint32_t KeptToSet0(const OpenAviFile& avi, uint32_t k) {
-  uint32_t f = k;
-  for (const auto& r : avi.deleteRanges) {
-    if (static_cast<int64_t>(r.lFrame1) > static_cast<int64_t>(f)) break;
-    f += static_cast<uint32_t>(r.lFrame2 - r.lFrame1 + 1);
-  }
-  return f;
-}
-
-static uint32_t Set0ToKept(const OpenAviFile& avi, uint32_t f) {
-  uint32_t deleted = 0;
-  for (const auto& r : avi.deleteRanges) {
-    if (static_cast<int64_t>(r.lFrame1) > static_cast<int64_t>(f)) break;
-    if (static_cast<int64_t>(r.lFrame2) >= static_cast<int64_t>(f)) {
-      // Inside a deleted range: the next kept frame.
-      deleted += f - static_cast<uint32_t>(r.lFrame1);
-      break;
-    }
-    deleted += static_cast<uint32_t>(r.lFrame2 - r.lFrame1 + 1);
-  }
-  return f - deleted;
+  return static_cast<uint32_t>(std::min<int64_t>(UndeletedFrameNo(avi, k), UINT32_MAX));
 }
 
 uint32_t OpenAviTable::CurrentToSet0Global(uint32_t global) const {
@@ -152,7 +144,16 @@ uint32_t OpenAviTable::Set0ToCurrentGlobal(uint32_t global) const {
   if (!deleteRangesOn || nOpenAvi == 0) return global;
   FramePlace p = GlobalToLocal(global, true);
   const OpenAviFile& avi = pOpenAviList[static_cast<size_t>(p.file)];
-  return LocalToGlobal(p.file, Set0ToKept(avi, p.frame), false);
+  // The deleted frames before it; a frame inside a range counts its range up
+  // to and including itself, so it lands on the kept frame before the range,
+  // which for a range at frame 0 is the last kept frame of an earlier file.
+  int64_t deleted = 0;
+  for (const DeleteRange& r : avi.deleteRanges) {
+    if (r.lFrame1 > static_cast<int64_t>(p.frame)) break;
+    deleted += std::min<int64_t>(r.lFrame2, p.frame) - r.lFrame1 + 1;
+  }
+  int64_t g = static_cast<int64_t>(LocalToGlobal(p.file, 0, false)) + p.frame - deleted;
+  return static_cast<uint32_t>(std::max<int64_t>(g, 0));
 }
 
 // ---- frame rate ----

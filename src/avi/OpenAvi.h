@@ -235,7 +235,8 @@ struct FramePlace {
 // second capture (comparison, composite, copy) gets a table of its own.
 class OpenAviTable {
  public:
-  OpenAviTable() = default;
+  // Installs the deletion view as every opened file's last open step.
+  OpenAviTable();
   OpenAviTable(const OpenAviTable&) = delete;
   OpenAviTable& operator=(const OpenAviTable&) = delete;
   // Whoever set the hooks may be gone by now.
@@ -279,7 +280,8 @@ class OpenAviTable {
   uint32_t LocalToGlobal(int file, uint32_t local, bool set0 = false) const;
   // Conversion between the two numberings through each file's deletion ranges.
   uint32_t CurrentToSet0Global(uint32_t global) const;
-  uint32_t Set0ToCurrentGlobal(uint32_t global) const;  // a deleted frame maps to the next kept one
+  // A deleted frame maps to the kept frame before its range (never below 0).
+  uint32_t Set0ToCurrentGlobal(uint32_t global) const;
 
   void SetFixedFrameRate(bool on, const std::string& text);
   // The configured text as a rate (rate ÷ scale), 0 when it does not parse.

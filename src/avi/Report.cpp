@@ -68,18 +68,16 @@ int CountRiffParts(const char* path) {
   return parts;
 }
 
-nlohmann::json ReportFile(const std::string& path, int* worst) {
+nlohmann::json ReportFile(const std::string& path, const ReportPrepare& prepare, int* worst) {
   nlohmann::json j;
   j["path"] = path;
   ReportHost host;
   Host* previous = &CurrentHost();
   SetHost(&host);
-  OpenAviFile avi;
-  avi.szFileName = path;
-  avi.options.scanMissingIndexSilently = true;
-  bool ok = CloseOpenAvi(&avi, 1);
+  OpenAviTable table;
+  table.openOptions.scanMissingIndexSilently = true;
+  bool ok = table.OpenOne(path, 1) && (!prepare || prepare(table));
   SetHost(previous);
-  AviReadNotes notes = avi.readNotes;
   std::vector<std::string> problems;
   for (auto& b : host.boxes) problems.push_back(OneLine(b));
   if (!ok) {
@@ -89,7 +87,12 @@ nlohmann::json ReportFile(const std::string& path, int* worst) {
     return j;
   }
   j["readable"] = true;
-  AviStreamSet& set = avi.sets[0];
+  OpenAviFile& avi = table.pOpenAviList[0];
+  const AviReadNotes& notes = avi.readNotes;
+  // The headers are checked as the file has them; the counts are those of
+  // the frames shown (what an edit keeps when a mark file cuts ranges out).
+  const AviStreamSet& file = avi.sets[0];
+  const AviStreamSet& set = avi.Set();
   int parts = CountRiffParts(avi.szFileName.c_str());
   bool odml = avi.nIndexKind == kIndexOpenDml || notes.openDmlTried || parts > 1;
   j["container"] = odml ? "OpenDML" : "AVI";
@@ -117,13 +120,14 @@ nlohmann::json ReportFile(const std::string& path, int* worst) {
   double fps = set.strhVideo.dwScale ? static_cast<double>(set.strhVideo.dwRate) / set.strhVideo.dwScale : 0;
   if (!(fps > 0)) problems.push_back("video frame rate is zero");
   j["frames"] = set.FrameMax;
-  j["header_frames"] = set.avih.dwTotalFrames;
-  j["stream_frames"] = set.strhVideo.dwLength;
-  if (set.FrameMax != set.avih.dwTotalFrames && avi.nIndexKind != kIndexOpenDml)
-    problems.push_back(Fmt("%u frames in the index, %u in avih", set.FrameMax, set.avih.dwTotalFrames));
-  if (set.FrameMax != set.strhVideo.dwLength)
+  if (&set != &file) j["deleted_frames"] = file.FrameMax - set.FrameMax;
+  j["header_frames"] = file.avih.dwTotalFrames;
+  j["stream_frames"] = file.strhVideo.dwLength;
+  if (file.FrameMax != file.avih.dwTotalFrames && avi.nIndexKind != kIndexOpenDml)
+    problems.push_back(Fmt("%u frames in the index, %u in avih", file.FrameMax, file.avih.dwTotalFrames));
+  if (file.FrameMax != file.strhVideo.dwLength)
     problems.push_back(
-        Fmt("%u frames in the index, %u in the video strh", set.FrameMax, set.strhVideo.dwLength));
+        Fmt("%u frames in the index, %u in the video strh", file.FrameMax, file.strhVideo.dwLength));
   uint32_t keys = 0, deltas = 0;
   std::vector<uint32_t> nulls;
   uint32_t largest = 0;
@@ -162,35 +166,37 @@ nlohmann::json ReportFile(const std::string& path, int* worst) {
     j["audio_samples"] = nullptr;
   } else {
     WaveFormatEx wf = avi.AudioFormat();
+    // Compressed audio is cut only once decoded, which the report never does:
+    // it is described as the file has it.
+    const AviStreamSet& a = avi.nAudioKind == 0 ? set : file;
     j["audio_format_tag"] = wf.wFormatTag;
     j["audio_channels"] = wf.nChannels;
     j["audio_rate"] = wf.nSamplesPerSec;
-    j["audio_chunks"] = set.WaveIndexEntries;
+    j["audio_chunks"] = a.WaveIndexEntries;
     double seconds = 0;
     if (avi.nAudioKind == 0) {
-      j["audio_samples"] = set.dwWaveSampleCounts;
-      seconds = wf.nSamplesPerSec ? static_cast<double>(set.dwWaveSampleCounts) / wf.nSamplesPerSec : 0;
+      j["audio_samples"] = a.dwWaveSampleCounts;
+      seconds = wf.nSamplesPerSec ? static_cast<double>(a.dwWaveSampleCounts) / wf.nSamplesPerSec : 0;
     } else {
       j["audio_samples"] = nullptr;
-      j["audio_bytes"] = set.dwWaveSampleCounts;
+      j["audio_bytes"] = a.dwWaveSampleCounts;
       // Variable-rate streams (sample size 0) hold dwScale samples per chunk.
-      const AVIStreamHeader& sh = set.strhAudio;
+      const AVIStreamHeader& sh = a.strhAudio;
       if (sh.dwSampleSize == 0 && sh.dwRate && sh.dwScale)
-        seconds = static_cast<double>(set.WaveIndexEntries) * sh.dwScale / sh.dwRate;
+        seconds = static_cast<double>(a.WaveIndexEntries) * sh.dwScale / sh.dwRate;
       else if (wf.nAvgBytesPerSec)
-        seconds = static_cast<double>(set.dwWaveSampleCounts) / wf.nAvgBytesPerSec;
+        seconds = static_cast<double>(a.dwWaveSampleCounts) / wf.nAvgBytesPerSec;
       else if (sh.dwRate && sh.dwSampleSize)
-        seconds = static_cast<double>(set.dwWaveSampleCounts) / sh.dwSampleSize * sh.dwScale / sh.dwRate;
+        seconds = static_cast<double>(a.dwWaveSampleCounts) / sh.dwSampleSize * sh.dwScale / sh.dwRate;
     }
     j["audio_seconds"] = seconds;
-    if (set.WaveIndexEntries == 0)
+    if (a.WaveIndexEntries == 0)
       problems.push_back("the audio stream has no chunks");
-    else if (fps > 0 && std::fabs(seconds - videoSeconds) > std::max(1.0, 2.0 / fps))
+    else if (&a == &set && fps > 0 && std::fabs(seconds - videoSeconds) > std::max(1.0, 2.0 / fps))
       problems.push_back(Fmt("audio lasts %.3f s, video %.3f s", seconds, videoSeconds));
   }
   j["problems"] = problems;
   if (!problems.empty()) *worst = std::max(*worst, 1);
-  CloseOpenAvi(&avi, 0);
   return j;
 }
 
@@ -211,9 +217,16 @@ void PrintText(std::FILE* out, const nlohmann::json& j) {
                  j["video_description"].get<std::string>().c_str(), j["width"].get<int>(),
                  j["height"].get<int>(), j["rate"].get<unsigned>(), j["scale"].get<unsigned>(),
                  j["scale"].get<unsigned>() ? j["rate"].get<double>() / j["scale"].get<double>() : 0.0);
-    std::fprintf(out, "  frames: %u in the index, %u in avih, %u in the video strh (%.3f s)\n",
-                 j["frames"].get<unsigned>(), j["header_frames"].get<unsigned>(),
-                 j["stream_frames"].get<unsigned>(), j["video_seconds"].get<double>());
+    if (j.contains("deleted_frames"))
+      std::fprintf(
+          out, "  frames: %u kept (%u cut out by the mark file), %u in avih, %u in the video strh (%.3f s)\n",
+          j["frames"].get<unsigned>(), j["deleted_frames"].get<unsigned>(),
+          j["header_frames"].get<unsigned>(), j["stream_frames"].get<unsigned>(),
+          j["video_seconds"].get<double>());
+    else
+      std::fprintf(out, "  frames: %u in the index, %u in avih, %u in the video strh (%.3f s)\n",
+                   j["frames"].get<unsigned>(), j["header_frames"].get<unsigned>(),
+                   j["stream_frames"].get<unsigned>(), j["video_seconds"].get<double>());
     std::fprintf(out, "  key frames: %u, delta frames: %u\n", j["key_frames"].get<unsigned>(),
                  j["delta_frames"].get<unsigned>());
     const auto& nulls = j["null_frames"];
@@ -252,7 +265,7 @@ void PrintText(std::FILE* out, const nlohmann::json& j) {
 
 }  // namespace
 
-int RunReport(int argc, char** argv, std::FILE* out) {
+int RunReport(int argc, char** argv, std::FILE* out, const ReportPrepare& prepare) {
   bool json = false;
   std::vector<std::string> files;
   for (int i = 0; i < argc; ++i) {
@@ -269,7 +282,7 @@ int RunReport(int argc, char** argv, std::FILE* out) {
   nlohmann::json all = nlohmann::json::array();
   for (const std::string& path : files) {
     ME.fAbort = 0;
-    nlohmann::json j = ReportFile(path, &worst);
+    nlohmann::json j = ReportFile(path, prepare, &worst);
     if (json)
       all.push_back(j);
     else

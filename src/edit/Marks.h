@@ -9,10 +9,10 @@
 // How SetMark is given its frame (bits 1-2) and whether it removes (bit 0).
 enum : int {
   kMarkRemove = 1,
-  kMarkLocalCurrent = 0,     // number in the file's current view
-  kMarkGlobalCurrent = 2,    // global number of the current view
-  kMarkLocalUnedited = 4,    // number in the file's set 0
-  kMarkGlobalUnedited = 6,   // global number over set 0
+  kMarkLocalCurrent = 0,    // number in the file's current view
+  kMarkGlobalCurrent = 2,   // global number of the current view
+  kMarkLocalUnedited = 4,   // number in the file's set 0
+  kMarkGlobalUnedited = 6,  // global number over set 0
 };
 constexpr size_t kMaxCommentLength = 71;
 
@@ -24,7 +24,8 @@ bool SetMark(OpenAviTable& table, int file, int64_t frame, const std::string& co
 // Adds the range [first, last] to the file's ranges, merging what overlaps.
 // Numbers are of the file's current view unless `unedited`; -1 means the
 // first or the last frame. `comment` null: the user is asked (Host), and a
-// cancel adds nothing and returns false. The deletion view is not rebuilt.
+// cancel adds nothing and returns false; a given comment is joined to those
+// of the ranges it merges with. The deletion view is not rebuilt.
 bool AddDeleteRange(OpenAviTable& table, int file, int64_t first, int64_t last, const std::string* comment,
                     bool unedited);
 
@@ -45,3 +46,7 @@ bool SerializeMarks(OpenAviTable& table, int file, const std::string& path, bool
 // section whose path resolves to the same absolute path. False (message
 // shown) when the mark file cannot be read.
 bool LoadMarkFileByResolvedPaths(OpenAviTable& table, const std::string& markFile);
+// The headless forms: loads the mark file as above, switches deletion
+// ranges on and rebuilds every file's view, so the files show the frames an
+// edit keeps. False when the mark file cannot be read or memory ran out.
+bool ViewThroughMarkFile(OpenAviTable& table, const std::string& markFile);

@@ -33,7 +33,8 @@ class Md5Host : public Host {
 
 }  // namespace
 
-int FrameMd5(const std::string& path, FILE* out, FILE* err) {
+int FrameMd5(const std::string& path, FILE* out, FILE* err,
+             const std::function<bool(OpenAviTable&)>& prepare) {
   Md5Host host(err);
   Host* saved = &CurrentHost();
   SetHost(&host);
@@ -43,7 +44,7 @@ int FrameMd5(const std::string& path, FILE* out, FILE* err) {
   FrameReader& reader = capture->reader;
   table.openOptions.scanMissingIndexSilently = true;
   int result = 2;
-  if (table.OpenOne(path, 3)) {
+  if (table.OpenOne(path, 3) && (!prepare || prepare(table))) {
     OpenAviFile* avi = &table.pOpenAviList[0];
     BitmapInfoHeader bi = avi->biDecoded;
     int h = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;

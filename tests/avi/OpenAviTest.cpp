@@ -146,7 +146,7 @@ TEST(OpenAviTable, BothNumberingsThroughDeletionRanges) {
   for (uint32_t k = 0; k < 6; ++k) EXPECT_EQ(t.CurrentToSet0Global(k), kept[k]) << k;
   EXPECT_EQ(t.CurrentToSet0Global(6), 10u);  // first frame of file 1
   EXPECT_EQ(t.Set0ToCurrentGlobal(5), 2u);
-  EXPECT_EQ(t.Set0ToCurrentGlobal(3), 2u);  // deleted: the next kept frame
+  EXPECT_EQ(t.Set0ToCurrentGlobal(3), 1u);  // deleted: the kept frame before its range
   EXPECT_EQ(t.Set0ToCurrentGlobal(11), 7u);
   t.deleteRangesOn = false;
 }

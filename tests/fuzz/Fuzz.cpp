@@ -6,6 +6,7 @@
 //   wave_fmt    a WAVE fmt chunk: parsed, and read by Quendrix inside a file
 //   profile     an INI file read and written by the profile engine
 //   reference   a reference chunk of a DV or "RefCodec" stream
+//   marks       stored frame marks and deletion ranges of a file
 // Sanitizers catch bad accesses; the targets abort where a result breaks what
 // its readers rely on.
 #include <sys/mman.h>
@@ -36,6 +37,9 @@
 #include "platform/Profile.h"
 #elif defined(MX_FUZZ_reference)
 #include "platform/VideoCodec.h"
+#elif defined(MX_FUZZ_marks)
+#include "avi/DeletionView.h"
+#include "edit/Marks.h"
 #else
 #error "define MX_FUZZ_<target>"
 #endif
@@ -281,6 +285,64 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t offset;
   uint32_t bytes;
   ReferencedDataLocation(info, offset, bytes);
+  return 0;
+}
+
+#elif defined(MX_FUZZ_marks)
+
+// The first byte gives the file's length (100..355 frames); the rest up to
+// the first line end is a "FrameMark" value, the rest a "DeleteRange" value.
+// What is read must be sorted, without overlaps, inside the file, with short
+// comments; stored and read again it must store the same text.
+void MarksTable(OpenAviTable& t, uint32_t frames) {
+  t.AllocOpenAviTable(1);
+  t.nOpenAvi = 1;
+  OpenAviFile& avi = t.pOpenAviList[0];
+  avi.nAudioKind = 1;
+  avi.sets[0].FrameMax = frames;
+  avi.sets[0].pFrameIndex.assign(frames, MakeIndexEntry(4096, 100, true, false));
+  t.SelectOpenAvi(0);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static FuzzHost host;
+  SetHost(&host);
+  if (size < 1) return 0;
+  const uint32_t frames = 100 + data[0];
+  std::string body(reinterpret_cast<const char*>(data + 1), size - 1);
+  size_t nl = body.find('\n');
+  std::string markValue = body.substr(0, nl), rangeValue = nl == std::string::npos ? "" : body.substr(nl + 1);
+  OpenAviTable t;
+  MarksTable(t, frames);
+  ParseFrameMarks(t, 0, markValue);
+  ParseDeleteRanges(t, 0, rangeValue);
+  const OpenAviFile& avi = t.pOpenAviList[0];
+  int64_t previous = -1;
+  for (const FrameMark& m : avi.marks) {
+    if (m.lFrame <= previous || m.lFrame >= static_cast<int64_t>(frames)) std::abort();
+    if (!std::memchr(m.szComment, 0, kMaxCommentLength + 1)) std::abort();
+    previous = m.lFrame;
+  }
+  previous = -1;
+  uint32_t deleted = 0;
+  for (const DeleteRange& r : avi.deleteRanges) {
+    if (r.lFrame1 <= previous || r.lFrame2 < r.lFrame1 || r.lFrame2 >= static_cast<int64_t>(frames))
+      std::abort();
+    if (!std::memchr(r.szComment, 0, kMaxCommentLength + 1)) std::abort();
+    previous = r.lFrame2;
+    deleted += static_cast<uint32_t>(r.lFrame2 - r.lFrame1 + 1);
+  }
+  const std::string marks = FormatFrameMarks(avi), ranges = FormatDeleteRanges(avi);
+  OpenAviTable again;
+  MarksTable(again, frames);
+  ParseFrameMarks(again, 0, marks);
+  ParseDeleteRanges(again, 0, ranges);
+  if (FormatFrameMarks(again.pOpenAviList[0]) != marks || FormatDeleteRanges(again.pOpenAviList[0]) != ranges)
+    std::abort();
+  // The view of the file holds the frames the ranges leave.
+  t.deleteRangesOn = true;
+  if (!ChangeOpenAviParam(&t.pOpenAviList[0], true, 0) || avi.Set().FrameMax != frames - deleted)
+    std::abort();
   return 0;
 }
 

@@ -54,6 +54,11 @@ static void OtherSeeds(const std::string& dir) {
   SaveBytes(ref, "dvrs", std::string("\0", 1) + Le(0, 4) + Le(4096, 4) + Le(120000, 4) + "source.avi");
   SaveBytes(ref, "cdvc", std::string("\1REF ", 5) + Le(3, 4) + Le(0, 4) + Le(0, 4) + "cap.avi");
   SaveBytes(ref, "refcodec", std::string("\2RefCodec", 9) + Le(7, 4) + Le(0xC0000002u, 4) + "cap.avi");
+  std::string marks = Target(dir, "marks");
+  SaveBytes(marks, "stored",
+            "\x80"
+            "12,a||b|40,|3,x|||250,past\n3,9,cut|20,25,|7,5,r||s|30,200,long");
+  SaveBytes(marks, "overlapping", std::string("\x10") + "0,|1,1|1,2\n0,4,a|2,8,b|8,8,c|9,0,d||");
 }
 
 int main(int argc, char** argv) {

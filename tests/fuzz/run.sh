@@ -8,7 +8,7 @@ set -e
 build=${1:-build-fuzz}
 seconds=${2:-30}
 here=$(cd "$(dirname "$0")/../.." && pwd)
-targets="avi_reader convert bmp_header wave_fmt profile reference"
+targets="avi_reader convert bmp_header wave_fmt profile reference marks"
 count=$(echo $targets | wc -w)
 each=$((2 * seconds / count))
 [ "$each" -ge 4 ] || each=4
