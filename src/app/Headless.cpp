@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/IndexEditMain.h"
 #include "avi/Report.h"
 
 namespace {
@@ -10,6 +11,9 @@ const char kUsage[] =
     "Usage: mirdex [FILE.avi]\n"
     "       mirdex --report [--json] FILE.avi...\n"
     "       mirdex --framemd5 FILE.avi\n"
+    "       mirdex --delete-frame N|--null-frame N|--insert-null N FILE.avi\n"
+    "       mirdex --remove-null-frames FILE.avi...\n"
+    "       mirdex --rebuild-index FILE.avi\n"
     "       mirdex --help\n"
     "\n"
     "Without an option, opens Mirdex's window (and FILE.avi in it).\n"
@@ -29,8 +33,10 @@ int RunHeadless(int argc, char** argv, const char** frameMd5Path) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
+      std::fputs(kIndexEditUsage, stdout);
       return 0;
     }
+    if (int rc = RunIndexEdit(argc - i, argv + i); rc >= 0) return rc;
     if (std::strcmp(argv[i], "--report") == 0) return RunReport(argc - i - 1, argv + i + 1);
     if (std::strcmp(argv[i], "--framemd5") == 0) {
       if (i + 2 != argc) {
