@@ -1,5 +1,6 @@
 #include "app/IndexEditMain.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

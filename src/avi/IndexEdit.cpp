@@ -1,6 +1,7 @@
 #include "avi/IndexEdit.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,14 +143,34 @@ bool IsVideoEntry(const uint8_t* e, char stream) {
 }
 
 // The video stream's character: that of the first 00db/00dc/01db/01dc entry.
-char VideoStream(const std::vector<uint8_t>& entries) {
-  for (size_t i = 0; i + 16 <= entries.size(); i += 16) {
-    uint32_t id = GetLE32(&entries[i]);
+char VideoStream(const uint8_t* entries, size_t bytes) {
+  for (size_t i = 0; i + 16 <= bytes; i += 16) {
+    uint32_t id = GetLE32(entries + i);
     char s = Ch(id, 1);
     if ((s == '0' || s == '1') && avi_reader::IsVideoId(id, s)) return s;
   }
   return 0;
 }
+
+// The old idx1 entries, mapped read-only.
+struct Idx1Map {
+  void* base = MAP_FAILED;
+  size_t length = 0;
+  const uint8_t* data = nullptr;
+  bool Map(int fd, uint64_t pos, size_t bytes) {
+    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    const uint64_t start = pos / page * page;
+    length = static_cast<size_t>(pos + bytes - start);
+    base = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(start));
+    if (base == MAP_FAILED) return false;
+    madvise(base, length, MADV_SEQUENTIAL);
+    data = static_cast<const uint8_t*>(base) + (pos - start);
+    return true;
+  }
+  ~Idx1Map() {
+    if (base != MAP_FAILED) munmap(base, length);
+  }
+};
 
 uint32_t AddFrames(uint32_t count, int64_t delta) {
   return static_cast<uint32_t>(std::clamp<int64_t>(int64_t{count} + delta, 0, UINT32_MAX));
@@ -196,56 +217,59 @@ IndexEditResult EditIndex(const std::string& path, IndexEditKind kind, uint32_t 
   if (l.dataAfter)
     return stop(kRefused, "%sにはidx1チャンクの後にデータがあるため、インデックスを編集できません!");
 
-  std::vector<uint8_t> entries;
   const uint64_t idx1Data = l.idx1Pos + 8;
   if (idx1Data + l.idx1Size > l.fileSize) return stop(kRefused, "%sのidx1チャンクが読み出せません!");
+  // The old entries are read where the page cache holds them, and the new
+  // index is written from pieces of them: an index of millions of entries is
+  // neither copied nor allocated again.
+  Idx1Map map;
+  const size_t bytes = l.idx1Size / 16 * 16;
+  if (bytes && !map.Map(f.fd, idx1Data, bytes)) return stop(kRefused, "%sのidx1チャンクが読み出せません!");
+  const uint8_t* old = map.data;
+  std::vector<iovec> pieces;
+  auto piece = [&](const uint8_t* from, const uint8_t* to) {
+    if (from == to) return;
+    if (!pieces.empty() && static_cast<uint8_t*>(pieces.back().iov_base) + pieces.back().iov_len == from)
+      pieces.back().iov_len += static_cast<size_t>(to - from);
+    else
+      pieces.push_back({const_cast<uint8_t*>(from), static_cast<size_t>(to - from)});
+  };
+
+  const char stream = VideoStream(old, bytes);
+  uint8_t null[16] = {'0', static_cast<uint8_t>(stream), 'd', 'b'};
+  int64_t delta = 0;
   try {
-    // Room for an inserted entry.
-    entries.reserve(l.idx1Size / 16 * 16 + 16);
-    entries.resize(l.idx1Size / 16 * 16);
+    if (kind == IndexEditKind::kRemoveNulls) {
+      const uint8_t* kept = old;
+      for (size_t i = 0; i < bytes; i += 16) {
+        const uint8_t* e = old + i;
+        if (IsVideoEntry(e, stream) && GetLE32(e + 12) == 0) {
+          piece(kept, e);
+          kept = e + 16;
+          --delta;
+        }
+      }
+      // Nothing to remove: the file is not touched.
+      if (delta == 0) return IndexEditResult::kDone;
+      piece(kept, old + bytes);
+    } else {
+      size_t at = 0;
+      uint32_t seen = 0;
+      for (; at < bytes; at += 16)
+        if (IsVideoEntry(old + at, stream) && seen++ == frame) break;
+      if (at == bytes) {
+        Message(MB_OK | MB_ICONSTOP, nullptr,
+                "%sのidx1にはフレーム%luがありません(ビデオのエントリは%lu個です)!", name,
+                static_cast<unsigned long>(frame), static_cast<unsigned long>(seen));
+        return kRefused;
+      }
+      piece(old, old + at);
+      if (kind != IndexEditKind::kDeleteFrame) pieces.push_back({null, 16});
+      piece(old + at + (kind == IndexEditKind::kInsertNull ? 0 : 16), old + bytes);
+      delta = kind == IndexEditKind::kDeleteFrame ? -1 : kind == IndexEditKind::kInsertNull ? 1 : 0;
+    }
   } catch (const std::bad_alloc&) {
     return stop(kRefused, "必要なメモリ(AVIインデックス用)が確保できません!");
-  }
-  if (pread(f.fd, entries.data(), entries.size(), static_cast<off_t>(idx1Data)) !=
-      static_cast<ssize_t>(entries.size()))
-    return stop(kRefused, "%sのidx1チャンクが読み出せません!");
-
-  const char stream = VideoStream(entries);
-  int64_t delta = 0;
-  if (kind == IndexEditKind::kRemoveNulls) {
-    size_t out = 0;
-    for (size_t i = 0; i < entries.size(); i += 16) {
-      const uint8_t* e = &entries[i];
-      if (IsVideoEntry(e, stream) && GetLE32(e + 12) == 0) continue;
-      if (out != i) std::copy(e, e + 16, &entries[out]);
-      out += 16;
-    }
-    delta = -static_cast<int64_t>((entries.size() - out) / 16);
-    // Nothing to remove: the file is not touched.
-    if (delta == 0) return IndexEditResult::kDone;
-    entries.resize(out);
-  } else {
-    size_t at = 0;
-    uint32_t seen = 0;
-    for (; at < entries.size(); at += 16)
-      if (IsVideoEntry(&entries[at], stream) && seen++ == frame) break;
-    if (at == entries.size()) {
-      Message(MB_OK | MB_ICONSTOP, nullptr,
-              "%sのidx1にはフレーム%luがありません(ビデオのエントリは%lu個です)!", name,
-              static_cast<unsigned long>(frame), static_cast<unsigned long>(seen));
-      return kRefused;
-    }
-    uint8_t null[16] = {'0', static_cast<uint8_t>(stream), 'd', 'b'};
-    if (kind == IndexEditKind::kDeleteFrame) {
-      entries.erase(entries.begin() + static_cast<ptrdiff_t>(at),
-                    entries.begin() + static_cast<ptrdiff_t>(at) + 16);
-      delta = -1;
-    } else if (kind == IndexEditKind::kMakeNull) {
-      std::copy(null, null + 16, &entries[at]);
-    } else {
-      entries.insert(entries.begin() + static_cast<ptrdiff_t>(at), null, null + 16);
-      delta = 1;
-    }
   }
 
   static const Idx1WriteTexts kTexts = {
@@ -266,7 +290,7 @@ IndexEditResult EditIndex(const std::string& path, IndexEditKind kind, uint32_t 
   r.avihFrames = AddFrames(l.totalFrames, delta);
   r.strhLength = AddFrames(l.length, delta);
   FindJunkBeforeIdx1(f.fd, l.firstChild, &r);
-  const char* failed = ReplaceIdx1(f.fd, r, entries, failAtStep, kTexts);
+  const char* failed = ReplaceIdx1(f.fd, r, pieces, failAtStep, kTexts);
   if (!failed) {
     int fd = f.fd;
     f.fd = -1;

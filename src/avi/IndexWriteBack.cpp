@@ -28,6 +28,27 @@ bool Put(int fd, uint64_t pos, const void* p, size_t n) {
   }
   return true;
 }
+// Writes the pieces one after another from `pos` on.
+bool PutPieces(int fd, uint64_t pos, std::vector<iovec> v) {
+  const size_t kMax = static_cast<size_t>(std::max(1L, sysconf(_SC_IOV_MAX)));
+  for (size_t i = 0; i < v.size();) {
+    if (v[i].iov_len == 0) {
+      ++i;
+      continue;
+    }
+    ssize_t w = pwritev(fd, &v[i], static_cast<int>(std::min(kMax, v.size() - i)), static_cast<off_t>(pos));
+    if (w <= 0) return false;
+    pos += static_cast<uint64_t>(w);
+    for (size_t done = static_cast<size_t>(w); done > 0;) {
+      size_t d = std::min(done, v[i].iov_len);
+      v[i].iov_base = static_cast<uint8_t*>(v[i].iov_base) + d;
+      v[i].iov_len -= d;
+      done -= d;
+      if (v[i].iov_len == 0) ++i;
+    }
+  }
+  return true;
+}
 bool Put32(int fd, uint64_t pos, uint32_t v) {
   uint8_t b[4];
   PutLE32(b, v);
@@ -79,7 +100,7 @@ bool Idx1FitsBehind(const ChunkInfo& oldIdx1, uint64_t fileSize, uint64_t entryB
 // JUNK, or an idx1 that is no longer the first, is cut off after it. The
 // header counts come after the switch: they may lag behind an interrupted
 // write, the index never does.
-const char* ReplaceIdx1(int fd, const Idx1Replacement& r, const std::vector<uint8_t>& entries, int failAtStep,
+const char* ReplaceIdx1(int fd, const Idx1Replacement& r, const std::vector<iovec>& pieces, int failAtStep,
                         const Idx1WriteTexts& t) {
   int step = 0;
   // Tests make the disk fail at a given step.
@@ -88,7 +109,8 @@ const char* ReplaceIdx1(int fd, const Idx1Replacement& r, const std::vector<uint
   struct stat st;
   if (fstat(fd, &st) != 0) return t.seek;
   const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
-  const uint64_t n = entries.size();
+  uint64_t n = 0;
+  for (const iovec& v : pieces) n += v.iov_len;
   const uint64_t oldData = r.idx1Pos + 8;
   const uint64_t space = r.idx1Pos - r.junkPos;
   // A rest of the JUNK space needs room for a JUNK header of its own.
@@ -101,7 +123,7 @@ const char* ReplaceIdx1(int fd, const Idx1Replacement& r, const std::vector<uint
     // the file is still walked by.
     if (!go() || (r.junkSeveral && !Put32(fd, at + 4, static_cast<uint32_t>(space - 8)))) return t.size;
     // 1, 2: the entries and the JUNK header of the rest, inside the JUNK.
-    if (!go() || !Put(fd, at + 8, entries.data(), n) ||
+    if (!go() || !PutPieces(fd, at + 8, pieces) ||
         (space > 8 + n && !PutHead(fd, newEnd, FourCC("JUNK"), static_cast<uint32_t>(space - 16 - n))))
       return t.entries;
     if (!sync()) return t.entries;
@@ -129,7 +151,7 @@ const char* ReplaceIdx1(int fd, const Idx1Replacement& r, const std::vector<uint
     // given up. Its header comes first: a stop in between leaves an idx1 the
     // reader never reaches, not a chunk of nothing.
     if (!go() || !PutHead(fd, at, FourCC("idx1"), static_cast<uint32_t>(n))) return t.size;
-    if (!go() || !Put(fd, at + 8, entries.data(), n)) return t.entries;
+    if (!go() || !PutPieces(fd, at + 8, pieces)) return t.entries;
     if (!sync()) return t.entries;
     // 5: the switch.
     if (!go() || !Put32(fd, r.idx1Pos, FourCC("JUNK"))) return t.entries;
@@ -173,7 +195,8 @@ bool WriteIdx1InPlace(OpenAviFile* avi, const std::vector<uint8_t>& entries, con
     r.strhLengthPos = avi->dwVideoStrhPos + 24;
     r.avihFrames = r.strhLength = frames;
     FindJunkBeforeIdx1(f.fd, avi->dwRiffDataPos, &r);
-    failed = ReplaceIdx1(f.fd, r, entries, avi->options.idx1WriteFailAtStep, kTexts);
+    iovec all{const_cast<uint8_t*>(entries.data()), entries.size()};
+    failed = ReplaceIdx1(f.fd, r, {all}, avi->options.idx1WriteFailAtStep, kTexts);
     if (!failed) {
       int fd = f.fd;
       f.fd = -1;

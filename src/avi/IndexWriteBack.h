@@ -2,6 +2,8 @@
 // file with exactly its old index or exactly the new one wherever the writing
 // stops. The rebuilt index's write-back and the in-place index edits share it.
 #pragma once
+#include <sys/uio.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -39,12 +41,11 @@ void FindJunkBeforeIdx1(int fd, uint64_t firstChild, Idx1Replacement* r);
 // found, in a file of `fileSize` bytes): the first RIFF's size must still fit.
 bool Idx1FitsBehind(const ChunkInfo& oldIdx1, uint64_t fileSize, uint64_t entryBytes);
 
-// Replaces the idx1 of the file open as `fd` by `entries` (16 bytes each) and
-// writes the header counts. Whatever followed the old idx1 is cut off, JUNK
-// left before the new one too. Returns null on success, else the message
-// format of the step that failed. failAtStep >= 0 (tests): that step fails as
-// a failing disk would.
-const char* ReplaceIdx1(int fd, const Idx1Replacement& r, const std::vector<uint8_t>& entries, int failAtStep,
+// Replaces the idx1 of the file open as `fd` by the entries (16 bytes each)
+// that `pieces` hold one after another, and writes the header counts. Whatever followed the old idx1 is cut
+// off, JUNK left before the new one too. Returns null on success, else the message format of the step that
+// failed. failAtStep >= 0 (tests): that step fails as a failing disk would.
+const char* ReplaceIdx1(int fd, const Idx1Replacement& r, const std::vector<iovec>& pieces, int failAtStep,
                         const Idx1WriteTexts& texts);
 
 // The rebuilt index's write-back: replaces the file's idx1 `oldIdx1` by
