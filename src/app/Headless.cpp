@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/IndexEditMain.h"
 #include "avi/Report.h"
 #include "edit/Marks.h"
 
@@ -13,6 +14,9 @@ const char kUsage[] =
     "Usage: mirdex [FILE.avi]\n"
     "       mirdex --report [--json] [--marks FILE.mrk] FILE.avi...\n"
     "       mirdex --framemd5 [--marks FILE.mrk] FILE.avi\n"
+    "       mirdex --delete-frame N|--null-frame N|--insert-null N FILE.avi\n"
+    "       mirdex --remove-null-frames FILE.avi...\n"
+    "       mirdex --rebuild-index FILE.avi\n"
     "       mirdex --help\n"
     "\n"
     "Without an option, opens Mirdex's window (and FILE.avi in it).\n"
@@ -61,8 +65,10 @@ int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** m
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
+      std::fputs(kIndexEditUsage, stdout);
       return 0;
     }
+    if (int rc = RunIndexEdit(argc - i, argv + i); rc >= 0) return rc;
     if (std::strcmp(argv[i], "--report") == 0) {
       ReportPrepare prepare;
       if (marks) prepare = [marks](OpenAviTable& table) { return ViewThroughMarkFile(table, marks); };

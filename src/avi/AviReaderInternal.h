@@ -41,6 +41,8 @@ struct Opener {
   // The stream character of the audio list that was taken when the header
   // lists more than one: chunks of the others are not its audio.
   char audioStream = 0;
+  // Position of the movi list's type: what standard idx1 offsets count from.
+  uint64_t moviType = 0;
 
   bool Fail(const char* format) {
     if (msg.empty() && !silent) msg = Fmt(format, name);

@@ -16,6 +16,7 @@ bool WalkMovi(Opener& o, ChunkInfo& riff, bool haveAudio, uint64_t* firstVideoHe
   ChunkInfo movi;
   if (!FindTyped(f, &riff, avi->dwRiffDataPos, o.fileSize, FourCC("movi"), &movi))
     return o.Fail("%sにList/moviチャンクがありません!");
+  o.moviType = movi.dwDataOffset;
   if (f->Seek(static_cast<int64_t>(movi.dwDataOffset + 4)) < 0) return o.Fail("%sがシークできません!");
   avi->cVideoStream = avi->cAudioStream = 0;
   ChunkInfo limit = movi;
@@ -78,6 +79,10 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
     return o.Fail("必要なメモリ(フレームインデックス用)が確保できません!");
   }
   uint64_t nVideo = 0, nAudio = 0;
+  // The first video entry with data: the chunk it names fixes where the
+  // offsets count from.
+  bool haveReal = false;
+  uint32_t realId = 0, realOff = 0, realLen = 0;
   auto pass = [&](auto&& visit) -> bool {
     if (f->Seek(static_cast<int64_t>(idx1.dwDataOffset)) < 0) return o.Fail("%sがシークできません!");
     for (uint64_t i = 0; i < n;) {
@@ -91,9 +96,15 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
   };
   if (!pass([&](uint64_t, const uint8_t* e) {
         uint32_t id = GetLE32(e);
-        if (IsVideoId(id, avi->cVideoStream))
+        if (IsVideoId(id, avi->cVideoStream)) {
           ++nVideo;
-        else if (IsAudioId(id, avi->cAudioStream))
+          if (!haveReal && GetLE32(e + 12) != 0) {
+            haveReal = true;
+            realId = id;
+            realOff = GetLE32(e + 8);
+            realLen = GetLE32(e + 12);
+          }
+        } else if (IsAudioId(id, avi->cAudioStream))
           ++nAudio;
         return true;
       }))
@@ -114,6 +125,19 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
   uint64_t samples = 0;
   bool pinned = false;
   int64_t base = 0;
+  // Offsets count from the movi list's type (the standard) or from the start
+  // of the file: whichever puts the chunk of the first video entry with data
+  // there. An edited index need not list the first chunk of movi first.
+  for (uint64_t from : {o.moviType, uint64_t{0}}) {
+    uint8_t h[8];
+    uint64_t at = from + realOff;
+    if (pinned || !haveReal || at + 8 > o.fileSize) continue;
+    if (f->Seek(static_cast<int64_t>(at)) >= 0 && f->ReadExact(h, 8) && GetLE32(h) == realId &&
+        GetLE32(h + 4) == realLen) {
+      base = static_cast<int64_t>(from);
+      pinned = true;
+    }
+  }
   // Where the k-th audio entry is in idx1 (for the message): counted again
   // rather than kept for every entry.
   auto NthAudioEntry = [&](uint64_t k) {
@@ -139,9 +163,9 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
       if (!video && !IsAudioId(id, avi->cAudioStream)) return true;
       if (len >= kMaxChunkSize) return o.TooLarge(id, len);
       if (video) {
-        if (!pinned) {
-          // The first video entry is the first video chunk in movi, so
-          // offsets relative to movi and absolute offsets both resolve.
+        if (!pinned && (len != 0 || !haveReal)) {
+          // Otherwise the first video entry with data is taken to be the
+          // first video chunk in movi, whatever the offsets count from.
           base = static_cast<int64_t>(firstVideoHeader) - static_cast<int64_t>(off);
           pinned = true;
         }

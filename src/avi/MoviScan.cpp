@@ -420,7 +420,9 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
               name);
       // Declined or failed, the kind stays as it was: the file keeps an idx1
       // of its own (the old one, or after a failure one of the two).
-      if (CurrentHost().MessageBox(q, ME.programName, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) return true;
+      if (avi->options.confirmIndexWriteBack &&
+          CurrentHost().MessageBox(q, ME.programName, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+        return true;
       if (!WriteIdx1InPlace(avi, idx1, oldIdx1)) return false;
       avi->nIndexKind = kIndexIdx1;
     } else {

@@ -144,6 +144,9 @@ struct AviOpenOptions {
   // Tests: when >= 0, the in-place index write fails at that step as if the
   // disk had failed there.
   int idx1WriteFailAtStep = -1;
+  // A rebuilt index is written back into the file only after a confirmation;
+  // off for `mirdex --rebuild-index`, which was asked to write it.
+  bool confirmIndexWriteBack = true;
   // Opens a stream's decoder; null in programs without decoders (the
   // report), which only name the codec.
   VideoCodecOpener videoCodecOpener = nullptr;
