@@ -272,7 +272,7 @@ IndexEditResult EditIndex(const std::string& path, IndexEditKind kind, uint32_t 
     return stop(kRefused, "必要なメモリ(AVIインデックス用)が確保できません!");
   }
 
-  static const Idx1WriteTexts kTexts = {
+  const Idx1WriteTexts kTexts = {
       "%sがシークできません!",
       "%sのindex書き込みでエラーが発生しました!",
       "%sのindexサイズ書き込みでエラーが発生しました!",

@@ -172,7 +172,7 @@ const char* ReplaceIdx1(int fd, const Idx1Replacement& r, const std::vector<iove
 }
 
 bool WriteIdx1InPlace(OpenAviFile* avi, const std::vector<uint8_t>& entries, const ChunkInfo& oldIdx1) {
-  static const Idx1WriteTexts kTexts = {
+  const Idx1WriteTexts kTexts = {
       "%sがシークできません!",
       "%sにidx1チャンク書き込みでエラーが発生しました!",
       "%sにidx1チャンクサイズ書き込みでエラーが発生しました!",
