@@ -45,7 +45,8 @@ bool RebuildViews() {
   OpenAviTable& t = T();
   bool ok = true;
   for (int i = 0; i < t.nOpenAvi; ++i)
-    ok = ChangeOpenAviParam(&t.pOpenAviList[static_cast<size_t>(i)], t.deleteRangesOn, t.EffectiveFrameRate()) &&
+    ok = ChangeOpenAviParam(&t.pOpenAviList[static_cast<size_t>(i)], t.deleteRangesOn,
+                            t.EffectiveFrameRate()) &&
          ok;
   t.SelectOpenAvi(t.nOpenAviIndex);
   return ok;
@@ -75,7 +76,8 @@ void MarkFrame() {
 
 void ClearAll(bool marks, CommandSource source) {
   bool byUser = source == CommandSource::kMenu || source == CommandSource::kAccelerator;
-  const char* question = marks ? "ほんとうに全てのマークを削除しますか?" : "ほんとうに全ての削除範囲を削除しますか?";
+  const char* question =
+      marks ? "ほんとうに全てのマークを削除しますか?" : "ほんとうに全ての削除範囲を削除しますか?";
   if (byUser && CurrentHost().MessageBox(question, "Mirdex", MB_YESNO | MB_ICONQUESTION) != IDYES) return;
   OpenAviTable& t = T();
   uint32_t unedited = t.CurrentToSet0Global(S().reader.currentFrame);
@@ -104,7 +106,8 @@ void AddSelectionAsRanges() {
   uint32_t current = S().reader.currentFrame;
   bool currentInside = current >= first && current <= last;
   uint32_t currentUnedited = t.CurrentToSet0Global(current);
-  FramePlace a = t.GlobalToLocal(static_cast<uint32_t>(first)), b = t.GlobalToLocal(static_cast<uint32_t>(last));
+  FramePlace a = t.GlobalToLocal(static_cast<uint32_t>(first)),
+             b = t.GlobalToLocal(static_cast<uint32_t>(last));
   bool added = false;
   for (int file = a.file; file <= b.file; ++file) {
     OpenAviFile& avi = t.pOpenAviList[static_cast<size_t>(file)];
@@ -150,10 +153,11 @@ void GoToMark(int n) {
   uint32_t current = t.Set0ToCurrentGlobal(unedited);
   S().reader.ShowCurrent(current);
   if (t.deleteRangesOn)
-    Status(0, "マーク位置%ld. %lu/%luに移動しました", static_cast<long>(n + 1), static_cast<unsigned long>(unedited),
-           static_cast<unsigned long>(current));
+    Status(0, "マーク位置%ld. %lu/%luに移動しました", static_cast<long>(n + 1),
+           static_cast<unsigned long>(unedited), static_cast<unsigned long>(current));
   else
-    Status(0, "マーク位置%ld. %luに移動しました", static_cast<long>(n + 1), static_cast<unsigned long>(current));
+    Status(0, "マーク位置%ld. %luに移動しました", static_cast<long>(n + 1),
+           static_cast<unsigned long>(current));
 }
 
 void SelectRange(int n) {
@@ -194,7 +198,8 @@ void MarkFileCommand(bool save) {
   OpenAviTable& t = T();
   std::string proposal = ProposedMarkFile();
   FileDialogRequest req;
-  req.title = save ? "Mirdex / マーク位置/削除範囲設定保存ファイル名入力" : "Mirdex / マーク位置/削除範囲設定読込ファイル名入力";
+  req.title = save ? "Mirdex / マーク位置/削除範囲設定保存ファイル名入力"
+                   : "Mirdex / マーク位置/削除範囲設定読込ファイル名入力";
   req.initialDir = markFolder.empty() ? DirectoryPart(proposal) : markFolder;
   req.initialName = proposal.substr(DirectoryPart(proposal).size());
   req.filters = {{"マーク位置/削除範囲設定ファイル", "*.mrk"}};
@@ -229,10 +234,14 @@ void MarkFileCommand(bool save) {
 // ---- the index commands ----
 
 const char* IndexEditAction(int id) {
-  return id == kCmdDeleteFrameFromIndex ? "を削除" : id == kCmdInsertNullFrame ? "にヌルフレームを挿入" : "をヌルフレームに置換";
+  return id == kCmdDeleteFrameFromIndex ? "を削除"
+         : id == kCmdInsertNullFrame    ? "にヌルフレームを挿入"
+                                        : "をヌルフレームに置換";
 }
 const char* IndexEditLogAction(int id) {
-  return id == kCmdDeleteFrameFromIndex ? "フレームを削除" : id == kCmdInsertNullFrame ? "ヌルフレームを挿入" : "ヌルフレームに置換";
+  return id == kCmdDeleteFrameFromIndex ? "フレームを削除"
+         : id == kCmdInsertNullFrame    ? "ヌルフレームを挿入"
+                                        : "ヌルフレームに置換";
 }
 IndexEditKind IndexEditKindOf(int id) {
   switch (id) {
@@ -355,8 +364,9 @@ void OfferToSaveBuiltIndex() {
   if (!window) return;
   OpenAviTable& t = T();
   if (t.nOpenAvi != 1 || t.pOpenAviList[0].nIndexKind != kIndexScanned) return;
-  if (CurrentHost().MessageBox("作成したインデックスは自動的に保存されません.\r新しいAVIファイルで保存しますか?",
-                               ME.programName, MB_YESNO | MB_ICONINFORMATION) != IDYES)
+  if (CurrentHost().MessageBox(
+          "作成したインデックスは自動的に保存されません.\r新しいAVIファイルで保存しますか?", ME.programName,
+          MB_YESNO | MB_ICONINFORMATION) != IDYES)
     return;
   DispatchCommand(kCmdSaveAvi, CommandSource::kProgram);
 }
@@ -414,7 +424,8 @@ void RegisterMarkCommands(MainWindow* w) {
   RegisterCommand(
       kCmdUnmarkFrame,
       [](int, CommandSource) {
-        if (SetMark(T(), 0, S().reader.currentFrame, "", kMarkGlobalCurrent | kMarkRemove)) UpdateSelectionMenu();
+        if (SetMark(T(), 0, S().reader.currentFrame, "", kMarkGlobalCurrent | kMarkRemove))
+          UpdateSelectionMenu();
       },
       HaveFrames);
   RegisterCommand(
@@ -423,8 +434,7 @@ void RegisterMarkCommands(MainWindow* w) {
       kCmdDeleteAllRanges, [](int, CommandSource src) { ClearAll(false, src); }, HaveFiles);
   RegisterCommand(
       kCmdAddDeletionRange, [](int, CommandSource) { AddSelectionAsRanges(); }, HaveFrames);
-  RegisterCommand(
-      kCmdDeleteRangeOn, ToggleDeletionRanges, [] { return !ME.fBusy; });
+  RegisterCommand(kCmdDeleteRangeOn, ToggleDeletionRanges, [] { return !ME.fBusy; });
   RegisterCommand(
       kCmdSaveMarkFile, [](int, CommandSource) { MarkFileCommand(true); }, HaveFiles);
   RegisterCommand(
@@ -437,7 +447,8 @@ void RegisterMarkCommands(MainWindow* w) {
       [](int id, CommandSource) { SelectRange(id - kCmdDelSelectBase); },
       [] { return HaveFiles() && FindRangeEntry(T(), 0).file >= 0; });
   RegisterCommandRange(
-      kCmdDelDeleteBase, kCmdDelDeleteBase + 499, [](int id, CommandSource) { RemoveRange(id - kCmdDelDeleteBase); },
+      kCmdDelDeleteBase, kCmdDelDeleteBase + 499,
+      [](int id, CommandSource) { RemoveRange(id - kCmdDelDeleteBase); },
       [] { return HaveFrames() && FindRangeEntry(T(), 0).file >= 0; });
 
   for (int id : {kCmdDeleteFrameFromIndex, kCmdMakeFrameNull, kCmdInsertNullFrame, kCmdDeleteAllNullFrames})

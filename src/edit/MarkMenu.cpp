@@ -39,8 +39,10 @@ MarkMenuCaptions BuildMarkMenuCaptions(const OpenAviTable& table, uint32_t relat
       ++r;
       long first = d.lFrame1 + before;
       unsigned long last = static_cast<unsigned long>(d.lFrame2 + before);
-      c.selectRanges.push_back(Fmt("%u.フレーム削除範囲 %06ld-%06lu を選択 [%s]", r, first, last, d.szComment));
-      c.deleteRanges.push_back(Fmt("%u.フレーム削除範囲 %06ld-%06lu を削除 [%s]", r, first, last, d.szComment));
+      c.selectRanges.push_back(
+          Fmt("%u.フレーム削除範囲 %06ld-%06lu を選択 [%s]", r, first, last, d.szComment));
+      c.deleteRanges.push_back(
+          Fmt("%u.フレーム削除範囲 %06ld-%06lu を削除 [%s]", r, first, last, d.szComment));
     }
   }
   return c;

@@ -11,6 +11,7 @@
 #include "app/CommandUi.h"
 #include "app/FileCommands.h"
 #include "app/MainWindow.h"
+#include "app/MarkCommands.h"
 #include "command/Dispatcher.h"
 #include "platform/AppState.h"
 #include "platform/Paths.h"
@@ -73,7 +74,8 @@ TEST_F(MarkWindowTest, RangesAndMarksFromTheMenuToTheSettingsAndMarkFiles) {
   S().reader.ShowCurrent(7);
   host_->comments = {"look"};
   DispatchCommand(kCmdMarkFrame, CommandSource::kMenu);
-  EXPECT_EQ(Captions(kMenuDelDelete), std::vector<std::string>{"1.フレーム削除範囲 000002-000004 を削除 [cut|here]"});
+  EXPECT_EQ(Captions(kMenuDelDelete),
+            std::vector<std::string>{"1.フレーム削除範囲 000002-000004 を削除 [cut|here]"});
 
   // The deletion view: three frames fewer, the shown frame stays on its frame.
   DispatchCommand(kCmdDeleteRangeOn, CommandSource::kMenu);
@@ -113,6 +115,14 @@ TEST_F(MarkWindowTest, RangesAndMarksFromTheMenuToTheSettingsAndMarkFiles) {
   EXPECT_EQ(S().table.pOpenAviList[0].sets[0].FrameMax, 9u);
   EXPECT_EQ(S().table.pOpenAviList[0].deleteRanges.size(), 1u);
   EXPECT_EQ(host_->status[0].back(), path + "の0フレームのインデックスを削除しました");
+
+  // The comparison's request must be of its own size.
+  FrameCompareRecord request;
+  request.cbSize = 32;
+  request.fileName = path;
+  EXPECT_FALSE(EditIndexForComparison(kCmdMakeFrameNull, request));
+  EXPECT_EQ(host_->boxes.back().text, "不正なフレーム比較情報です!");
+  EXPECT_EQ(S().table.pOpenAviList[0].sets[0].FrameMax, 9u);
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ class RecordingHost : public Host {
   std::deque<int> answers;             // answers to give, in order; empty: IDNO/IDOK
   std::vector<std::string> status[5];  // every text set in each pane
   std::string title;
-  std::deque<std::string> comments;   // what the comment dialogs answer, in order
-  std::vector<std::string> prompts;   // every comment dialog's prompt
+  std::deque<std::string> comments;  // what the comment dialogs answer, in order
+  std::vector<std::string> prompts;  // every comment dialog's prompt
   // File dialogs take the front of `files`; none left: cancelled.
   std::deque<std::string> files;
   std::vector<FileDialogRequest> dialogs;  // every file dialog asked for
