@@ -45,8 +45,6 @@ struct FrameReaderState {
   std::string resolveError;
 };
 
-namespace {
-
 std::string ResolveReferencePath(const OpenAviFile* avi, const std::string& name) {
   struct stat st;
   if (!name.empty() && stat(name.c_str(), &st) == 0) return name;
@@ -57,6 +55,8 @@ std::string ResolveReferencePath(const OpenAviFile* avi, const std::string& name
   dir = slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
   return dir + base;
 }
+
+namespace {
 
 // Reads `size` bytes at `offset` of the file's video data: 0 done, 1 the
 // seek failed, 2 the read failed or came short. Frame data goes straight from

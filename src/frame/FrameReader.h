@@ -141,6 +141,10 @@ class FrameReader {
   size_t rawSize_ = 0;
 };
 
+// The file a reference chunk of `avi` names: the recorded name when it
+// exists, else the same base name beside `avi`.
+std::string ResolveReferencePath(const OpenAviFile* avi, const std::string& name);
+
 enum class ConvertDirection { ToRgb, FromRgb };
 // ToRgb: a chunk of the file's uncompressed format into a 24-bit frame
 // (destSize bytes); FromRgb: a 24-bit frame into the file's format. Returns

@@ -15,6 +15,8 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/dv_profile.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
@@ -481,6 +483,203 @@ bool VideoDecompressor::Convert(const AVFrame* frame, uint8_t* dest, size_t dest
   int dstStride[4] = {static_cast<int>(destStride), 0, 0, 0};
   int rows = sws_scale(sws_, src, srcStride, 0, frame->height, dst, dstStride);
   if (rows <= 0) return Fail("conversion to 24-bit RGB failed", dest, destStride);
+  return true;
+}
+
+// ---- VideoCompressor -----------------------------------------------------
+
+namespace {
+
+// The pixel layout a raw-video stream of this tag stores: the decoder's
+// own table decides, so what is written reads back the same way.
+AVPixelFormat RawLayoutOf(uint32_t tag, int bitCount, int width, int height) {
+  const AVCodec* dec = avcodec_find_decoder(AV_CODEC_ID_RAWVIDEO);
+  AVCodecContext* probe = dec ? avcodec_alloc_context3(dec) : nullptr;
+  if (!probe) return AV_PIX_FMT_NONE;
+  probe->codec_tag = tag;
+  probe->bits_per_coded_sample = bitCount;
+  probe->width = width;
+  probe->height = height;
+  AVPixelFormat fmt = avcodec_open2(probe, dec, nullptr) >= 0 ? probe->pix_fmt : AV_PIX_FMT_NONE;
+  avcodec_free_context(&probe);
+  return fmt;
+}
+
+bool Supports(const AVCodec* codec, AVPixelFormat fmt) {
+  if (!codec->pix_fmts) return true;
+  for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+    if (*p == fmt) return true;
+  return false;
+}
+
+}  // namespace
+
+VideoCompressor::VideoCompressor() = default;
+VideoCompressor::~VideoCompressor() {
+  Close();
+}
+
+void VideoCompressor::Close() {
+  avcodec_free_context(&ctx_);
+  av_frame_free(&picture_);
+  av_packet_free(&packet_);
+  sws_freeContext(sws_);
+  sws_ = nullptr;
+  pts_ = 0;
+  width_ = height_ = 0;
+}
+
+bool VideoCompressor::Fail(const std::string& why) {
+  Close();
+  error_ = why;
+  return false;
+}
+
+bool VideoCompressor::Open(uint32_t fccHandler, const void* format, size_t formatSize, uint32_t rate,
+                           uint32_t scale) {
+  Close();
+  error_.clear();
+  const uint8_t* bih = static_cast<const uint8_t*>(format);
+  BitmapInfo info;
+  if (!format || !ParseBitmapInfo(bih, formatSize, &info) || formatSize > kMaxFormatChunk)
+    return Fail("unusable stream format");
+  if (!FrameSizeUsable(info.Width(), info.header.biHeight))
+    return Fail(Fmt("unusable frame size %dx%d", info.Width(), info.Rows()));
+  const int width = info.Width(), height = info.Rows();
+  const uint32_t compression = info.header.biCompression;
+  const int bitCount = info.header.biBitCount;
+  VideoCodecChoice choice;
+  if (!ChooseVideoCodec(fccHandler, compression, &choice)) return Fail("no codec for the stream");
+  const AVCodecID id = static_cast<AVCodecID>(choice.codecId);
+  const AVCodec* codec = avcodec_find_encoder(id);
+  if (!codec) return Fail("no encoder for " + choice.description);
+  if (codec->capabilities & AV_CODEC_CAP_DELAY) return Fail("the encoder holds frames back");
+  const uint32_t tag = choice.byCompression ? compression : fccHandler;
+  AVRational fps = rate && scale   ? AVRational{static_cast<int>(std::min<uint32_t>(rate, INT_MAX)),
+                                              static_cast<int>(std::min<uint32_t>(scale, INT_MAX))}
+                   : height == 480 ? AVRational{30000, 1001}
+                                   : AVRational{25, 1};
+
+  AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
+  AVDictionary* options = nullptr;
+  const size_t extra = formatSize - kHeaderBytes;
+  switch (id) {
+    case AV_CODEC_ID_DVVIDEO: {
+      // The 25 Mbit/s DV of a "dvsd" stream samples NTSC 4:1:1 and PAL
+      // 4:2:0; DVCPRO 25 is 4:1:1 for both, the 50 Mbit/s and HD kinds 4:2:2.
+      const bool dvcpro = SameFourCCNoCase(tag, FourCC("dv25")) || SameFourCCNoCase(tag, FourCC("dvpp"));
+      const bool fifty = SameFourCCNoCase(tag, FourCC("dv50")) || SameFourCCNoCase(tag, FourCC("dv5n")) ||
+                         SameFourCCNoCase(tag, FourCC("dv5p"));
+      AVPixelFormat order[] = {fifty                     ? AV_PIX_FMT_YUV422P
+                               : dvcpro || height == 480 ? AV_PIX_FMT_YUV411P
+                                                         : AV_PIX_FMT_YUV420P,
+                               AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P};
+      for (AVPixelFormat f : order) {
+        if (av_dv_codec_profile2(width, height, f, fps)) {
+          pixFmt = f;
+          break;
+        }
+      }
+      if (pixFmt == AV_PIX_FMT_NONE) return Fail(Fmt("no DV profile for %dx%d", width, height));
+      break;
+    }
+    case AV_CODEC_ID_RAWVIDEO:
+      if (compression == kBiRgb || compression == kBiBitfields)
+        return Fail("uncompressed RGB is not encoded");
+      pixFmt = RawLayoutOf(tag, bitCount, width, height);
+      break;
+    case AV_CODEC_ID_MJPEG:
+      pixFmt = AV_PIX_FMT_YUVJ422P;
+      break;
+    case AV_CODEC_ID_HUFFYUV:
+    case AV_CODEC_ID_FFVHUFF:
+      pixFmt = bitCount == 32   ? AV_PIX_FMT_BGRA
+               : bitCount == 24 ? AV_PIX_FMT_RGB24
+               : bitCount == 12 ? AV_PIX_FMT_YUV420P
+                                : AV_PIX_FMT_YUV422P;
+      // The predictor the stored extra data names (its low six bits).
+      if (extra > 0) av_dict_set_int(&options, "pred", bih[kHeaderBytes] & 0x3F, 0);
+      break;
+    default:
+      return Fail("writing " + choice.description + " is not supported");
+  }
+  if (pixFmt == AV_PIX_FMT_NONE || !Supports(codec, pixFmt)) {
+    av_dict_free(&options);
+    return Fail("the encoder cannot store the stream's pixel layout");
+  }
+
+  ctx_ = avcodec_alloc_context3(codec);
+  picture_ = av_frame_alloc();
+  packet_ = av_packet_alloc();
+  if (!ctx_ || !picture_ || !packet_) {
+    av_dict_free(&options);
+    return Fail("out of memory");
+  }
+  ctx_->width = width;
+  ctx_->height = height;
+  ctx_->pix_fmt = pixFmt;
+  ctx_->time_base = av_inv_q(fps);
+  ctx_->framerate = fps;
+  ctx_->codec_tag = tag;
+  ctx_->gop_size = 0;
+  ctx_->thread_count = 1;
+  ctx_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+  int err = avcodec_open2(ctx_, codec, &options);
+  av_dict_free(&options);
+  if (err < 0) return Fail("cannot open encoder: " + AvError(err));
+  // Chunks of a codec set up by its extra data (Huffman tables, predictor)
+  // only read back right when the encoder's set-up is the stored one.
+  if (extra > 0 && ctx_->extradata_size > 0 &&
+      (static_cast<size_t>(ctx_->extradata_size) != extra ||
+       std::memcmp(ctx_->extradata, bih + kHeaderBytes, extra) != 0))
+    return Fail("the encoder's set-up differs from the stream's");
+
+  picture_->format = pixFmt;
+  picture_->width = width;
+  picture_->height = height;
+  if (av_frame_get_buffer(picture_, 0) < 0) return Fail("out of memory");
+  sws_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, pixFmt, SWS_BICUBIC, nullptr, nullptr,
+                        nullptr);
+  if (!sws_) return Fail("cannot convert 24-bit RGB to the stream's pixel layout");
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
+bool VideoCompressor::Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out) {
+  out.clear();
+  if (!ctx_) {
+    error_ = "no encoder";
+    return false;
+  }
+  if (!frame || stride < 3 * static_cast<size_t>(width_) || stride > static_cast<size_t>(INT_MAX)) {
+    error_ = "unusable frame";
+    return false;
+  }
+  // The encoder may still hold the last picture.
+  if (av_frame_make_writable(picture_) < 0) {
+    error_ = "out of memory";
+    return false;
+  }
+  // Bottom-up rows are read last row first: the encoder gets the picture
+  // top-down, as a decoder gives it.
+  const uint8_t* src[4] = {frame + stride * static_cast<size_t>(height_ - 1), nullptr, nullptr, nullptr};
+  int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
+  if (sws_scale(sws_, src, srcStride, 0, height_, picture_->data, picture_->linesize) <= 0) {
+    error_ = "conversion from 24-bit RGB failed";
+    return false;
+  }
+  picture_->pts = pts_++;
+  picture_->key_frame = 1;
+  picture_->pict_type = AV_PICTURE_TYPE_I;
+  int err = avcodec_send_frame(ctx_, picture_);
+  if (err >= 0) err = avcodec_receive_packet(ctx_, packet_);
+  if (err < 0) {
+    error_ = "encoder gave no chunk: " + AvError(err);
+    return false;
+  }
+  out.assign(packet_->data, packet_->data + packet_->size);
+  av_packet_unref(packet_);
   return true;
 }
 

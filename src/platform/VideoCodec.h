@@ -155,6 +155,46 @@ class VideoDecompressor {
   std::string description_, error_;
 };
 
+// The other direction: an encoder per handler FOURCC writing the chunks a
+// stream of that handler stores, from 24-bit BGR bottom-up frames. DV (the
+// profile from the size and rate), the packed and planar YUV layouts of raw
+// video, MJPEG and HuffYUV. Uncompressed RGB is the frame layer's own
+// conversion (Convert.h), not an encoder's.
+class VideoCompressor {
+ public:
+  VideoCompressor();
+  ~VideoCompressor();
+  VideoCompressor(const VideoCompressor&) = delete;
+  VideoCompressor& operator=(const VideoCompressor&) = delete;
+
+  // Opens an encoder for handler `fccHandler` (case ignored; 0 or an unknown
+  // one falls back to biCompression, as the decoder does) and the stored
+  // format (BITMAPINFOHEADER, then extra data). `rate`/`scale` are the
+  // stream's frames per second (0: from the frame size). False with Error()
+  // set when no encoder fits the stored format.
+  bool Open(uint32_t fccHandler, const void* format, size_t formatSize, uint32_t rate = 0,
+            uint32_t scale = 0);
+  void Close();
+  bool IsOpen() const { return ctx_ != nullptr; }
+  const std::string& Error() const { return error_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  // Compresses one frame (Width() × Height(), rows `stride` bytes apart,
+  // bottom-up) into `out`, the bytes of one chunk.
+  bool Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out);
+
+ private:
+  bool Fail(const std::string& why);
+  AVCodecContext* ctx_ = nullptr;
+  AVFrame* picture_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  int64_t pts_ = 0;
+  int width_ = 0, height_ = 0;
+  std::string error_;
+};
+
 // The opener to hand to the AVI reader (AviOpenOptions::videoCodecOpener) in
 // programs that decode.
 VideoCodecOpener VideoDecompressorOpener();
