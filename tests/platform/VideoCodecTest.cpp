@@ -994,3 +994,54 @@ TEST(VideoCodecNames, TableAgreesWithOpeningTheDecoder) {
   EXPECT_GT(opened, 100);
   EXPECT_GT(missing, 3);
 }
+
+// The compressors write what the decoders read: each stored chunk decoded,
+// compressed again and decoded once more gives the picture back (exactly for
+// lossless codecs, whose chunk comes back byte for byte), in a chunk of the
+// stored size where the codec's size is fixed.
+TEST(VideoCompressor, ChunksReadBackAsThePictureTheyWereMadeOf) {
+  ScratchDir dir;
+  struct Case {
+    const char* name;
+    const char* size;
+    const char* args;
+    int tolerance;  // mean difference in tenths; -1: the very same chunk
+    bool sameSize;
+  } cases[] = {
+      {"huffyuv.avi", "64x48", "-c:v huffyuv -pix_fmt rgb24", -1, true},
+      {"ffvhuff.avi", "64x48", "-c:v ffvhuff -pix_fmt yuv422p", 15, false},
+      {"yuy2.avi", "64x48", "-c:v rawvideo -pix_fmt yuyv422", 15, true},
+      {"uyvy.avi", "64x48", "-c:v rawvideo -pix_fmt uyvy422", 15, true},
+      {"mjpeg.avi", "64x48", "-c:v mjpeg -pix_fmt yuvj422p -q:v 2", 40, false},
+      {"dvpal.avi", "720x576", "-c:v dvvideo -pix_fmt yuv420p", 40, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = Encode(dir, c.name, c.size, 1, c.args);
+    VideoFile v;
+    ASSERT_TRUE(LoadVideoFile(path, v));
+    size_t stride = BgrStride(v.width);
+    std::vector<uint8_t> picture(stride * v.height), again(picture.size());
+    VideoDecompressor d;
+    ASSERT_TRUE(d.Open(v.handler, v.format.data(), v.format.size())) << d.Error();
+    std::string stored = v.Chunk(0);
+    ASSERT_TRUE(d.Decompress(stored.data(), stored.size(), true, picture.data(), stride)) << d.Error();
+    VideoCompressor e;
+    ASSERT_TRUE(e.Open(v.handler, v.format.data(), v.format.size(), 25, 1)) << e.Error();
+    std::vector<uint8_t> chunk;
+    ASSERT_TRUE(e.Compress(picture.data(), stride, chunk)) << e.Error();
+    if (c.sameSize) {
+      EXPECT_EQ(chunk.size(), stored.size());
+    }
+    if (c.tolerance < 0) {
+      EXPECT_TRUE(std::string(chunk.begin(), chunk.end()) == stored);
+    }
+    ASSERT_TRUE(d.Decompress(chunk.data(), chunk.size(), true, again.data(), stride)) << d.Error();
+    // Subsampled chroma blurs colour edges once more: the mean tells.
+    double sum = 0;
+    for (int y = 0; y < v.height; ++y)
+      for (size_t x = 0; x < static_cast<size_t>(v.width) * 3; ++x)
+        sum += std::abs(int(again[y * stride + x]) - int(picture[y * stride + x]));
+    EXPECT_LE(sum / (v.width * 3.0 * v.height), std::max(c.tolerance, 0) / 10.0);
+  }
+}
