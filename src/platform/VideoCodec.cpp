@@ -670,7 +670,6 @@ bool VideoCompressor::Compress(const uint8_t* frame, size_t stride, std::vector<
     return false;
   }
   picture_->pts = pts_++;
-  picture_->key_frame = 1;
   picture_->pict_type = AV_PICTURE_TYPE_I;
   int err = avcodec_send_frame(ctx_, picture_);
   if (err >= 0) err = avcodec_receive_packet(ctx_, packet_);
