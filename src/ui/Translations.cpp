@@ -4,11 +4,12 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-bool InstallQtTranslations(QCoreApplication* app) {
+QTranslator* InstallQtTranslations(QCoreApplication* app) {
   auto* translator = new QTranslator(app);
-  if (!translator->load("qtbase_ja", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+  if (!translator->load("qtbase_ja", QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator)) {
     delete translator;
-    return false;
+    return nullptr;
   }
-  return QCoreApplication::installTranslator(translator);
+  return translator;
 }

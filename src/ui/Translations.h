@@ -2,6 +2,8 @@
 #pragma once
 
 class QCoreApplication;
+class QTranslator;
 
-// Installs "qtbase_ja" from Qt's translation folder; false when it is missing.
-bool InstallQtTranslations(QCoreApplication* app);
+// Installs "qtbase_ja" from Qt's translation folder; the translator belongs
+// to `app`. Null when the translation is missing.
+QTranslator* InstallQtTranslations(QCoreApplication* app);
