@@ -6,7 +6,7 @@ PKGS := cmake ninja-build ccache g++ pkg-config make \
         libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev \
         libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev \
         clang libclang-rt-14-dev ffmpeg sox python3 binutils \
-        fonts-ipafont-gothic
+        fonts-ipafont-gothic qt6-translations-l10n
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)

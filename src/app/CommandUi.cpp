@@ -2,6 +2,10 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QMenu>
 #include <QPointer>
 #include <map>
@@ -32,6 +36,10 @@ std::set<int>& ExplicitlyDisabled() {
 std::function<QWidget*(int)>& MainControlFinder() {
   static std::function<QWidget*(int)> f;
   return f;
+}
+std::vector<QPointer<QWidget>>& ControlWindows() {
+  static std::vector<QPointer<QWidget>> w;
+  return w;
 }
 QPointer<QObject>& ActionParent() {
   static QPointer<QObject> p;
@@ -116,6 +124,7 @@ void ResetCommandUi() {
   }
   Places().clear();
   Controls().clear();
+  ControlWindows().clear();
   ExplicitlyDisabled().clear();
 }
 
@@ -134,13 +143,66 @@ void UnregisterControl(int id) {
   Controls().erase(id);
 }
 
+void AddControlWindow(QWidget* window) {
+  ControlWindows().emplace_back(window);
+}
+
 QWidget* FindControl(int id) {
   auto it = Controls().find(id);
   if (it != Controls().end()) {
     if (it->second) return it->second.data();
     Controls().erase(it);
   }
+  auto& windows = ControlWindows();
+  std::erase_if(windows, [](const QPointer<QWidget>& w) { return w.isNull(); });
+  const QString name = QString::number(id);
+  for (const auto& w : windows)
+    if (auto* c = w->findChild<QWidget*>(name)) return c;
   return MainControlFinder() ? MainControlFinder()(id) : nullptr;
+}
+
+QString GetControlText(int id) {
+  QWidget* c = FindControl(id);
+  if (auto* e = qobject_cast<QLineEdit*>(c)) return e->text();
+  if (auto* b = qobject_cast<QComboBox*>(c)) return b->currentText();
+  if (auto* s = qobject_cast<QAbstractSpinBox*>(c)) return s->text();
+  if (auto* l = qobject_cast<QLabel*>(c)) return l->text();
+  if (auto* b = qobject_cast<QAbstractButton*>(c)) return b->text();
+  return QString();
+}
+
+int GetControlInt(int id) {
+  if (auto* s = qobject_cast<QSpinBox*>(FindControl(id))) return s->value();
+  return GetControlText(id).trimmed().toInt();
+}
+
+double GetControlDouble(int id) {
+  return GetControlText(id).trimmed().toDouble();
+}
+
+bool SetControlText(int id, const QString& text) {
+  QWidget* c = FindControl(id);
+  if (auto* e = qobject_cast<QLineEdit*>(c))
+    e->setText(text);
+  else if (auto* b = qobject_cast<QComboBox*>(c); b && b->isEditable())
+    b->setEditText(text);
+  else if (auto* s = qobject_cast<QSpinBox*>(c))
+    s->setValue(text.trimmed().toInt());
+  else if (auto* l = qobject_cast<QLabel*>(c))
+    l->setText(text);
+  else if (auto* a = qobject_cast<QAbstractButton*>(c))
+    a->setText(text);
+  else
+    return false;
+  return true;
+}
+
+bool SetControlInt(int id, int value) {
+  if (auto* s = qobject_cast<QSpinBox*>(FindControl(id))) {
+    s->setValue(value);
+    return true;
+  }
+  return SetControlText(id, QString::number(value));
 }
 
 void SetMainControlFinder(std::function<QWidget*(int)> finder) {

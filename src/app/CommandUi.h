@@ -28,8 +28,19 @@ void ResetCommandUi();
 // the command; the entry disappears when the widget is destroyed.
 void RegisterControl(int id, QWidget* control);
 void UnregisterControl(int id);
-// The registered control, else the main window's own control of that id.
+// A tool window whose children are found by their id (object name) after the
+// registered controls and before the main window's own; forgotten when it dies.
+void AddControlWindow(QWidget* window);
+// The registered control, else a control window's child, else the main
+// window's own control of that id.
 QWidget* FindControl(int id);
+// The value of a control by id (edit, combo box, spin box, label or button);
+// 0, 0.0 or empty when no such control is open. Set* return false then.
+QString GetControlText(int id);
+int GetControlInt(int id);
+double GetControlDouble(int id);
+bool SetControlText(int id, const QString& text);
+bool SetControlInt(int id, int value);
 void SetMainControlFinder(std::function<QWidget*(int)> finder);
 
 // The Qt side of EnableCommand, SetCheck, ToggleCheck, IsCommandChecked and

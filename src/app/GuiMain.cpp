@@ -10,9 +10,11 @@
 #include "platform/Paths.h"
 #include "platform/System.h"
 #include "ui/EndSignals.h"
+#include "ui/Translations.h"
 
 extern "C" __attribute__((visibility("default"))) int MirdexGuiMain(int argc, char** argv) {
   QApplication app(argc, argv);
+  InstallQtTranslations(&app);  // Qt's own buttons and dialogs in Japanese
   SetProgramFiles(kMirdexFiles);
   ExeDir();  // computed once, before anything changes the working folder
   DetectCpuFeatures();

@@ -4,6 +4,7 @@
 
 #include "command/Dispatcher.h"
 #include "app/MainWindow.h"
+#include "app/OptionsWindow.h"
 #include "platform/AppState.h"
 #include "platform/CpuLevel.h"
 #include "platform/Messages.h"
@@ -16,6 +17,7 @@ void RegisterShellCommands(MainWindow* w) {
   RegisterCommand(kCmdAbortButton, abort);
   RegisterCommand(kCmdExit, [w](int, CommandSource) { QTimer::singleShot(0, w, [w] { w->close(); }); });
   RegisterCommand(kCmdAbout, [w](int, CommandSource) { w->ShowAbout(); });
+  RegisterCommand(kCmdOptions, [w](int, CommandSource) { ShowOptionsWindow(w); });
   RegisterCommand(kCmdLogFile, [](int id, CommandSource src) {
     mirdexSettings.logFile = ToggleCheck(id, src, mirdexSettings.logFile);
     // A log that cannot be opened leaves the option checked; nothing is shown.

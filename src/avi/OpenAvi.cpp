@@ -13,6 +13,7 @@
 #include "platform/Format.h"
 #include "platform/Host.h"
 #include "platform/Messages.h"
+#include "platform/DialogText.h"
 #include "platform/Paths.h"
 #include "settings/Settings.h"
 
@@ -350,8 +351,8 @@ const char* OpenAviDialogTitle(int purpose) {
   }
 }
 
-// A folder as long as the system allows.
-constexpr uint32_t kFolderCapacity = PATH_MAX + 1;
+// The open dialog's recent folders, most recent first (the dialog shows them).
+constexpr uint32_t kFolderCapacity = 4096;
 
 static Setting OpenFolderSetting() {
   Setting s;
@@ -461,7 +462,8 @@ bool OpenAviTable::OpenAviDialog(int purpose, OpenAviFile* avi) {
   if (avi && !avi->szFileName.empty()) {
     req.initialDir = DirectoryPart(avi->szFileName);
   } else {
-    req.initialDir = ReadText(OpenFolderSetting(), kFolderCapacity);
+    std::vector<std::string> recent = SplitHistory(ReadText(OpenFolderSetting(), kFolderCapacity));
+    if (!recent.empty()) req.initialDir = recent.front();
     if (req.initialDir.empty()) req.initialName = "*.avi";
   }
   req.filters = {{"AVIファイル", "*.avi"}, {"すべてのファイル", "*.*"}};
@@ -475,7 +477,10 @@ bool OpenAviTable::OpenAviDialog(int purpose, OpenAviFile* avi) {
     if (avi && purpose != kCmdOpenAdd) CloseOpenAvi(avi, 0);
     return false;
   }
-  WriteText(OpenFolderSetting(), DirectoryPart(paths[0]));
+  std::string recent = ReadText(OpenFolderSetting(), kFolderCapacity);
+  std::string folder = DirectoryPart(paths[0]);
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();  // as the dialog names folders
+  WriteText(OpenFolderSetting(), AddToHistory(recent, folder, kFolderCapacity));
   if (purpose != kCmdOpenAdd && avi) CloseOpenAvi(avi, 0);
   return OpenChosenFiles(purpose, avi, paths);
 }

@@ -6,6 +6,7 @@
 #include "quendrix/QuendrixSettings.h"
 #include "quendrix/QuendrixWindow.h"
 #include "ui/EndSignals.h"
+#include "ui/Translations.h"
 
 extern "C" __attribute__((visibility("default"))) int QuendrixGuiMain(int argc, char** argv,
                                                                       const char* file) {
@@ -13,6 +14,7 @@ extern "C" __attribute__((visibility("default"))) int QuendrixGuiMain(int argc, 
   // window would read and write Mirdex's settings file.
   UseQuendrixFiles();
   QApplication app(argc, argv);
+  InstallQtTranslations(&app);  // Qt's own buttons and dialogs in Japanese
   QuendrixWindow window;
   window.show();
   CloseOnEndSignals(&window);

@@ -6,19 +6,157 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeView>
 #include <QVBoxLayout>
+#include <cstdio>
+#include <memory>
+
+#include "platform/AppState.h"
+#include "platform/Paths.h"
+#include "settings/Settings.h"
+#include "ui/DialogControls.h"
 
 namespace {
 
 QString Q(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
+
+constexpr uint32_t kFolderHistoryCapacity = 4096;
+constexpr int kFolderComboId = 23003;
+
+Setting FolderHistorySetting(const std::string& kind) {
+  Setting s;
+  s.section = "Folder";
+  s.key = kind;
+  s.flags = kSetText | kFolderHistoryCapacity;
+  return s;
+}
+
+Setting PlacementSetting(const std::string& kind, const char* what) {
+  Setting s;
+  s.section = "Window";
+  s.key = kind + what;
+  s.flags = kSetSigned | kSet32;
+  return s;
+}
+
+// The remembered list-view layout: the mode (1 the detail view with its
+// columns, else the plain list) and the widths of the four columns.
+struct ListLayout {
+  long mode = 0;
+  int widths[4] = {};
+};
+
+bool ParseListLayout(const std::string& text, ListLayout* l) {
+  return std::sscanf(text.c_str(), "%ld,%d,%d,%d,%d", &l->mode, &l->widths[0], &l->widths[1], &l->widths[2],
+                     &l->widths[3]) == 5;
+}
+
+void ApplyListLayout(QFileDialog* dialog, const ListLayout& l) {
+  dialog->setViewMode(l.mode == 1 ? QFileDialog::Detail : QFileDialog::List);
+  if (auto* tree = dialog->findChild<QTreeView*>("treeView")) {
+    QHeaderView* header = tree->header();
+    for (int i = 0; i < 4 && i < header->count(); ++i)
+      if (l.widths[i] > 0) header->resizeSection(i, l.widths[i]);
+  }
+}
+
+std::string ListLayoutText(QFileDialog* dialog) {
+  ListLayout l;
+  l.mode = dialog->viewMode() == QFileDialog::Detail ? 1 : 3;
+  if (auto* tree = dialog->findChild<QTreeView*>("treeView")) {
+    QHeaderView* header = tree->header();
+    for (int i = 0; i < 4 && i < header->count(); ++i) l.widths[i] = header->sectionSize(i);
+  }
+  char text[80];
+  std::snprintf(text, sizeof text, "%ld,%d,%d,%d,%d", l.mode, l.widths[0], l.widths[1], l.widths[2],
+                l.widths[3]);
+  return text;
+}
+
+// The remembered side of a file dialog of one kind: its recent folders, its
+// placement and the layout of its file list.
+class FileDialogMemory {
+ public:
+  FileDialogMemory(QFileDialog* dialog, const std::string& kind) : dialog_(dialog), kind_(kind) {}
+
+  // Adds the recent-folder chooser; false when the dialog has no room for it.
+  bool AddFolderChooser(QGridLayout* grid) {
+    history_ = ReadText(FolderHistorySetting(kind_), kFolderHistoryCapacity);
+    auto* chooser = new QWidget(dialog_);
+    chooser->setObjectName("31016");
+    auto* row = new QHBoxLayout(chooser);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(new QLabel("最近参照したフォルダ", chooser));
+    combo_ = new QComboBox(chooser);
+    combo_->setObjectName(QString::number(kFolderComboId));
+    combo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    row->addWidget(combo_, 1);
+    FillHistoryCombo(combo_, history_, -1);
+    combo_->setCurrentIndex(combo_->count() && IsDirectory(combo_->itemText(0).toStdString()) ? 0 : -1);
+    grid->addWidget(chooser, grid->rowCount(), 0, 1, grid->columnCount());
+    QObject::connect(combo_, &QComboBox::activated, dialog_, [this](int i) {
+      QString folder = combo_->itemText(i);
+      if (!IsDirectory(folder.toStdString())) return;
+      dialog_->setDirectory(folder);
+      Remember(folder);
+    });
+    QObject::connect(dialog_, &QFileDialog::directoryEntered, dialog_,
+                     [this](const QString& d) { Remember(d); });
+    return true;
+  }
+
+  // Every folder the dialog shows goes to the top of the history.
+  void Remember(const QString& folder) {
+    if (!combo_ || folder.isEmpty()) return;
+    if (AddHistoryCombo(combo_, folder, &history_, kFolderHistoryCapacity))
+      WriteText(FolderHistorySetting(kind_), history_);
+  }
+
+  void RestorePlacement() {
+    Setting left = PlacementSetting(kind_, "Left"), top = PlacementSetting(kind_, "Top"),
+            width = PlacementSetting(kind_, "Width"), height = PlacementSetting(kind_, "Height");
+    // Nothing remembered yet: the dialog keeps the size it chooses itself.
+    if (!ReadText(width, 32).empty()) PlaceFromSettings(dialog_, &left, &top, &width, &height);
+    if (ParseListLayout(ReadText(ColumnSetting(), 80), &layout_)) {
+      ApplyListLayout(dialog_, layout_);
+      // The header settles its sections once the dialog is shown.
+      QTimer::singleShot(0, dialog_, [this] { ApplyListLayout(dialog_, layout_); });
+    }
+  }
+
+  void SavePlacement() {
+    WriteValue(PlacementSetting(kind_, "Left"), static_cast<uint32_t>(dialog_->x()));
+    WriteValue(PlacementSetting(kind_, "Top"), static_cast<uint32_t>(dialog_->y()));
+    WriteValue(PlacementSetting(kind_, "Width"), static_cast<uint32_t>(dialog_->width()));
+    WriteValue(PlacementSetting(kind_, "Height"), static_cast<uint32_t>(dialog_->height()));
+    WriteText(ColumnSetting(), ListLayoutText(dialog_));
+  }
+
+ private:
+  Setting ColumnSetting() const {
+    Setting s;
+    s.section = "Window";
+    s.key = kind_ + "Column";
+    s.flags = kSetText | 80;
+    return s;
+  }
+  QFileDialog* dialog_;
+  std::string kind_;
+  std::string history_;
+  QComboBox* combo_ = nullptr;
+  ListLayout layout_;
+};
 
 }  // namespace
 
@@ -149,6 +287,19 @@ bool QtHost::ChooseFiles(const FileDialogRequest& request, std::vector<std::stri
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
   }
+  dialog.setSizeGripEnabled(true);
+  std::unique_ptr<FileDialogMemory> memory;
+  if (!request.settingsKind.empty()) {
+    memory = std::make_unique<FileDialogMemory>(&dialog, request.settingsKind);
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (!grid) {
+      MessageBox("子ウインドウ(最近参照したフォルダ)が作成できません!", ME.programName, MB_OK | MB_ICONSTOP);
+    } else {
+      memory->AddFolderChooser(grid);
+      memory->Remember(dialog.directory().absolutePath());
+    }
+    memory->RestorePlacement();
+  }
   QCheckBox* option = nullptr;
   if (!request.checkBoxText.empty() && request.checkBox) {
     option = new QCheckBox(Q(request.checkBoxText), &dialog);
@@ -158,7 +309,12 @@ bool QtHost::ChooseFiles(const FileDialogRequest& request, std::vector<std::stri
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
       grid->addWidget(option, grid->rowCount(), 0, 1, grid->columnCount());
   }
-  if (dialog.exec() != QDialog::Accepted) return false;
+  bool accepted = dialog.exec() == QDialog::Accepted;
+  if (memory) {
+    if (accepted) memory->Remember(dialog.directory().absolutePath());
+    memory->SavePlacement();
+  }
+  if (!accepted) return false;
   if (option) *request.checkBox = option->isChecked();
   if (paths) {
     paths->clear();

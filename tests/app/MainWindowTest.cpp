@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -25,6 +27,7 @@
 #include "app/FileCommands.h"
 #include "app/KeyFilter.h"
 #include "app/MainWindow.h"
+#include "app/OptionsWindow.h"
 #include "command/Dispatcher.h"
 #include "platform/AppState.h"
 #include "platform/CpuLevel.h"
@@ -702,6 +705,44 @@ TEST_F(WindowTest, ShellTogglesKeepTheirState) {
     ASSERT_NE(ME.fUseSSE, before);
     EXPECT_EQ(CpuLevel(), ME.fUseSSE ? DetectedCpuLevel() : VectorLevel::Plain);
   }
+}
+
+TEST_F(WindowTest, OptionsWindowEditsTheSettingsAndTheSharedSwitches) {
+  MainWindow& w = Start();
+  DispatchCommand(kCmdOptions, CommandSource::kMenu);
+  QDialog* options = OptionsWindow();
+  ASSERT_NE(options, nullptr);
+  EXPECT_EQ(FindControl(22035)->isEnabled(), ME.fHasMMX != 0);
+  EXPECT_FALSE(FindControl(21023)->isEnabled());
+  // Power-off can be chosen only while a run goes on; it is the menu's switch.
+  auto* power = qobject_cast<QCheckBox*>(FindControl(22034));
+  ASSERT_NE(power, nullptr);
+  EXPECT_FALSE(power->isEnabled());
+  SetPowerOffChoiceEnabled(true);
+  power->click();
+  EXPECT_EQ(ME.nPowerOffAfter, 1);
+  EXPECT_EQ(IsCommandChecked(22034), 1);
+  SetPowerOffChoiceEnabled(false);
+  qobject_cast<QCheckBox*>(FindControl(22033))->click();
+  EXPECT_EQ(mirdexSettings.logFile, 1);
+  EXPECT_EQ(IsCommandChecked(22033), 1);
+  // A typed rate is filtered, shown parsed, and applied with the switch.
+  auto* rate = qobject_cast<QComboBox*>(FindControl(23000));
+  ASSERT_NE(rate, nullptr);
+  rate->lineEdit()->clear();
+  QTest::keyClicks(rate->lineEdit(), "25x/1");
+  EXPECT_EQ(GetControlText(23000), "25/1");
+  EXPECT_DOUBLE_EQ(GetControlDouble(30013), 25.0);
+  qobject_cast<QCheckBox*>(FindControl(22031))->click();
+  EXPECT_DOUBLE_EQ(w.Shown().table.EffectiveFrameRate(), 25.0);
+  EXPECT_STREQ(mirdexSettings.frameRate, "25/1");
+  EXPECT_EQ(std::string(mirdexSettings.frameRateList), "25/1|30000/1001");
+  EXPECT_TRUE(SetControlInt(25032, 12));
+  EXPECT_EQ(mirdexSettings.playSync, 12u);
+  options->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(GetControlInt(25032), 0);  // closed: nothing answers
+  DispatchCommand(22033, CommandSource::kMenu);
 }
 
 TEST_F(WindowTest, StartUpDeletesOnlyOurStaleWorkFiles) {
