@@ -25,6 +25,7 @@
 #include "app/CommandUi.h"
 #include "app/FrameCommands.h"
 #include "app/MarkCommands.h"
+#include "app/PlaybackCommands.h"
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
 #include "app/KeyFilter.h"
@@ -112,7 +113,8 @@ MainWindow* TheMainWindow() {
   return theMainWindow;
 }
 
-MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
+MainWindow::MainWindow()
+    : shown_(std::make_unique<ShownCapture>()), operations_(std::make_unique<FrameOperationDriver>(*shown_)) {
   theMainWindow = this;
   setWindowTitle("Mirdex");
   SetCommandActionParent(this);
@@ -190,6 +192,7 @@ MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
 }
 
 MainWindow::~MainWindow() {
+  UnregisterPlaybackCommands(this);
   UnregisterMarkCommands(this);
   UnregisterFrameCommands(this);
   // The files close while the window's host still reports.
@@ -267,6 +270,7 @@ bool MainWindow::Startup() {
   RegisterShellCommands(this);
   RegisterFrameCommands(this);
   RegisterMarkCommands(this);
+  RegisterPlaybackCommands(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);
