@@ -8,6 +8,7 @@
 #include "command/Dispatcher.h"
 #include "app/MainWindow.h"
 #include "app/MarkCommands.h"
+#include "app/PlaybackCommands.h"
 #include "frame/Capture.h"
 #include "platform/AppState.h"
 #include "settings/MirdexSettings.h"
@@ -103,10 +104,20 @@ void RegisterFrameCommands(MainWindow* w) {
     RegisterCommand(id, step, HaveFrames);
   // Space and Shift+Space also work while the fields alternate, which lets
   // only the key commands through.
+  // During a playback they turn it forward or backward.
+  auto playing = [] { return HaveFrames() || PlaybackRuns(); };
   RegisterCommand(
-      kCmdKeySpace, [](int, CommandSource) { S().navigation.StepCommand(kCmdStepForward1); }, HaveFrames);
+      kCmdKeySpace,
+      [](int, CommandSource) {
+        if (!SteerPlayback(true)) S().navigation.StepCommand(kCmdStepForward1);
+      },
+      playing);
   RegisterCommand(
-      kCmdShiftSpace, [](int, CommandSource) { S().navigation.StepCommand(kCmdStepBackward1); }, HaveFrames);
+      kCmdShiftSpace,
+      [](int, CommandSource) {
+        if (!SteerPlayback(false)) S().navigation.StepCommand(kCmdStepBackward1);
+      },
+      playing);
 
   RegisterCommand(
       kCmdNextNullFrame, [](int, CommandSource) { S().navigation.GoToNextNullFrame(); }, HaveFrames);
@@ -131,7 +142,8 @@ void RegisterFrameCommands(MainWindow* w) {
     DispatchCommand(kCmdSaveCorrections, src);
   });
   QObject::connect(w->FrameScrollBar(), &QScrollBar::valueChanged, w, [](int v) {
-    if (!windowLink || windowLink->settingScroll || !HaveFrames() || v < 0) return;
+    // The user may move the frame while a playback runs; it goes on from there.
+    if (!windowLink || windowLink->settingScroll || !(HaveFrames() || PlaybackRuns()) || v < 0) return;
     if (static_cast<uint32_t>(v) != S().reader.currentFrame)
       S().reader.ShowCurrent(static_cast<uint32_t>(v), RF_NO_SCROLL);
   });

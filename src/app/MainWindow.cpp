@@ -25,6 +25,8 @@
 #include "app/CommandUi.h"
 #include "app/FrameCommands.h"
 #include "app/MarkCommands.h"
+#include "app/OptionsWindow.h"
+#include "app/PlaybackCommands.h"
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
 #include "app/KeyFilter.h"
@@ -112,7 +114,9 @@ MainWindow* TheMainWindow() {
   return theMainWindow;
 }
 
-MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
+MainWindow::MainWindow()
+    : shown_(std::make_unique<ShownCapture>()), operations_(std::make_unique<FrameOperationDriver>(*shown_)) {
+  operations_->enablePowerOffChoice = SetPowerOffChoiceEnabled;
   theMainWindow = this;
   setWindowTitle("Mirdex");
   SetCommandActionParent(this);
@@ -190,6 +194,7 @@ MainWindow::MainWindow() : shown_(std::make_unique<ShownCapture>()) {
 }
 
 MainWindow::~MainWindow() {
+  UnregisterPlaybackCommands(this);
   UnregisterMarkCommands(this);
   UnregisterFrameCommands(this);
   // The files close while the window's host still reports.
@@ -267,6 +272,7 @@ bool MainWindow::Startup() {
   RegisterShellCommands(this);
   RegisterFrameCommands(this);
   RegisterMarkCommands(this);
+  RegisterPlaybackCommands(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);

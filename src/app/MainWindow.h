@@ -10,6 +10,8 @@
 
 #include "command/MenuTable.h"
 #include "frame/Capture.h"
+#include "process/FrameOperation.h"
+#include "process/Playback.h"
 
 class QLabel;
 class QLineEdit;
@@ -36,6 +38,10 @@ class MainWindow : public QMainWindow {
 
   // The files the window shows, with their reader, view and navigation.
   ShownCapture& Shown() { return *shown_; }
+  // The driver of the multi-frame operations on the shown capture, and the
+  // playback settings that stay between playbacks.
+  FrameOperationDriver& Operations() { return *operations_; }
+  PlaybackSettings& Playback() { return playback_; }
 
   QMenu* Menu(MenuHandle h) const { return menus_[h]; }
   QLineEdit* FrameNumberBox() const { return frameBox_; }
@@ -83,6 +89,8 @@ class MainWindow : public QMainWindow {
 
   // Made first and gone last: every widget and command may reach it.
   std::unique_ptr<ShownCapture> shown_;
+  std::unique_ptr<FrameOperationDriver> operations_;
+  PlaybackSettings playback_;
   std::array<QMenu*, kMenuCount> menus_{};
   QLineEdit* frameBox_ = nullptr;
   QLabel* static30006_ = nullptr;

@@ -48,7 +48,8 @@ void RegisterShellCommands(MainWindow* w) {
   RegisterCommand(kCmdBlinkUndo, [](int id, CommandSource src) {
     mirdexSettings.blinkUndo = ToggleCheck(id, src, mirdexSettings.blinkUndo);
   });
-  RegisterCommand(kCmdNotShow, [](int id, CommandSource src) {
+  RegisterCommand(kCmdNotShow, [w](int id, CommandSource src) {
     mirdexSettings.notShow = ToggleCheck(id, src, mirdexSettings.notShow);
+    w->Operations().suppressDisplay = mirdexSettings.notShow != 0;
   });
 }

@@ -69,10 +69,12 @@ bool AllowedNow(int id) {
   if (IsAbortCommand(id)) return true;
   if (ME.fReading) return false;
   if (ME.fPlaying) {
-    static const int playKeys[] = {kCmdKeySpace,     kCmdShiftSpace,    kCmdKeyMultiply, kCmdKeyDivide,
-                                   kCmdKeyF2,        kCmdKeyF3,         kCmdKeyF4,       kCmdCtrlF3,
-                                   kCmdCtrlF4,       kCmdCtrlShiftLeft, kCmdCtrlShiftUp, kCmdCtrlShiftRight,
-                                   kCmdCtrlShiftDown};
+    static const int playKeys[] = {
+        kCmdKeySpace, kCmdShiftSpace, kCmdKeyMultiply, kCmdKeyDivide, kCmdKeyF2, kCmdKeyF3, kCmdKeyF4,
+        kCmdCtrlF3, kCmdCtrlF4, kCmdCtrlShiftLeft, kCmdCtrlShiftUp, kCmdCtrlShiftRight, kCmdCtrlShiftDown,
+        // The playback commands steer the running playback.
+        kCmdKeyF5, kCmdKeyF6, kCmdKeyF7, kCmdKeyF8, kCmdCtrlF7, kCmdCtrlF8, kCmdStepPlay, kCmdStepPlayReverse,
+        kCmdStepPlayDiff, kCmdStepPlayDiffReverse, kCmdStepPlayDiff2, kCmdStepPlayDiff2Reverse};
     return std::find(std::begin(playKeys), std::end(playKeys), id) != std::end(playKeys);
   }
   if (!BusyStack().empty()) {
