@@ -158,11 +158,14 @@ bool FrameOperationDriver::WriteBack() {
     Fail(Fmt("%sはビデオコーデックが開けないので上書きできません!", name));
     return false;
   }
+  wroteInPlace_ = true;
   std::string error = writer_->Write(owner, static_cast<uint32_t>(frame), local, pixels, g.stride);
   if (!error.empty()) {
     Fail(error);
     return false;
   }
+  if (firstWritten_ < 0) firstWritten_ = frame;
+  lastWritten_ = frame;
   return true;
 }
 
@@ -186,6 +189,8 @@ int FrameOperationDriver::Run(FrameOperation& op) {
   }
   opName = op.Name();
   errorText.clear();
+  firstWritten_ = lastWritten_ = -1;
+  wroteInPlace_ = false;
   abortRequested = 1;
   processed = false;
   int result = 0;
@@ -244,6 +249,12 @@ void FrameOperationDriver::EndRun(FrameOperation& op, int* result) {
   op.End(*this);
   SyncAfterPump();
   if (!errorText.empty()) {
+    // Whoever finds the file changed must know how far: each frame was
+    // written whole or not at all.
+    if (errorText[0] != '\xFF' && wroteInPlace_)
+      errorText += lastWritten_ < 0 ? std::string("\r書き込んだフレームはありません.")
+                                    : Fmt("\rフレーム%ld～%ldを書き込みました.",
+                                          static_cast<long>(firstWritten_), static_cast<long>(lastWritten_));
     if (errorText[0] != '\xFF') {
       if (LogIsOpen()) Log("[%s] %s エラー:%s\r\n", TimeStamp().c_str(), opName.c_str(), errorText.c_str());
       Status(0, "%sエラー:%s", opName.c_str(), errorText.c_str());

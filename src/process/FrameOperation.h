@@ -129,4 +129,8 @@ class FrameOperationDriver {
   std::chrono::steady_clock::time_point startTick_;
   long lastPercent_ = -1, lastH_ = -1, lastM_ = -1, lastS_ = -1;
   bool forcedMixed_ = false;
+  // The frames written back in place by this run (-1: none), for the report
+  // of a run that ends with an error.
+  int64_t firstWritten_ = -1, lastWritten_ = -1;
+  bool wroteInPlace_ = false;
 };

@@ -271,12 +271,13 @@ TEST(OpenAviDialog, TitlesFiltersAndCancel) {
   EXPECT_EQ(host.requests.back().title, "Mirdex / 追加で開くAVIファイル名入力");
   EXPECT_EQ(t.nOpenAvi, 2);
   EXPECT_EQ(host.title, "Mirdex / " + a + " [1/2] / 無圧縮24bit");
-  // The folder chosen last is where the next dialog starts.
+  // The folder chosen last (the top of the folder history, kept without
+  // its final slash) is where the next dialog starts.
   host.reply.clear();
   OpenAviFile other;
   EXPECT_FALSE(t.OpenAviDialog(40009, &other));
   EXPECT_EQ(host.requests.back().title, "Mirdex / ビデオ比較AVIファイル名入力");
-  EXPECT_EQ(host.requests.back().initialDir, dir.path());
+  EXPECT_EQ(host.requests.back().initialDir + "/", dir.path());
   EXPECT_FALSE(t.OpenAviDialog(40003, &other));  // not a purpose
   ASSERT_TRUE(t.CommandOpen(40002));
   EXPECT_EQ(t.nOpenAvi, 0);
