@@ -55,7 +55,7 @@ FUZZ_SECONDS ?= 30
 fuzz-smoke: deps
 	@[ -f $(FUZZ_BUILD)/build.ninja ] || cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIRDEX_TESTS=OFF -DMIRDEX_FUZZ=ON
-	cmake --build $(FUZZ_BUILD) --target avi_fuzz_seeds avi_reader_fuzz convert_fuzz bmp_header_fuzz wave_fmt_fuzz \
+	cmake --build $(FUZZ_BUILD) --target avi_fuzz_seeds avi_reader_fuzz convert_fuzz bmp_header_fuzz wave_fmt_fuzz wave_fuzz \
 	  profile_fuzz reference_fuzz marks_fuzz -j $(JOBS)
 	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 

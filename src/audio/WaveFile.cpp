@@ -98,13 +98,9 @@ bool ParseWave(int fd, uint64_t fileSize, const std::string& path, unsigned flag
       ds64Data = GetLE64(d + 8);
       haveDs64 = true;
     } else if (id == kFmt && !haveFmt) {
-      if (size32 > kMaxFormatChunk || size > fileSize - body) {
-        *message = Fmt("%sのfmt読み出しに失敗しました!", name);
-        return false;
-      }
-      info->fmt.resize(size32);
-      if (!ReadAt(fd, body, info->fmt.data(), size32)) {
-        *message = Fmt("%sのfmt読み出しに失敗しました!", name);
+      info->fmt.resize(size32 <= kMaxFormatChunk && size <= fileSize - body ? size32 : 0);
+      if (info->fmt.size() != size32 || !ReadAt(fd, body, info->fmt.data(), size32)) {
+        *message = Fmt("%sのfmtが読み出せません!", name);
         return false;
       }
       haveFmt = true;
@@ -136,13 +132,13 @@ bool ParseWave(int fd, uint64_t fileSize, const std::string& path, unsigned flag
     *message = Fmt("%sはfmtチャンクがありません!", name);
     return false;
   }
-  // 14 bytes hold the block alignment; PCM needs wBitsPerSample as well.
-  info->format = ParseWaveFormatInfo(info->fmt.data(), info->fmt.size());
-  const WaveFormatEx& wf = info->format.wf;
-  if (info->fmt.size() < 14 || (info->IsPcm() && info->fmt.size() < 16)) {
-    *message = Fmt("%sのfmtチャンクが短すぎます(%zuバイト)!", name, info->fmt.size());
+  // 14 bytes reach the block alignment, all a reader of blocks needs.
+  if (info->fmt.size() < 14) {
+    *message = Fmt("%sのfmtチャンクが小さすぎます!", name);
     return false;
   }
+  info->format = ParseWaveFormatInfo(info->fmt.data(), info->fmt.size());
+  const WaveFormatEx& wf = info->format.wf;
   if (wf.nChannels == 0 || wf.nSamplesPerSec == 0 || wf.nBlockAlign == 0) {
     *message =
         Fmt("%sのオーディオフォーマットが不正です(チャンネル数 %u, 毎秒 %uサンプル, ブロックサイズ %u)!",
@@ -161,6 +157,17 @@ bool ParseWave(int fd, uint64_t fileSize, const std::string& path, unsigned flag
   if (!haveData) {
     *message = Fmt("%sはdataチャンクがありません!", name);
     return false;
+  }
+
+  // The 18-byte form the import compares with the AVI's PCM format.
+  info->compared = wf;
+  if (info->IsPcm()) {
+    info->compared.wFormatTag = kWaveFormatPcm;
+    if (info->fmt.size() < 16)
+      info->compared.wBitsPerSample = static_cast<uint16_t>(wf.nBlockAlign / wf.nChannels * 8);
+    info->compared.cbSize = 0;
+  } else if (info->fmt.size() < 18) {
+    info->compared.cbSize = 0;
   }
 
   info->declaredBytes = dataSize;
@@ -192,6 +199,16 @@ int OpenForReading(const std::string& path, uint64_t* size) {
 }
 
 }  // namespace
+
+bool MatchWaveFormat(const WaveFileInfo& info, const WaveFormatEx& avi, const std::string& wavePath,
+                     const std::string& aviPath, std::string* message) {
+  uint8_t a[kWaveFormatExBytes], b[kWaveFormatExBytes];
+  StoreWaveFormat(info.compared, a);
+  StoreWaveFormat(avi, b);
+  if (std::memcmp(a, b, sizeof a) == 0) return true;
+  *message = Fmt("%sのオーディオフォーマットは%sと一致しません!", wavePath.c_str(), aviPath.c_str());
+  return false;
+}
 
 bool ReadWaveFileInfo(const std::string& path, unsigned flags, WaveFileInfo* info, std::string* message,
                       std::string* note) {
@@ -250,7 +267,7 @@ bool WaveWriter::Create(const std::string& path, const uint8_t* fmt, size_t fmtB
   path_ = path;
   const WaveFormatEx wf = ParseWaveFormat(fmt, fmtBytes);
   if (fmtBytes < 16 || fmtBytes > kMaxFormatChunk || wf.nBlockAlign == 0) {
-    message_ = Fmt("%sのfmt書き込みに失敗しました!", path.c_str());
+    message_ = Fmt("%sのfmt書き込みでエラーが発生しました!", path.c_str());
     failed_ = true;
     return false;
   }
@@ -260,7 +277,7 @@ bool WaveWriter::Create(const std::string& path, const uint8_t* fmt, size_t fmtB
   buffer_.reserve(kWriteBuffer);
   fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd_ < 0) {
-    message_ = Fmt("%sが作成できません!", path.c_str());
+    message_ = Fmt("%sが開けません!", path.c_str());
     failed_ = true;
     return false;
   }
@@ -270,7 +287,7 @@ bool WaveWriter::Create(const std::string& path, const uint8_t* fmt, size_t fmtB
     close(fd_);
     fd_ = -1;
     unlink(path.c_str());
-    message_ = Fmt("%sが作成できません!", path.c_str());
+    message_ = Fmt("%sにRIFFチャンクを作成できません!", path.c_str());
     failed_ = true;
   }
   return ok;
@@ -354,7 +371,7 @@ bool WaveWriter::Finish() {
   if (rc != 0) {
     // The data may not all have reached the disk; nothing is left to mend.
     failed_ = true;
-    message_ = Fmt("%sのdata書き込みに失敗しました(%s)!", path_.c_str(), std::strerror(errno));
+    message_ = Fmt("%sのdata書き込みでエラーが発生しました!", path_.c_str());
     return false;
   }
   return true;
@@ -367,7 +384,6 @@ bool WaveWriter::Finish() {
 // cut or header write fails too is the file removed, since its header would
 // otherwise claim data it lacks or be half written.
 bool WaveWriter::Fail() {
-  const int err = errno;
   failed_ = true;
   buffer_.clear();
   if (fd_ < 0) return false;
@@ -382,13 +398,7 @@ bool WaveWriter::Fail() {
   kept = close(fd_) == 0 && kept;
   fd_ = -1;
   dataBytes_ = onDisk_ = kept ? whole : 0;
-  const char* why = std::strerror(err);
-  if (kept) {
-    message_ = Fmt("%sのdata書き込みに失敗しました(%s)。書けた%lluバイトまでを残しました!", path_.c_str(),
-                   why, static_cast<unsigned long long>(whole));
-  } else {
-    unlink(path_.c_str());
-    message_ = Fmt("%sのdata書き込みに失敗しました(%s)。ファイルを削除しました!", path_.c_str(), why);
-  }
+  if (!kept) unlink(path_.c_str());
+  message_ = Fmt("%sのdata書き込みでエラーが発生しました!", path_.c_str());
   return false;
 }

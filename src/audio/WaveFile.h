@@ -13,6 +13,9 @@
 struct WaveFileInfo {
   std::vector<uint8_t> fmt;  // the fmt chunk as stored
   WaveFormatInfo format;     // parsed from it
+  // The 18 bytes the import compares: PCM (the extensible form too) as tag 1
+  // with cbSize 0, wBitsPerSample from the block size when the chunk lacks it.
+  WaveFormatEx compared{};
   bool rf64 = false;
   uint64_t dataOffset = 0;     // first byte of the samples
   uint64_t dataBytes = 0;      // what can be read: inside the file
@@ -35,6 +38,11 @@ enum : unsigned {
 // read, and `note` (when given) gets the information text about it.
 bool ReadWaveFileInfo(const std::string& path, unsigned flags, WaveFileInfo* info, std::string* message,
                       std::string* note = nullptr);
+
+// True when the file's format is the AVI's, byte for byte in the 18-byte
+// form; else false with the message naming both files.
+bool MatchWaveFormat(const WaveFileInfo& info, const WaveFormatEx& avi, const std::string& wavePath,
+                     const std::string& aviPath, std::string* message);
 
 // The samples of an opened WAVE file, read by position within the data.
 class WaveReader {
@@ -79,7 +87,7 @@ class WaveWriter {
   // n zero bytes; large runs become a hole in the file where it supports one.
   bool AppendZeros(uint64_t n);
   // Writes the sizes and closes. After any failure the file is cut back to
-  // whole blocks or removed (see Fail), and the message says so.
+  // the whole blocks written (DataBytes) or removed (see Fail).
   bool Finish();
 
   uint64_t DataBytes() const { return dataBytes_; }

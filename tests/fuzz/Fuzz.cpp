@@ -4,6 +4,7 @@
 //   convert     the pixel converter over a made-up stream format
 //   bmp_header  a BITMAPINFOHEADER with its palette or masks, then converted
 //   wave_fmt    a WAVE fmt chunk: parsed, and read by Quendrix inside a file
+//   wave        a WAVE file opened by the reader, then written and read back
 //   profile     an INI file read and written by the profile engine
 //   reference   a reference chunk of a DV or "RefCodec" stream
 //   marks       stored frame marks and deletion ranges of a file
@@ -33,6 +34,8 @@
 #include "frame/Convert.h"
 #elif defined(MX_FUZZ_wave_fmt)
 #include "quendrix/WaveAdjust.h"
+#elif defined(MX_FUZZ_wave)
+#include "audio/WaveFile.h"
 #elif defined(MX_FUZZ_profile)
 #include "platform/Profile.h"
 #elif defined(MX_FUZZ_reference)
@@ -239,6 +242,49 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   callbacks.addLine = [](const std::string&) {};
   AdjustWave(in, options, &session, callbacks);
+  return 0;
+}
+
+#elif defined(MX_FUZZ_wave)
+
+// Every input is opened as a WAVE file; what the reader gives must lie inside
+// the input and read as far as it says. The format and the first data are
+// then written (as RF64 past a low limit) and must read back the same.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string in = AsFile("wave-in", nullptr, 0), out = AsFile("wave-out", nullptr, 0);
+  Rewrite(in, data, size);
+  WaveReader reader;
+  std::string message, note;
+  if (!reader.Open(in, 0, &message, &note)) {
+    if (message.empty()) std::abort();
+    return 0;
+  }
+  const WaveFileInfo info = reader.Info();
+  if (info.BlockAlign() == 0 || info.fmt.size() < 14 || info.dataOffset > size ||
+      info.dataBytes > size - info.dataOffset || info.dataBytes > info.declaredBytes ||
+      info.truncated != (info.dataBytes < info.declaredBytes) || info.truncated == note.empty() ||
+      (info.truncated && info.dataBytes % info.BlockAlign() != 0))
+    std::abort();
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(info.dataBytes, 4096));
+  std::vector<uint8_t> head(n + 16), tail(n + 16);
+  if (reader.ReadData(0, head.data(), head.size()) != static_cast<int64_t>(n) ||
+      std::memcmp(head.data(), data + info.dataOffset, n) != 0 ||
+      reader.ReadData(info.dataBytes - n, tail.data(), tail.size()) != static_cast<int64_t>(n) ||
+      reader.ReadData(info.dataBytes, tail.data(), 1) != 0)
+    std::abort();
+  if (info.fmt.size() < 16) return 0;
+
+  const size_t whole = n - n % info.BlockAlign();
+  WaveWriter writer(64 + size % 4096);
+  if (!writer.Create(out, info.fmt.data(), info.fmt.size()) || !writer.Append(head.data(), whole) ||
+      !writer.Finish())
+    std::abort();
+  WaveReader back;
+  if (!back.Open(out, 0, &message) || back.Info().fmt != info.fmt || back.Info().dataBytes != whole ||
+      back.Info().rf64 != writer.Rf64() ||
+      back.ReadData(0, tail.data(), tail.size()) != static_cast<int64_t>(whole) ||
+      std::memcmp(tail.data(), head.data(), whole) != 0)
+    std::abort();
   return 0;
 }
 

@@ -1,14 +1,15 @@
 #!/bin/sh
 # Runs every fuzz target for a while: the AVI reader over the synthetic seeds,
-# the real samples in tests/samples and the inputs kept in tests/avi/data; the other parsers
-# over seeds of their own. SECONDS is shared out: the targets together run
-# about twice as long, each at least a few seconds.
+# the real samples in tests/samples and the inputs kept in tests/avi/data; the
+# WAVE reader over the WAVE samples; the other parsers over seeds of their own.
+# SECONDS is shared out: the targets together run about twice as long, each at
+# least a few seconds.
 # Usage: tests/fuzz/run.sh BUILD_DIR SECONDS
 set -e
 build=${1:-build-fuzz}
 seconds=${2:-30}
 here=$(cd "$(dirname "$0")/../.." && pwd)
-targets="avi_reader convert bmp_header wave_fmt profile reference marks"
+targets="avi_reader convert bmp_header wave_fmt wave profile reference marks"
 count=$(echo $targets | wc -w)
 each=$((2 * seconds / count))
 [ "$each" -ge 4 ] || each=4
@@ -21,12 +22,17 @@ mkdir -p "$build/fuzz-samples"
 for f in "$here"/tests/samples/*.avi; do
   [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 400000 ] && ln -sf "$f" "$build/fuzz-samples/$(basename "$f")"
 done
+mkdir -p "$build/fuzz-wave-samples"
+for f in "$here"/tests/samples/*.wav; do
+  [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 400000 ] && ln -sf "$f" "$build/fuzz-wave-samples/$(basename "$f")"
+done
 for t in $targets; do
   corpus="$build/fuzz-corpus/$t"
   mkdir -p "$corpus"
   case $t in
     avi_reader) extra="$seeds $build/fuzz-samples $here/tests/avi/data"; len=400000 ;;
     convert) extra=""; len=20000 ;;
+    wave) extra="$build/fuzz-wave-samples"; len=400000 ;;
     *) extra="$others/$t"; len=20000 ;;
   esac
   echo "$t:"
