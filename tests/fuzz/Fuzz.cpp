@@ -265,9 +265,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       info.truncated != (info.dataBytes < info.declaredBytes) || info.truncated == note.empty() ||
       (info.truncated && info.dataBytes % info.BlockAlign() != 0))
     std::abort();
+  // Reads stop at the end of the data, not of the buffer.
   const size_t n = static_cast<size_t>(std::min<uint64_t>(info.dataBytes, 4096));
   std::vector<uint8_t> head(n + 16), tail(n + 16);
-  if (reader.ReadData(0, head.data(), head.size()) != static_cast<int64_t>(n) ||
+  if (reader.ReadData(0, head.data(), n) != static_cast<int64_t>(n) ||
+      reader.ReadData(0, tail.data(), tail.size()) !=
+          static_cast<int64_t>(std::min<uint64_t>(info.dataBytes, n + 16)) ||
       std::memcmp(head.data(), data + info.dataOffset, n) != 0 ||
       reader.ReadData(info.dataBytes - n, tail.data(), tail.size()) != static_cast<int64_t>(n) ||
       reader.ReadData(info.dataBytes, tail.data(), 1) != 0)
