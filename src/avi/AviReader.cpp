@@ -58,6 +58,7 @@ void CloseRecord(OpenAviFile* avi) {
   avi->dwIndexPCM = avi->dwSamplesPCM = 0;
   avi->hmmioPCM.reset();
   if (!avi->szPCMFile.empty()) unlink(avi->szPCMFile.c_str());
+  avi->pcmWorkFile.Remove();
   avi->szPCMFile.clear();
   avi->hicDecompress.reset();
   avi->fCodecFailed = false;

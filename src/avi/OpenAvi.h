@@ -14,6 +14,7 @@
 #include "platform/VideoCodec.h"
 #include "platform/Riff.h"
 #include "platform/RiffFormats.h"
+#include "platform/System.h"
 
 // One 64-bit word per chunk: bits 0-37 data offset, 38-61 data size (0 = null
 // frame), 62 "dc" chunk, 63 not a key frame.
@@ -201,6 +202,9 @@ struct OpenAviFile {
   AviStreamSet sets[2];
   std::vector<int32_t> pFrameOffset;
   std::string szPCMFile;
+  // Holds the work file's lock while the record is open, so the start-up
+  // clean-up of another run leaves it alone.
+  WorkFile pcmWorkFile;
   std::unique_ptr<RiffFile> hmmioPCM;
   uint32_t dwIndexPCM = 0;
   uint32_t dwSamplesPCM = 0;

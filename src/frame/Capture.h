@@ -5,14 +5,19 @@
 #pragma once
 #include <cstdint>
 
+#include "audio/AudioDecode.h"
 #include "avi/OpenAvi.h"
 #include "frame/FrameReader.h"
 #include "frame/Navigation.h"
 #include "frame/ViewState.h"
 
 struct Capture {
-  // A capture is read to be shown: its files open with their decoders.
-  Capture() { table.openOptions.videoCodecOpener = VideoDecompressorOpener(); }
+  // A capture is read to be shown: its files open with their decoders, and
+  // compressed audio can be decoded to its work file.
+  Capture() {
+    table.openOptions.videoCodecOpener = VideoDecompressorOpener();
+    table.openOptions.decodeAudioStream = [](OpenAviFile* avi) { return DecodeAudioStream(avi); };
+  }
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
 
