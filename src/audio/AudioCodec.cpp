@@ -14,10 +14,11 @@ extern "C" {
 
 namespace {
 
-const AVCodecTag* const* RiffAudioTags() {
-  static const AVCodecTag* const tags[] = {avformat_get_riff_audio_tags(), nullptr};
-  return tags;
-}
+// libavformat's table of RIFF audio tags, in the list form its lookups take.
+struct RiffAudioTags {
+  const AVCodecTag* list[2] = {avformat_get_riff_audio_tags(), nullptr};
+  operator const AVCodecTag* const*() const { return list; }
+};
 
 // Codecs whose stream is cut into chunks without regard to its frames.
 bool NeedsParser(AVCodecID id, bool hasExtradata) {
