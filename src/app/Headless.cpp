@@ -1,6 +1,10 @@
 #include "app/Headless.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +18,7 @@ const char kUsage[] =
     "Usage: mirdex [FILE.avi]\n"
     "       mirdex --report [--json] [--marks FILE.mrk] FILE.avi...\n"
     "       mirdex --framemd5 [--marks FILE.mrk] FILE.avi\n"
+    "       mirdex --export-wav OUT.wav [--range A-B] [--marks FILE.mrk] FILE.avi...\n"
     "       mirdex --delete-frame N|--null-frame N|--insert-null N FILE.avi\n"
     "       mirdex --remove-null-frames FILE.avi...\n"
     "       mirdex --rebuild-index FILE.avi\n"
@@ -30,12 +35,30 @@ const char kUsage[] =
     "--framemd5 prints \"N,MD5\" for every frame: the MD5 of the decoded 24-bit frame, rows\n"
     "           bottom-up, blue-green-red, 3*width bytes per row (a null frame is black).\n"
     "           Exit status: 0 all decoded, 1 some frames failed, 2 the file could not be read.\n"
-    "--marks    (before the file names of --report and --framemd5) cuts the deletion ranges\n"
+    "--export-wav writes the audio of the files, opened one after another as one timeline,\n"
+    "           to OUT.wav (PCM; compressed audio is decoded). --range A-B takes frames A to B\n"
+    "           (inclusive, numbered after --marks). Exit status: 0 written, 1 failed,\n"
+    "           2 a file could not be read.\n"
+    "--marks    (before the file names of --report, --framemd5 and --export-wav) cuts the deletion ranges\n"
     "           that FILE.mrk holds for each AVI file (sections matched by resolved path)\n"
     "           out of it, so the frames counted or printed are those an edit keeps.\n";
 }
 
-int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** markFile) {
+// "A-B" with A <= B.
+bool ParseRange(const char* text, long long* first, long long* last) {
+  char* end = nullptr;
+  long long a = std::strtoll(text, &end, 10);
+  if (end == text || *end != '-' || a < 0 || !std::isdigit(static_cast<unsigned char>(end[1]))) return false;
+  const char* second = end + 1;
+  long long b = std::strtoll(second, &end, 10);
+  if (*end || b < a || b > UINT32_MAX) return false;
+  *first = a;
+  *last = b;
+  return true;
+}
+
+int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** markFile,
+                ExportWavArgs* exportWav) {
   // "--marks FILE" is taken out wherever it stands; the forms see the rest.
   std::vector<char*> args(argv, argv + argc);
   const char* marks = nullptr;
@@ -81,6 +104,25 @@ int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** m
       }
       *frameMd5Path = argv[i + 1];
       return kHeadlessFrameMd5;
+    }
+    if (std::strcmp(argv[i], "--export-wav") == 0) {
+      ExportWavArgs a;
+      int k = i + 1;
+      if (k < argc) a.out = argv[k++];
+      if (k + 1 < argc && std::strcmp(argv[k], "--range") == 0) {
+        if (!ParseRange(argv[k + 1], &a.first, &a.last)) {
+          std::fprintf(stderr, "mirdex: --range needs A-B with A <= B, not %s\n", argv[k + 1]);
+          return 2;
+        }
+        k += 2;
+      }
+      a.inputs.assign(argv + std::min(k, argc), argv + argc);
+      if (!a.out || a.inputs.empty() || !exportWav) {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+      *exportWav = a;
+      return kHeadlessExportWav;
     }
   }
   if (marks) {

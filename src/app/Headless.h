@@ -1,6 +1,7 @@
 // Command-line forms of Mirdex that run without a window (--help, --report,
-// --framemd5). Called first thing by main().
+// --framemd5, --export-wav). Called first thing by main().
 #pragma once
+#include <vector>
 
 // Returns the exit status when argv asked for a headless form and it has run,
 // kHeadlessFrameMd5 (with the file in *frameMd5Path) when it asked for
@@ -8,4 +9,12 @@
 // program should go on and open its window. *markFile receives the file of
 // "--marks FILE" (null when none).
 constexpr int kHeadlessFrameMd5 = -2;
-int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** markFile = nullptr);
+// --export-wav, which also runs in the library: *exportWav holds its request.
+constexpr int kHeadlessExportWav = -3;
+struct ExportWavArgs {
+  const char* out = nullptr;
+  long long first = -1, last = -1;  // --range A-B; -1: everything
+  std::vector<char*> inputs;
+};
+int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** markFile = nullptr,
+                ExportWavArgs* exportWav = nullptr);

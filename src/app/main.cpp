@@ -35,8 +35,16 @@ void* LoadEntry(const char* entry) {
 int main(int argc, char** argv) {
   const char* frameMd5Path = nullptr;
   const char* markFile = nullptr;
-  int rc = RunHeadless(argc, argv, &frameMd5Path, &markFile);
+  ExportWavArgs exportWav;
+  int rc = RunHeadless(argc, argv, &frameMd5Path, &markFile, &exportWav);
   if (rc >= 0) return rc;
+  if (rc == kHeadlessExportWav) {
+    using Entry = int (*)(const char*, long long, long long, const char*, int, char**);
+    auto entry = reinterpret_cast<Entry>(LoadEntry("MirdexExportWavMain"));
+    return entry ? entry(exportWav.out, exportWav.first, exportWav.last, markFile,
+                         static_cast<int>(exportWav.inputs.size()), exportWav.inputs.data())
+                 : 2;
+  }
   if (rc == kHeadlessFrameMd5) {
     auto frameMd5 = reinterpret_cast<int (*)(const char*, const char*)>(LoadEntry("MirdexFrameMd5Main"));
     return frameMd5 ? frameMd5(frameMd5Path, markFile) : 2;

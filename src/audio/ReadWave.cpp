@@ -1,0 +1,286 @@
+#include "audio/ReadWave.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "audio/WaveFile.h"
+#include "platform/AppState.h"
+#include "platform/Host.h"
+#include "platform/Messages.h"
+
+namespace {
+
+// Largest read at a time: a work-file piece can be 16 MiB.
+constexpr uint32_t kReadPiece = 1 << 20;
+constexpr size_t kSilencePiece = 32768;
+
+const char* ScopeName(int scope) {
+  return scope == kScopeSelection ? "選択範囲" : scope == kScopeCurrentFrame ? "現在のフレーム" : "全体";
+}
+
+// The factor in per mille, rounded half away from zero and clamped, on 8-bit
+// (unsigned, centre 128) or 16-bit (signed little-endian) samples.
+void ApplyFactor(uint8_t* p, size_t n, int bits, int64_t perMille) {
+  auto scale = [perMille](int64_t s, int64_t lo, int64_t hi) {
+    int64_t v = s * perMille;
+    v = (v < 0 ? v - 500 : v + 500) / 1000;
+    return std::clamp(v, lo, hi);
+  };
+  if (bits == 8) {
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(scale(int64_t{p[i]} - 128, -128, 127) + 128);
+    return;
+  }
+  for (size_t i = 0; i + 1 < n; i += 2) {
+    int16_t s = static_cast<int16_t>(p[i] | (p[i + 1] << 8));
+    uint16_t v = static_cast<uint16_t>(scale(s, -32768, 32767));
+    p[i] = static_cast<uint8_t>(v & 0xFF);
+    p[i + 1] = static_cast<uint8_t>(v >> 8);
+  }
+}
+
+}  // namespace
+
+OpenAviFile* ReadWave::AudioFile() const {
+  for (int i = 0; i < table_.nOpenAvi && i < static_cast<int>(table_.pOpenAviList.size()); ++i) {
+    OpenAviFile& avi = table_.pOpenAviList[static_cast<size_t>(i)];
+    if (avi.IsOpen() && avi.nAudioKind != 1 && avi.pwfAudio.size() >= 16) return &avi;
+  }
+  return nullptr;
+}
+
+TableAudio ReadWave::State() const {
+  const OpenAviFile* avi = AudioFile();
+  if (!avi) return TableAudio::kNone;
+  if (avi->nAudioKind == 0) return TableAudio::kPcm;
+  return avi->hmmioPCM && !avi->pIndexPCM.empty() ? TableAudio::kDecoded : TableAudio::kNotDecoded;
+}
+
+WaveFormatEx ReadWave::Format() const {
+  const OpenAviFile* avi = AudioFile();
+  if (!avi) return WaveFormatEx{};
+  return avi->nAudioKind == -1 ? avi->wfPCM : avi->AudioFormat();
+}
+
+double ReadWave::SamplesPerFrame() const {
+  double rate = table_.EffectiveFrameRate();
+  return rate > 0 ? Format().nSamplesPerSec / rate : 0.0;
+}
+
+uint64_t ReadWave::FrameToSample(double frame) const {
+  double s = std::floor(frame * SamplesPerFrame() + 0.5);
+  return s > 0 ? static_cast<uint64_t>(s) : 0;
+}
+
+ReadWave::Chunks ReadWave::ChunksOf(const OpenAviFile& avi) const {
+  Chunks c;
+  if (!avi.IsOpen() || avi.nAudioKind == 1) return c;
+  const bool view = avi.pCurrentSet == &avi.sets[1];
+  if (avi.nAudioKind == -1 && (avi.pIndexPCM.empty() || !avi.hmmioPCM)) {
+    c.ok = false;
+    return c;
+  }
+  // Set 0 of decoded audio is the work file's own index; the view (set 1)
+  // already points into the work file.
+  if (avi.nAudioKind == -1 && !view) {
+    c.entries = avi.pIndexPCM.data();
+    c.count = std::min<uint32_t>(avi.dwIndexPCM, static_cast<uint32_t>(avi.pIndexPCM.size()));
+    return c;
+  }
+  const AviStreamSet& s = avi.Set();
+  c.entries = s.pWaveIndex.data();
+  c.count = std::min<uint32_t>(s.WaveIndexEntries, static_cast<uint32_t>(s.pWaveIndex.size()));
+  return c;
+}
+
+uint64_t ReadWave::TotalSamples() const {
+  const uint16_t ba = Format().nBlockAlign;
+  if (!ba) return 0;
+  uint64_t total = 0;
+  for (int i = 0; i < table_.nOpenAvi; ++i) {
+    Chunks c = ChunksOf(table_.pOpenAviList[static_cast<size_t>(i)]);
+    for (uint32_t k = 0; k < c.count; ++k) total += IndexSize(c.entries[k]) / ba;
+  }
+  return total;
+}
+
+SampleRange ReadWave::ScopeRange(const ReadWaveSettings& s) const {
+  const uint64_t total = TotalSamples();
+  SampleRange r;
+  switch (s.scope) {
+    case kScopeSelection: {
+      int64_t first = std::max<int64_t>(s.selectionFirst, 0);
+      double end = s.selectionLast < 0 ? table_.TotalFrames() : static_cast<double>(s.selectionLast) + 1;
+      r = {FrameToSample(static_cast<double>(first)), FrameToSample(end)};
+      break;
+    }
+    case kScopeCurrentFrame:
+      r = {FrameToSample(s.currentFrame), FrameToSample(s.currentFrame + 1.0)};
+      break;
+    default:
+      r = {0, total};
+  }
+  r.end = std::min(r.end, total);
+  r.first = std::min(r.first, r.end);
+  return r;
+}
+
+SampleRange ReadWave::FrameRange(uint32_t firstFrame, uint32_t count) const {
+  return {FrameToSample(firstFrame), FrameToSample(static_cast<double>(firstFrame) + count)};
+}
+
+void ReadWave::Progress(uint64_t done, uint64_t total) {
+  long pct = total ? static_cast<long>(std::min(done, total) * 100 / total) : 100;
+  if (pct == lastPct_) return;
+  lastPct_ = pct;
+  Status(0, "%s%s中(%3ld%%) ESC:中止", scopeName_.c_str(), opName_.c_str(), pct);
+  CurrentHost().SetTitleSuffix(Fmt(" (%s中 %3ld%%)", opName_.c_str(), pct));
+}
+
+template <class Sink>
+bool ReadWave::Walk(SampleRange range, bool progress, Sink&& sink) {
+  const uint16_t ba = Format().nBlockAlign;
+  if (!ba || range.first >= range.end) return true;
+  std::vector<uint8_t> buf;
+  uint64_t pos = 0, done = 0;
+  const uint64_t want = range.end - range.first;
+  for (int i = 0; i < table_.nOpenAvi && pos < range.end; ++i) {
+    OpenAviFile* avi = &table_.pOpenAviList[static_cast<size_t>(i)];
+    Chunks c = ChunksOf(*avi);
+    if (!c.ok) {
+      error_ = Fmt("%sのオーディオが読み出せません!", avi->szFileName.c_str());
+      return false;
+    }
+    for (uint32_t k = 0; k < c.count && pos < range.end; ++k) {
+      const FrameIndexEntry e = c.entries[k];
+      const uint64_t n = IndexSize(e) / ba;
+      const uint64_t from = std::max(pos, range.first), to = std::min(pos + n, range.end);
+      for (uint64_t at = from; at < to;) {
+        const uint64_t blocks = std::min<uint64_t>(to - at, std::max<uint32_t>(kReadPiece / ba, 1));
+        const uint32_t bytes = static_cast<uint32_t>(blocks * ba);
+        buf.resize(bytes);
+        if (MyAviSeek(avi, nullptr, IndexOffset(e) + (at - pos) * ba, 0, true) < 0 ||
+            MyAviRead(avi, nullptr, buf.data(), bytes, true) < 0) {
+          error_ = Fmt("%sのオーディオが読み出せません!", avi->szFileName.c_str());
+          return false;
+        }
+        if (!sink(buf.data(), bytes)) return false;
+        at += blocks;
+        done += blocks;
+        if (progress) {
+          if (PumpAndTestAbort()) {
+            abort_ = true;
+            return false;
+          }
+          Progress(done, want);
+        }
+      }
+      pos += n;
+    }
+  }
+  return true;
+}
+
+int ReadWave::Run(unsigned mode, const ReadWaveSettings& settings, const std::string& wavePath,
+                  uint32_t firstFrame, uint32_t frameCount, std::vector<uint8_t>* buffer) {
+  error_.clear();
+  abort_ = false;
+  lastPct_ = -1;
+  const TableAudio state = State();
+  if (state != TableAudio::kPcm && state != TableAudio::kDecoded) return 0;
+  const WaveFormatEx wf = Format();
+  const uint16_t ba = wf.nBlockAlign;
+  if (!ba || !wf.nSamplesPerSec) return 0;
+
+  if (mode == kWaveFrameRangeToBuffer) {
+    if (!buffer) return 0;
+    SampleRange r = FrameRange(firstFrame, frameCount);
+    buffer->assign((r.end - r.first) * ba, 0);
+    size_t at = 0;
+    r.end = std::min(r.end, TotalSamples());
+    return Walk(r, false,
+                [&](const uint8_t* p, size_t n) {
+                  std::memcpy(buffer->data() + at, p, n);
+                  at += n;
+                  return true;
+                })
+               ? 1
+               : 0;
+  }
+  // The other modes are not implemented yet.
+  if (mode != kWaveExport && mode != (kWaveExport | kWaveVolume)) return 0;
+
+  OpenAviFile* audioFile = AudioFile();
+  const bool volume = (mode & kWaveVolume) != 0;
+  scopeName_ = ScopeName(settings.scope);
+  opName_ = volume ? "WAVEファイル倍率変更保存" : "WAVEファイル保存";
+  ME.fAbort = 0;
+  const int64_t perMille = static_cast<int64_t>(std::llround(settings.factor * 1000.0));
+
+  auto run = [&]() -> bool {
+    if (volume && wf.wBitsPerSample != 8 && wf.wBitsPerSample != 16) {
+      error_ = Fmt("%sのオーディオが8,16bit以外です!", audioFile->szFileName.c_str());
+      return false;
+    }
+    WaveWriter out;
+    if (!out.Create(wavePath, wf)) {
+      error_ = out.Message();
+      return false;
+    }
+    SampleRange r = ScopeRange(settings);
+    if (settings.shiftSamples < 0) {
+      r.first = std::min(r.end, r.first + static_cast<uint64_t>(-settings.shiftSamples));
+    } else if (settings.shiftSamples > 0) {
+      uint64_t silence = static_cast<uint64_t>(settings.shiftSamples) * ba;
+      bool ok = true;
+      if (wf.wBitsPerSample == 8) {
+        const std::vector<uint8_t> centre(kSilencePiece, 0x80);
+        for (uint64_t left = silence; ok && left > 0; left -= std::min<uint64_t>(left, kSilencePiece))
+          ok = out.Append(centre.data(), static_cast<size_t>(std::min<uint64_t>(left, kSilencePiece)));
+      } else {
+        ok = out.AppendZeros(silence);
+      }
+      if (!ok) {
+        error_ = Fmt("%sのdata書き込みでエラーが発生しました!", wavePath.c_str());
+        return false;
+      }
+    }
+    std::vector<uint8_t> work;
+    bool walked = Walk(r, true, [&](const uint8_t* p, size_t n) {
+      const uint8_t* data = p;
+      if (volume) {
+        work.assign(p, p + n);
+        ApplyFactor(work.data(), n, wf.wBitsPerSample, perMille);
+        data = work.data();
+      }
+      if (out.Append(data, n)) return true;
+      error_ = Fmt("%sのオーディオ書き込みでエラーが発生しました!", wavePath.c_str());
+      return false;
+    });
+    if (!walked) {
+      // What was written stays a valid, shorter file.
+      out.Finish();
+      return false;
+    }
+    if (!out.Finish()) {
+      error_ = out.Message();
+      return false;
+    }
+    return true;
+  };
+
+  const bool ok = run();
+  CurrentHost().SetTitleSuffix("");
+  if (ok) {
+    Status(0, "%s%s終了", scopeName_.c_str(), opName_.c_str());
+    CurrentHost().Beep();
+    return 1;
+  }
+  if (abort_ || error_.empty()) {
+    Status(0, "%s%s中止", scopeName_.c_str(), opName_.c_str());
+    return 0;
+  }
+  Status(0, "%s%sエラー:%s", scopeName_.c_str(), opName_.c_str(), error_.c_str());
+  Message(MB_OK | MB_ICONSTOP, error_.c_str());
+  return 0;
+}
