@@ -39,9 +39,10 @@ const char kUsage[] =
     "           to OUT.wav (PCM; compressed audio is decoded). --range A-B takes frames A to B\n"
     "           (inclusive, numbered after --marks). Exit status: 0 written, 1 failed,\n"
     "           2 a file could not be read.\n"
-    "--marks    (before the file names of --report, --framemd5 and --export-wav) cuts the deletion ranges\n"
-    "           that FILE.mrk holds for each AVI file (sections matched by resolved path)\n"
-    "           out of it, so the frames counted or printed are those an edit keeps.\n";
+    "--marks    (before the file names of --report, --framemd5 and --export-wav) cuts the\n"
+    "           deletion ranges that FILE.mrk holds for each AVI file (sections matched by\n"
+    "           resolved path) out of it, so the frames counted, printed or exported are\n"
+    "           those an edit keeps.\n";
 }
 
 // "A-B" with A <= B.
