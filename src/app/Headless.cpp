@@ -12,6 +12,7 @@
 #include "app/IndexEditMain.h"
 #include "avi/Report.h"
 #include "edit/Marks.h"
+#include "platform/Paths.h"
 
 namespace {
 const char kUsage[] =
@@ -73,15 +74,9 @@ int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** m
     args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
     --i;
   }
-  if (marks) {
-    // A folder opens too, and only reading it fails.
-    std::FILE* f = std::fopen(marks, "rb");
-    bool readable = f && (std::fgetc(f) != EOF || !std::ferror(f));
-    if (f) std::fclose(f);
-    if (!readable) {
-      std::fprintf(stderr, "mirdex: cannot read the mark file %s\n", marks);
-      return 2;
-    }
+  if (marks && !FileReadable(marks)) {
+    std::fprintf(stderr, "mirdex: cannot read the mark file %s\n", marks);
+    return 2;
   }
   if (markFile) *markFile = marks;
   argc = static_cast<int>(args.size());

@@ -246,18 +246,18 @@ bool SerializeMarks(OpenAviTable& table, int file, const std::string& path, bool
     ok = WriteProfileText(section, kRangeKey, ranges.empty() ? nullptr : ranges.c_str(), target) && ok;
     return EndProfileBatch() && ok;
   }
-  ParseFrameMarks(table, file, GetProfileText(section, kMarkKey, std::string(), target));
-  ParseDeleteRanges(table, file, GetProfileText(section, kRangeKey, std::string(), target));
+  std::string marks = GetProfileText(section, kMarkKey, std::string(), target);
+  std::string ranges = GetProfileText(section, kRangeKey, std::string(), target);
+  // A file with nothing stored keeps the view its open built.
+  if (marks.empty() && ranges.empty()) return true;
+  ParseFrameMarks(table, file, marks);
+  ParseDeleteRanges(table, file, ranges);
   if (table.deleteRangesOn) ChangeOpenAviParam(avi, true, table.EffectiveFrameRate());
   return true;
 }
 
 bool LoadMarkFileByResolvedPaths(OpenAviTable& table, const std::string& markFile) {
-  // A folder opens too, and only reading it fails.
-  std::FILE* f = std::fopen(markFile.c_str(), "rb");
-  bool readable = f && (std::fgetc(f) != EOF || !std::ferror(f));
-  if (f) std::fclose(f);
-  if (!readable) {
+  if (!FileReadable(markFile)) {
     Message(MB_OK | MB_ICONSTOP, nullptr, "%sが開けません!", markFile.c_str());
     return false;
   }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -120,6 +121,14 @@ std::string ExtensionPart(const std::string& path, bool* hasDot) {
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+bool FileReadable(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bool readable = std::fgetc(f) != EOF || !std::ferror(f);
+  std::fclose(f);
+  return readable;
 }
 
 bool IsDirectory(const std::string& path) {

@@ -38,6 +38,8 @@ std::string DirectoryPart(const std::string& path);  // up to and including the 
 std::string ExtensionPart(const std::string& path, bool* hasDot = nullptr);
 
 bool FileExists(const std::string& path);
+// Whether the file can be opened and read (a folder opens, but reading it fails).
+bool FileReadable(const std::string& path);
 bool IsDirectory(const std::string& path);
 // Makes the folder and its parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& dir);

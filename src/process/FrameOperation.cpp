@@ -158,7 +158,6 @@ bool FrameOperationDriver::WriteBack() {
     Fail(Fmt("%sはビデオコーデックが開けないので上書きできません!", name));
     return false;
   }
-  wroteInPlace_ = true;
   std::string error = writer_->Write(owner, static_cast<uint32_t>(frame), local, pixels, g.stride);
   if (!error.empty()) {
     Fail(error);
@@ -190,7 +189,6 @@ int FrameOperationDriver::Run(FrameOperation& op) {
   opName = op.Name();
   errorText.clear();
   firstWritten_ = lastWritten_ = -1;
-  wroteInPlace_ = false;
   abortRequested = 1;
   processed = false;
   int result = 0;
@@ -242,6 +240,8 @@ int FrameOperationDriver::Run(FrameOperation& op) {
 void FrameOperationDriver::EndRun(FrameOperation& op, int* result) {
   Host& host = CurrentHost();
   runState = 0;
+  // The writer exists from the first frame the run tried to write back.
+  const bool wroteInPlace = writer_ != nullptr;
   if (writer_) {
     writer_->Close();
     writer_.reset();
@@ -251,7 +251,7 @@ void FrameOperationDriver::EndRun(FrameOperation& op, int* result) {
   if (!errorText.empty()) {
     // Whoever finds the file changed must know how far: each frame was
     // written whole or not at all.
-    if (errorText[0] != '\xFF' && wroteInPlace_)
+    if (errorText[0] != '\xFF' && wroteInPlace)
       errorText += lastWritten_ < 0 ? std::string("\r書き込んだフレームはありません.")
                                     : Fmt("\rフレーム%ld～%ldを書き込みました.",
                                           static_cast<long>(firstWritten_), static_cast<long>(lastWritten_));

@@ -132,5 +132,4 @@ class FrameOperationDriver {
   // The frames written back in place by this run (-1: none), for the report
   // of a run that ends with an error.
   int64_t firstWritten_ = -1, lastWritten_ = -1;
-  bool wroteInPlace_ = false;
 };
