@@ -137,8 +137,30 @@ void ReadWave::Progress(uint64_t done, uint64_t total) {
   CurrentHost().SetTitleSuffix(Fmt(" (%s中 %3ld%%)", opName_.c_str(), pct));
 }
 
-template <class Sink>
-bool ReadWave::Walk(SampleRange range, bool progress, Sink&& sink) {
+void ReadWave::Begin(int scope, const std::string& opName) {
+  scopeName_ = ScopeName(scope);
+  opName_ = opName;
+  lastPct_ = -1;
+  ME.fAbort = 0;
+}
+
+int ReadWave::End(bool ok, bool quiet) {
+  CurrentHost().SetTitleSuffix("");
+  if (ok) {
+    Status(0, "%s%s終了", scopeName_.c_str(), opName_.c_str());
+    CurrentHost().Beep();
+    return 1;
+  }
+  if (abort_ || error_.empty()) {
+    Status(0, "%s%s中止", scopeName_.c_str(), opName_.c_str());
+    return 0;
+  }
+  Status(0, "%s%sエラー:%s", scopeName_.c_str(), opName_.c_str(), error_.c_str());
+  if (!quiet) Message(MB_OK | MB_ICONSTOP, error_.c_str());
+  return 0;
+}
+
+bool ReadWave::Walk(SampleRange range, bool progress, const Sink& sink) {
   const uint16_t ba = Format().nBlockAlign;
   if (!ba || range.first >= range.end) return true;
   std::vector<uint8_t> buf;
@@ -158,13 +180,14 @@ bool ReadWave::Walk(SampleRange range, bool progress, Sink&& sink) {
       for (uint64_t at = from; at < to;) {
         const uint64_t blocks = std::min<uint64_t>(to - at, std::max<uint32_t>(kReadPiece / ba, 1));
         const uint32_t bytes = static_cast<uint32_t>(blocks * ba);
+        const uint64_t offset = IndexOffset(e) + (at - pos) * ba;
         buf.resize(bytes);
-        if (MyAviSeek(avi, nullptr, IndexOffset(e) + (at - pos) * ba, 0, true) < 0 ||
+        if (MyAviSeek(avi, nullptr, offset, 0, true) < 0 ||
             MyAviRead(avi, nullptr, buf.data(), bytes, true) < 0) {
           error_ = Fmt("%sのオーディオが読み出せません!", avi->szFileName.c_str());
           return false;
         }
-        if (!sink(buf.data(), bytes)) return false;
+        if (!sink(Piece{avi, offset, buf.data(), bytes})) return false;
         at += blocks;
         done += blocks;
         if (progress) {
@@ -181,8 +204,17 @@ bool ReadWave::Walk(SampleRange range, bool progress, Sink&& sink) {
   return true;
 }
 
-int ReadWave::Run(unsigned mode, const ReadWaveSettings& settings, const std::string& wavePath,
-                  uint32_t firstFrame, uint32_t frameCount, std::vector<uint8_t>* buffer) {
+int ReadWave::Run(unsigned mode, ReadWaveSettings& settings, const std::string& wavePath, uint32_t firstFrame,
+                  uint32_t frameCount, std::vector<uint8_t>* buffer) {
+  ReadWaveRequest request;
+  request.wavePath = wavePath;
+  request.firstFrame = firstFrame;
+  request.frameCount = frameCount;
+  request.buffer = buffer;
+  return Run(mode, settings, request);
+}
+
+int ReadWave::Run(unsigned mode, ReadWaveSettings& settings, ReadWaveRequest& request) {
   error_.clear();
   abort_ = false;
   lastPct_ = -1;
@@ -193,28 +225,46 @@ int ReadWave::Run(unsigned mode, const ReadWaveSettings& settings, const std::st
   if (!ba || !wf.nSamplesPerSec) return 0;
 
   if (mode == kWaveFrameRangeToBuffer) {
-    if (!buffer) return 0;
-    SampleRange r = FrameRange(firstFrame, frameCount);
+    if (!request.buffer) return 0;
+    std::vector<uint8_t>* buffer = request.buffer;
+    SampleRange r = FrameRange(request.firstFrame, request.frameCount);
     buffer->assign((r.end - r.first) * ba, 0);
     size_t at = 0;
     r.end = std::min(r.end, TotalSamples());
     return Walk(r, false,
-                [&](const uint8_t* p, size_t n) {
-                  std::memcpy(buffer->data() + at, p, n);
-                  at += n;
+                [&](const Piece& p) {
+                  std::memcpy(buffer->data() + at, p.data, p.bytes);
+                  at += p.bytes;
                   return true;
                 })
                ? 1
                : 0;
   }
-  // The other modes are not implemented yet.
-  if (mode != kWaveExport && mode != (kWaveExport | kWaveVolume)) return 0;
+  if (mode & kWaveRewrite) return RunRewrite(mode, settings, request);
+  if (mode & (kWaveDvCheck | kWaveOffsetCheck | kWaveFactorCheck)) return RunMeasure(mode, settings, request);
+  if (mode & kWaveExport) return RunExport(mode, settings, request);
+  return 0;
+}
 
+int ReadWave::RunRewrite(unsigned, ReadWaveSettings&, ReadWaveRequest&) {
+  // In-place modes are not built yet.
+  return 0;
+}
+
+int ReadWave::RunMeasure(unsigned, ReadWaveSettings&, ReadWaveRequest&) {
+  // The measurements are not built yet.
+  return 0;
+}
+
+int ReadWave::RunExport(unsigned mode, ReadWaveSettings& settings, ReadWaveRequest& request) {
+  // Only the plain export and the export with the factor are built yet.
+  if (mode != kWaveExport && mode != (kWaveExport | kWaveVolume)) return 0;
+  const WaveFormatEx wf = Format();
+  const uint16_t ba = wf.nBlockAlign;
+  const std::string& wavePath = request.wavePath;
   OpenAviFile* audioFile = AudioFile();
   const bool volume = (mode & kWaveVolume) != 0;
-  scopeName_ = ScopeName(settings.scope);
-  opName_ = volume ? "WAVEファイル倍率変更保存" : "WAVEファイル保存";
-  ME.fAbort = 0;
+  Begin(settings.scope, volume ? "WAVEファイル倍率変更保存" : "WAVEファイル保存");
   const int64_t perMille = static_cast<int64_t>(std::llround(settings.factor * 1000.0));
 
   auto run = [&]() -> bool {
@@ -245,15 +295,9 @@ int ReadWave::Run(unsigned mode, const ReadWaveSettings& settings, const std::st
         return false;
       }
     }
-    std::vector<uint8_t> work;
-    bool walked = Walk(r, true, [&](const uint8_t* p, size_t n) {
-      const uint8_t* data = p;
-      if (volume) {
-        work.assign(p, p + n);
-        ApplyFactor(work.data(), n, wf.wBitsPerSample, perMille);
-        data = work.data();
-      }
-      if (out.Append(data, n)) return true;
+    bool walked = Walk(r, true, [&](const Piece& p) {
+      if (volume) ApplyFactor(p.data, p.bytes, wf.wBitsPerSample, perMille);
+      if (out.Append(p.data, p.bytes)) return true;
       error_ = Fmt("%sのオーディオ書き込みでエラーが発生しました!", wavePath.c_str());
       return false;
     });
@@ -269,18 +313,5 @@ int ReadWave::Run(unsigned mode, const ReadWaveSettings& settings, const std::st
     return true;
   };
 
-  const bool ok = run();
-  CurrentHost().SetTitleSuffix("");
-  if (ok) {
-    Status(0, "%s%s終了", scopeName_.c_str(), opName_.c_str());
-    CurrentHost().Beep();
-    return 1;
-  }
-  if (abort_ || error_.empty()) {
-    Status(0, "%s%s中止", scopeName_.c_str(), opName_.c_str());
-    return 0;
-  }
-  Status(0, "%s%sエラー:%s", scopeName_.c_str(), opName_.c_str(), error_.c_str());
-  Message(MB_OK | MB_ICONSTOP, error_.c_str());
-  return 0;
+  return End(run());
 }
