@@ -1,0 +1,172 @@
+// The AVI output: an AVI 1.0 file below the part limit, OpenDML parts past
+// it, read back by our reader and by ffprobe; a given-up save leaves an
+// earlier file of the name alone.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "TestSupport.h"
+#include "avi/AviOutput.h"
+#include "avi/OpenAvi.h"
+
+namespace {
+
+constexpr uint32_t kW = 16, kH = 16, kFrameBytes = kW * kH * 3, kAudioPerFrame = 1280;
+
+AviOutputHeaders RawHeaders(uint32_t frames) {
+  AviOutputHeaders h;
+  h.avih.dwMicroSecPerFrame = 40000;
+  h.avih.dwStreams = 2;
+  h.avih.dwTotalFrames = frames;
+  h.avih.dwWidth = kW;
+  h.avih.dwHeight = kH;
+  h.videoHeader.fccType = FourCC("vids");
+  h.videoHeader.fccHandler = FourCC("DIB ");
+  h.videoHeader.dwScale = 1;
+  h.videoHeader.dwRate = 25;
+  h.videoHeader.dwLength = frames;
+  h.videoHeader.dwSuggestedBufferSize = kFrameBytes;
+  BitmapInfoHeader bi{40, kW, kH, 1, 24, 0, kFrameBytes, 0, 0, 0, 0};
+  h.videoFormat.resize(40);
+  StoreBitmapInfoHeader(bi, h.videoFormat.data());
+  h.audio = true;
+  WaveFormatEx wf{1, 2, 8000, 32000, 4, 16, 0};
+  h.audioFormat.resize(18);
+  StoreWaveFormat(wf, h.audioFormat.data());
+  h.audioHeader.fccType = FourCC("auds");
+  h.audioHeader.fccHandler = 1;
+  h.audioHeader.dwScale = 4;
+  h.audioHeader.dwRate = 32000;
+  h.audioHeader.dwSampleSize = 4;
+  return h;
+}
+
+std::string FrameBytes(uint32_t k) {
+  std::string f(kFrameBytes, '\0');
+  for (uint32_t i = 0; i < kFrameBytes; ++i) f[i] = static_cast<char>((k * 7 + i) & 0xFF);
+  return f;
+}
+
+// Frames 0..n-1 with frame `nullAt` null, audio before every 30th frame.
+std::string Write(AviOutput& out, const std::string& path, uint32_t n, uint32_t nullAt) {
+  std::string audio;
+  EXPECT_TRUE(out.Create(path, RawHeaders(n))) << out.Error();
+  for (uint32_t k = 0; k < n; ++k) {
+    if (k % 30 == 0) {
+      std::string a(kAudioPerFrame * std::min(30u, n - k), '\0');
+      for (size_t i = 0; i < a.size(); ++i) a[i] = static_cast<char>((audio.size() + i) * 13);
+      EXPECT_TRUE(out.WriteAudio(a.data(), static_cast<uint32_t>(a.size())));
+      audio += a;
+    }
+    if (k == nullAt) {
+      EXPECT_TRUE(out.WriteNullVideo(FourCC("00db")));
+      continue;
+    }
+    std::string f = FrameBytes(k);
+    EXPECT_TRUE(out.WriteVideo(FourCC("00db"), f.data(), kFrameBytes, kAviIfKeyframe));
+  }
+  EXPECT_TRUE(out.Finish(static_cast<uint32_t>(audio.size() / 4))) << out.Error();
+  return audio;
+}
+
+// Every frame and the audio as our reader gives them.
+void ExpectReadsBack(const std::string& path, uint32_t n, uint32_t nullAt, const std::string& audio) {
+  OpenAviTable t;
+  ASSERT_TRUE(t.OpenChosenFiles(40001, nullptr, {path}));
+  OpenAviFile* avi = &t.pOpenAviList[0];
+  const AviStreamSet& s = avi->Set();
+  ASSERT_EQ(s.FrameMax, n);
+  for (uint32_t k = 0; k < n; ++k) {
+    const FrameIndexEntry e = s.pFrameIndex[k];
+    if (k == nullAt) {
+      EXPECT_EQ(IndexSize(e), 0u);
+      continue;
+    }
+    ASSERT_EQ(IndexSize(e), kFrameBytes) << k;
+    std::string f(kFrameBytes, '\0');
+    ASSERT_GE(MyAviSeek(avi, nullptr, IndexOffset(e), 0, false), 0);
+    ASSERT_EQ(MyAviRead(avi, nullptr, f.data(), kFrameBytes, false), kFrameBytes);
+    ASSERT_TRUE(f == FrameBytes(k)) << "frame " << k;
+  }
+  std::string got;
+  for (uint32_t k = 0; k < s.WaveIndexEntries; ++k) {
+    const FrameIndexEntry e = s.pWaveIndex[k];
+    std::string a(IndexSize(e), '\0');
+    ASSERT_GE(MyAviSeek(avi, nullptr, IndexOffset(e), 0, true), 0);
+    ASSERT_EQ(MyAviRead(avi, nullptr, a.data(), IndexSize(e), true), IndexSize(e));
+    got += a;
+  }
+  EXPECT_TRUE(got == audio);
+}
+
+std::string Probe(const std::string& args, const std::string& path) {
+  std::string out;
+  RunCommand("ffprobe -v warning " + args + " '" + path + "' 2>&1", &out);
+  return out;
+}
+
+}  // namespace
+
+TEST(AviOutput, SmallFileIsAvi10AndLargeOneGoesOnInOpenDmlParts) {
+  RecordingHost host;
+  ScratchDir dir;
+  const uint32_t n = 200, nullAt = 77;
+
+  const std::string small = dir.File("small.avi");
+  AviOutput one;
+  std::string audio = Write(one, small, n, nullAt);
+  EXPECT_EQ(one.Parts(), 1);
+  std::string bytes = ReadFileBytes(small);
+  EXPECT_EQ(bytes.find("odml"), std::string::npos);
+  EXPECT_EQ(bytes.find("ix00"), std::string::npos);
+  EXPECT_EQ(bytes.find("AVIX"), std::string::npos);
+  ExpectReadsBack(small, n, nullAt, audio);
+  EXPECT_EQ(Probe("", small), "");
+
+  const std::string big = dir.File("big.avi");
+  AviOutput parts;
+  parts.partLimit = 64 << 10;
+  audio = Write(parts, big, n, nullAt);
+  EXPECT_GE(parts.Parts(), 3);
+  ExpectReadsBack(big, n, nullAt, audio);
+  EXPECT_EQ(Probe("", big), "");
+  EXPECT_EQ(Probe("-count_packets -select_streams v -show_entries stream=nb_read_packets -of csv=p=0", big),
+            std::to_string(n - 1) + "\n");
+
+  // The first part alone is an AVI 1.0 file with an idx1.
+  bytes = ReadFileBytes(big);
+  const uint32_t firstSize = GetLE32(&bytes[4]);
+  const size_t idx1 = bytes.rfind("idx1", firstSize + 8);
+  ASSERT_NE(idx1, std::string::npos);
+  const uint32_t entries = GetLE32(&bytes[idx1 + 4]) / 16;
+  uint32_t videoEntries = 0;
+  for (uint32_t i = 0; i < entries; ++i) videoEntries += bytes.compare(idx1 + 8 + 16 * i, 4, "00db") == 0;
+  const size_t avih = bytes.find("avih");
+  EXPECT_EQ(GetLE32(&bytes[avih + 8 + 16]), videoEntries);
+  EXPECT_LT(videoEntries, n);
+  EXPECT_GT(videoEntries, 0u);
+}
+
+TEST(AviOutput, AGivenUpSaveLeavesTheEarlierFile) {
+  RecordingHost host;
+  ScratchDir dir;
+  const std::string path = dir.File("keep.avi");
+  ASSERT_TRUE(WriteFileBytes(path, "earlier"));
+  {
+    AviOutput out;
+    ASSERT_TRUE(out.Create(path, RawHeaders(3)));
+    std::string f = FrameBytes(0);
+    ASSERT_TRUE(out.WriteVideo(FourCC("00db"), f.data(), kFrameBytes, kAviIfKeyframe));
+    out.Abandon();
+  }
+  {
+    AviOutput out;  // gone without Finish
+    ASSERT_TRUE(out.Create(path, RawHeaders(3)));
+  }
+  EXPECT_EQ(ReadFileBytes(path), "earlier");
+  size_t files = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1u);
+}
