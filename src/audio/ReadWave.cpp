@@ -246,11 +246,6 @@ int ReadWave::Run(unsigned mode, ReadWaveSettings& settings, ReadWaveRequest& re
   return 0;
 }
 
-int ReadWave::RunRewrite(unsigned, ReadWaveSettings&, ReadWaveRequest&) {
-  // In-place modes are not built yet.
-  return 0;
-}
-
 int ReadWave::RunMeasure(unsigned, ReadWaveSettings&, ReadWaveRequest&) {
   // The measurements are not built yet.
   return 0;
