@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <strings.h>
 
+#include "audio/AudioEncode.h"
 #include "audio/WaveFile.h"
 #include "platform/AppState.h"
 #include "platform/Host.h"
@@ -129,6 +131,27 @@ SampleRange ReadWave::FrameRange(uint32_t firstFrame, uint32_t count) const {
   return {FrameToSample(firstFrame), FrameToSample(static_cast<double>(firstFrame) + count)};
 }
 
+std::string ReadWave::AviName() const {
+  const OpenAviFile* avi = AudioFile();
+  return avi ? avi->szFileName : std::string();
+}
+
+void ReadWave::ScopeFrames(const ReadWaveSettings& s, long* first, long* last) const {
+  const long total = static_cast<long>(table_.TotalFrames());
+  switch (s.scope) {
+    case kScopeSelection:
+      *first = static_cast<long>(std::max<int64_t>(s.selectionFirst, 0));
+      *last = s.selectionLast < 0 ? total - 1 : static_cast<long>(s.selectionLast);
+      break;
+    case kScopeCurrentFrame:
+      *first = *last = static_cast<long>(s.currentFrame);
+      break;
+    default:
+      *first = 0;
+      *last = total - 1;
+  }
+}
+
 void ReadWave::Progress(uint64_t done, uint64_t total) {
   long pct = total ? static_cast<long>(std::min(done, total) * 100 / total) : 100;
   if (pct == lastPct_) return;
@@ -224,9 +247,9 @@ int ReadWave::Run(unsigned mode, ReadWaveSettings& settings, ReadWaveRequest& re
   const uint16_t ba = wf.nBlockAlign;
   if (!ba || !wf.nSamplesPerSec) return 0;
 
-  if (mode == kWaveFrameRangeToBuffer) {
-    if (!request.buffer) return 0;
-    std::vector<uint8_t>* buffer = request.buffer;
+  if (mode == kWaveFrameRangeToBuffer || mode == kWaveFrameRangeToProgramBuffer) {
+    std::vector<uint8_t>* buffer = mode == kWaveFrameRangeToBuffer ? request.buffer : &audioBuffer_;
+    if (!buffer) return 0;
     SampleRange r = FrameRange(request.firstFrame, request.frameCount);
     buffer->assign((r.end - r.first) * ba, 0);
     size_t at = 0;
@@ -246,56 +269,124 @@ int ReadWave::Run(unsigned mode, ReadWaveSettings& settings, ReadWaveRequest& re
   return 0;
 }
 
-int ReadWave::RunMeasure(unsigned, ReadWaveSettings&, ReadWaveRequest&) {
-  // The measurements are not built yet.
-  return 0;
-}
-
 int ReadWave::RunExport(unsigned mode, ReadWaveSettings& settings, ReadWaveRequest& request) {
-  // Only the plain export and the export with the factor are built yet.
-  if (mode != kWaveExport && mode != (kWaveExport | kWaveVolume)) return 0;
   const WaveFormatEx wf = Format();
   const uint16_t ba = wf.nBlockAlign;
-  const std::string& wavePath = request.wavePath;
   OpenAviFile* audioFile = AudioFile();
   const bool volume = (mode & kWaveVolume) != 0;
-  Begin(settings.scope, volume ? "WAVEファイル倍率変更保存" : "WAVEファイル保存");
+  const bool around = (mode & (kWaveAroundFrame | kWaveAroundFrameShifted)) != 0;
+  Begin(around ? kScopeCurrentFrame : settings.scope,
+        volume ? "WAVEファイル倍率変更保存" : "WAVEファイル保存");
   const int64_t perMille = static_cast<int64_t>(std::llround(settings.factor * 1000.0));
 
+  SampleRange r = ScopeRange(settings);
+  long firstFrame = 0, lastFrame = 0;
+  ScopeFrames(settings, &firstFrame, &lastFrame);
+  // Later (> 0) writes silence first, earlier (< 0) skips samples.
+  int64_t shift = settings.shiftSamples;
+  // The frames round the current one are saved without a dialog: PCM, no
+  // user shift, a name of their own.
+  const bool encode = settings.output.encodeAudio && !around;
+  if (around) {
+    const long n = settings.wideAroundFrame ? 20 : 10;
+    const long current = static_cast<long>(settings.currentFrame);
+    if (current < n || current + n >= static_cast<long>(table_.TotalFrames())) {
+      error_ = "!オーディオを出力するフレーム範囲が不正です!";
+      return End(false);
+    }
+    firstFrame = current - n;
+    lastFrame = current + n;
+    r = FrameRange(static_cast<uint32_t>(firstFrame), static_cast<uint32_t>(2 * n + 1));
+    const bool half = (mode & kWaveAroundFrameShifted) != 0;
+    // 0x800 takes the audio 801 samples later (half a frame of 48 kHz audio
+    // at 29.97 fps, hence ".5" in the name): in the file it comes earlier.
+    shift = half ? -801 : 0;
+    std::string base = audioFile->szFileName;
+    if (base.size() >= 4 && strcasecmp(base.c_str() + base.size() - 4, ".avi") == 0)
+      base.resize(base.size() - 4);
+    request.wavePath = base + Fmt(".%06lu.%d.wav", static_cast<unsigned long>(current), half ? 5 : 0);
+  }
+  const std::string& wavePath = request.wavePath;
+  const uint64_t total = TotalSamples();
+  if (shift < 0) {
+    const uint64_t skip = static_cast<uint64_t>(-shift);
+    // The frames round the current one keep their length; the whole scope
+    // loses what it skips.
+    r.end = around ? std::min(total, r.end + skip) : r.end;
+    r.first = std::min(r.end, r.first + skip);
+  }
+  r.end = std::min(r.end, total);
+
+  AudioEncoder encoder;
+  const uint8_t* encoded = nullptr;
+  uint32_t encodedBytes = 0;
+  uint64_t pcmBytes = 0;
+  // A failure the encoder has already shown in a box.
+  bool encoderFailed = false;
   auto run = [&]() -> bool {
     if (volume && wf.wBitsPerSample != 8 && wf.wBitsPerSample != 16) {
       error_ = Fmt("%sのオーディオが8,16bit以外です!", audioFile->szFileName.c_str());
       return false;
     }
+    if (encode) {
+      encoder.source = wf;
+      encoder.destination = settings.output.format;
+      const uint32_t largest = std::max<uint32_t>(std::max<uint32_t>(kReadPiece / ba, 1) * ba, kSilencePiece);
+      if (!encoder.EncodeAudioStream(0, nullptr, largest, nullptr, nullptr)) {
+        encoderFailed = true;
+        error_ = "オーディオのエンコード初期化に失敗しました!";
+        return false;
+      }
+    }
     WaveWriter out;
-    if (!out.Create(wavePath, wf)) {
+    const bool created = encode ? out.Create(wavePath, encoder.destination.data(), encoder.destination.size())
+                                : out.Create(wavePath, wf);
+    if (!created) {
       error_ = out.Message();
       return false;
     }
-    SampleRange r = ScopeRange(settings);
-    if (settings.shiftSamples < 0) {
-      r.first = std::min(r.end, r.first + static_cast<uint64_t>(-settings.shiftSamples));
-    } else if (settings.shiftSamples > 0) {
-      uint64_t silence = static_cast<uint64_t>(settings.shiftSamples) * ba;
+    // PCM bytes to the file, or through the encoder (mode 2 the last).
+    auto write = [&](const uint8_t* data, size_t n, bool last) {
+      if (!encode) return out.Append(data, n);
+      pcmBytes += n;
+      if (!encoder.EncodeAudioStream(last ? 2 : 1, data, static_cast<uint32_t>(n), &encoded, &encodedBytes)) {
+        encoderFailed = true;
+        error_ = "オーディオのエンコードでエラーが発生しました!";
+        return false;
+      }
+      return out.Append(encoded, encodedBytes);
+    };
+    if (shift > 0) {
+      uint64_t silence = static_cast<uint64_t>(shift) * ba;
+      const std::vector<uint8_t> quiet(kSilencePiece, wf.wBitsPerSample == 8 ? 0x80 : 0);
       bool ok = true;
-      if (wf.wBitsPerSample == 8) {
-        const std::vector<uint8_t> centre(kSilencePiece, 0x80);
-        for (uint64_t left = silence; ok && left > 0; left -= std::min<uint64_t>(left, kSilencePiece))
-          ok = out.Append(centre.data(), static_cast<size_t>(std::min<uint64_t>(left, kSilencePiece)));
+      if (wf.wBitsPerSample == 8 || encode) {
+        for (uint64_t left = silence; ok && left > 0;) {
+          // Whole blocks, so the encoder never gets part of a sample.
+          const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kSilencePiece / ba * ba));
+          ok = write(quiet.data(), n, false);
+          left -= n;
+        }
       } else {
         ok = out.AppendZeros(silence);
       }
       if (!ok) {
-        error_ = Fmt("%sのdata書き込みでエラーが発生しました!", wavePath.c_str());
+        if (!encoderFailed) error_ = Fmt("%sのdata書き込みでエラーが発生しました!", wavePath.c_str());
+        out.Finish();
         return false;
       }
     }
     bool walked = Walk(r, true, [&](const Piece& p) {
       if (volume) ApplyFactor(p.data, p.bytes, wf.wBitsPerSample, perMille);
-      if (out.Append(p.data, p.bytes)) return true;
-      error_ = Fmt("%sのオーディオ書き込みでエラーが発生しました!", wavePath.c_str());
+      if (write(p.data, p.bytes, false)) return true;
+      if (!encoderFailed) error_ = Fmt("%sのオーディオ書き込みでエラーが発生しました!", wavePath.c_str());
       return false;
     });
+    if (walked && encode && !write(nullptr, 0, true)) {
+      if (!encoderFailed) error_ = Fmt("%sのオーディオ書き込みでエラーが発生しました!", wavePath.c_str());
+      walked = false;
+    }
+    if (encode) out.SetSampleFrames(pcmBytes / ba);
     if (!walked) {
       // What was written stays a valid, shorter file.
       out.Finish();
@@ -308,5 +399,22 @@ int ReadWave::RunExport(unsigned mode, ReadWaveSettings& settings, ReadWaveReque
     return true;
   };
 
-  return End(run());
+  const bool ok = run();
+  if (encode) encoder.EncodeAudioStream(3, nullptr, 0, nullptr, nullptr);
+  if (ok) {
+    std::string what;
+    if (shift > 0)
+      what = Fmt("から%sへ%ldサンプル遅らせて保存", wavePath.c_str(), static_cast<long>(shift));
+    else if (shift < 0)
+      what = Fmt("から %sへ%ldサンプル早めて保存", wavePath.c_str(), static_cast<long>(-shift));
+    else
+      what = Fmt("から%sへ保存", wavePath.c_str());
+    if (!around && settings.scope == kScopeCurrentFrame)
+      Log("[%s(%s)] %s %s%s\r\n", opName_.c_str(), scopeName_.c_str(), TimeStamp().c_str(), AviName().c_str(),
+          what.c_str());
+    else
+      Log("[%s(%s)] %s %s(%ld-%ld)%s\r\n", opName_.c_str(), scopeName_.c_str(), TimeStamp().c_str(),
+          AviName().c_str(), firstFrame, lastFrame, what.c_str());
+  }
+  return End(ok, encoderFailed);
 }

@@ -85,6 +85,13 @@ struct ReadWaveRequest {
   std::vector<uint8_t>* buffer = nullptr;
 };
 
+// One row of the DV audio check's tally: a difference between a chunk's
+// sample count and the samples of one frame, and how many chunks had it.
+struct DvTallyEntry {
+  int64_t difference = 0;
+  uint32_t chunks = 0;
+};
+
 // [first, end) in samples of the table's audio, counted over the current sets.
 struct SampleRange {
   uint64_t first = 0, end = 0;
@@ -116,6 +123,9 @@ class ReadWave {
   const std::vector<uint8_t>& AudioBuffer() const { return audioBuffer_; }
   // The failure of the last Run ("" after success or Esc).
   const std::string& Error() const { return error_; }
+  // The last DV audio check's ten most frequent differences, most frequent
+  // first (ties: the smaller difference first).
+  const std::vector<DvTallyEntry>& DvTally() const { return dvTally_; }
 
  private:
   struct Chunks {
@@ -150,11 +160,19 @@ class ReadWave {
   int RunMeasure(unsigned mode, ReadWaveSettings& settings, ReadWaveRequest& request);
   // Modes 0x80, 0x88, 0x480, 0x880.
   int RunExport(unsigned mode, ReadWaveSettings& settings, ReadWaveRequest& request);
+  int MeasureFactor(ReadWaveSettings& settings);
+  int MeasureOffsets(ReadWaveSettings& settings);
+  int CheckDvAudio(ReadWaveRequest& request);
+  // The name the operation log gives the table's audio.
+  std::string AviName() const;
+  // First and last global frame of the settings' scope.
+  void ScopeFrames(const ReadWaveSettings& s, long* first, long* last) const;
 
   OpenAviTable& table_;
   std::string error_;
   bool abort_ = false;
   std::vector<uint8_t> audioBuffer_;
+  std::vector<DvTallyEntry> dvTally_;
   std::string scopeName_, opName_;
   long lastPct_ = -1;
 };

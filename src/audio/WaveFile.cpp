@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint32_t kRiff = FourCC("RIFF"), kRf64 = FourCC("RF64"), kBw64 = FourCC("BW64"),
                    kWave = FourCC("WAVE"), kDs64 = FourCC("ds64"), kFmt = FourCC("fmt "),
-                   kData = FourCC("data"), kJunk = FourCC("JUNK");
+                   kData = FourCC("data"), kJunk = FourCC("JUNK"), kFact = FourCC("fact");
 // ds64 without its table: RIFF size, data size, sample count, table length.
 constexpr uint32_t kDs64Bytes = 28;
 constexpr size_t kWriteBuffer = 1 << 20;
@@ -272,7 +272,9 @@ bool WaveWriter::Create(const std::string& path, const uint8_t* fmt, size_t fmtB
     return false;
   }
   blockAlign_ = wf.nBlockAlign;
-  dataStart_ = 12 + 8 + kDs64Bytes + 8 + fmtBytes + (fmtBytes & 1) + 8;
+  // Encoded data says its length in samples in a fact chunk; PCM needs none.
+  fact_ = ParseWaveFormatInfo(fmt, fmtBytes).effectiveTag != kWaveFormatPcm;
+  dataStart_ = 12 + 8 + kDs64Bytes + 8 + fmtBytes + (fmtBytes & 1) + (fact_ ? 12 : 0) + 8;
   fmt_.assign(fmt, fmt + fmtBytes);
   buffer_.reserve(kWriteBuffer);
   fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -293,6 +295,12 @@ bool WaveWriter::Create(const std::string& path, const uint8_t* fmt, size_t fmtB
   return ok;
 }
 
+uint64_t WaveWriter::SampleFrames(uint64_t dataBytes) const {
+  if (!fact_) return dataBytes / blockAlign_;
+  // Until the end the header describes no data.
+  return dataBytes ? sampleFrames_ : 0;
+}
+
 uint64_t WaveWriter::RiffSize(uint64_t dataBytes) const {
   return dataStart_ - 8 + dataBytes + (dataBytes & 1);
 }
@@ -310,10 +318,16 @@ bool WaveWriter::WriteHeader(uint64_t dataBytes) {
   if (rf64_) {
     PutLE64(&h[20], riff);
     PutLE64(&h[28], dataBytes);
-    PutLE64(&h[36], dataBytes / blockAlign_);  // sample count; the table stays empty
+    PutLE64(&h[36], SampleFrames(dataBytes));  // the table stays empty
   }
   PutLE32(&h[48], kFmt);
   PutLE32(&h[52], static_cast<uint32_t>(fmt_.size()));
+  if (fact_) {
+    const size_t at = 56 + fmt_.size() + (fmt_.size() & 1);
+    PutLE32(&h[at], kFact);
+    PutLE32(&h[at + 4], 4);
+    PutLE32(&h[at + 8], static_cast<uint32_t>(std::min<uint64_t>(SampleFrames(dataBytes), 0xFFFFFFFFu)));
+  }
   PutLE32(&h[dataStart_ - 8], kData);
   PutLE32(&h[dataStart_ - 4], rf64_ ? 0xFFFFFFFFu : static_cast<uint32_t>(dataBytes));
   return WriteAt(fd_, 0, h.data(), h.size());

@@ -67,7 +67,8 @@ class WaveReader {
 // Largest RIFF size a plain RIFF header can hold.
 constexpr uint64_t kWaveRiffLimit = 0xFFFFFFFFull;
 
-// Writes RIFF WAVE: "JUNK" (28 bytes, the room a ds64 needs), "fmt ", "data".
+// Writes RIFF WAVE: "JUNK" (28 bytes, the room a ds64 needs), "fmt ", for
+// formats other than PCM "fact", and "data".
 // The header always describes data the file holds: it says 0 bytes until
 // Finish, and a failure on the way leaves either a shorter valid file or none.
 class WaveWriter {
@@ -90,6 +91,9 @@ class WaveWriter {
   // the whole blocks written (DataBytes) or removed (see Fail).
   bool Finish();
 
+  // Encoded formats: the samples per channel the data decodes to, written
+  // into fact (and ds64) by Finish.
+  void SetSampleFrames(uint64_t n) { sampleFrames_ = n; }
   uint64_t DataBytes() const { return dataBytes_; }
   bool Rf64() const { return rf64_; }
   const std::string& Message() const { return message_; }
@@ -99,11 +103,13 @@ class WaveWriter {
   bool WriteHeader(uint64_t dataBytes);
   bool Fail();
   uint64_t RiffSize(uint64_t dataBytes) const;
+  uint64_t SampleFrames(uint64_t dataBytes) const;
 
   uint64_t riffLimit_;
   std::string path_, message_;
   int fd_ = -1;
-  bool failed_ = false, rf64_ = false;
+  bool failed_ = false, rf64_ = false, fact_ = false;
+  uint64_t sampleFrames_ = 0;
   uint16_t blockAlign_ = 0;
   std::vector<uint8_t> fmt_;
   uint64_t dataStart_ = 0;
