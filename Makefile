@@ -5,7 +5,7 @@ PKGS := cmake ninja-build ccache g++ pkg-config make \
         qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev \
         libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev \
         libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev \
-        clang libclang-rt-14-dev ffmpeg sox python3 binutils \
+        clang libclang-rt-14-dev ffmpeg sox python3 binutils pulseaudio pulseaudio-utils \
         fonts-ipafont-gothic qt6-translations-l10n
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -45,7 +45,8 @@ run: build
 	fi
 
 test: build-test
-	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(TEST_BUILD) && QT_QPA_PLATFORM=offscreen MX_REQUIRE_SOUND=1 ../tests/with-sound-server.sh \
+	  ctest --output-on-failure -j $(JOBS)
 	$(MAKE) fuzz-smoke
 
 # A short run of every fuzz target (clang + libFuzzer) in its own

@@ -63,8 +63,9 @@ ShownCapture& S() {
   return window->Shown();
 }
 
+// While the sound plays the picture may be moved; the sound follows it.
 bool HaveFrames() {
-  return window && S().table.nOpenAvi > 0 && S().reader.framePool.block && !ME.fBusy;
+  return window && S().table.nOpenAvi > 0 && S().reader.framePool.block && (!ME.fBusy || ME.fAudioPlaying);
 }
 
 bool HavePicture() {

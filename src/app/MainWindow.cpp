@@ -26,6 +26,7 @@
 #include "app/FrameCommands.h"
 #include "app/MarkCommands.h"
 #include "app/OptionsWindow.h"
+#include "app/AudioPlayCommands.h"
 #include "app/PlaybackCommands.h"
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
@@ -195,6 +196,7 @@ MainWindow::MainWindow()
 
 MainWindow::~MainWindow() {
   UnregisterPlaybackCommands(this);
+  UnregisterAudioPlayCommands(this);
   UnregisterMarkCommands(this);
   UnregisterFrameCommands(this);
   // The files close while the window's host still reports.
@@ -273,6 +275,7 @@ bool MainWindow::Startup() {
   RegisterFrameCommands(this);
   RegisterMarkCommands(this);
   RegisterPlaybackCommands(this);
+  RegisterAudioPlayCommands(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);
