@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/AudioCommands.h"
 #include "app/CommandLine.h"
 #include "app/CommandUi.h"
 #include "app/FrameCommands.h"
@@ -115,7 +116,9 @@ MainWindow* TheMainWindow() {
 }
 
 MainWindow::MainWindow()
-    : shown_(std::make_unique<ShownCapture>()), operations_(std::make_unique<FrameOperationDriver>(*shown_)) {
+    : shown_(std::make_unique<ShownCapture>()),
+      operations_(std::make_unique<FrameOperationDriver>(*shown_)),
+      audio_(std::make_unique<AudioEdits>(*shown_)) {
   operations_->enablePowerOffChoice = SetPowerOffChoiceEnabled;
   theMainWindow = this;
   setWindowTitle("Mirdex");
@@ -194,6 +197,7 @@ MainWindow::MainWindow()
 }
 
 MainWindow::~MainWindow() {
+  UnregisterAudioCommands(this);
   UnregisterPlaybackCommands(this);
   UnregisterMarkCommands(this);
   UnregisterFrameCommands(this);
@@ -273,6 +277,7 @@ bool MainWindow::Startup() {
   RegisterFrameCommands(this);
   RegisterMarkCommands(this);
   RegisterPlaybackCommands(this);
+  RegisterAudioCommands(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);
@@ -284,6 +289,7 @@ bool MainWindow::Startup() {
 
 void MainWindow::ApplySettings() {
   ReadMirdexSettings(mirdexSettings);
+  audio_->Load(mirdexSettings);
   RestoredRect r = RestoreWindowRect(mirdexSettings, width(), height());
   resize(r.width, r.height);
   QPoint topLeft(r.left, r.top);
@@ -423,6 +429,10 @@ void MainWindow::RefreshBeforePopup() {
   QString level = Q(WaveLevelCaption(mirdexSettings.waveLevel));
   if (QAction* a = FindCommandAction(kCmdWaveLimitCheck)) a->setText(limit);
   if (QAction* a = FindCommandAction(kCmdChangeVolume)) a->setText(level);
+  const bool wide = audio_->WideAroundFrame();
+  if (QAction* a = FindCommandAction(kCmdSaveWaveAround)) a->setText(Q(AroundFrameCaption(wide, false)));
+  if (QAction* a = FindCommandAction(kCmdSaveWaveAroundShifted))
+    a->setText(Q(AroundFrameCaption(wide, true)));
   RefreshCommandStates();
 }
 
@@ -471,6 +481,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   CloseLog();
   CollectCheckStates();
+  audio_->Store(mirdexSettings);
   WindowPlacement p;
   p.maximized = isMaximized();
   p.minimized = isMinimized();

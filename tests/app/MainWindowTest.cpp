@@ -517,28 +517,29 @@ TEST_F(WindowTest, StartUpAppliesTheSettingsFile) {
   }
 }
 
-TEST_F(WindowTest, RecentFilesFillPositionsEighteenOnAndTenAtMost) {
+TEST_F(WindowTest, RecentFilesFillTheirPositionsOnAndTenAtMost) {
   MainWindow& w = Start();
   RegisterCommandRange(50100, 50109, [this](int id, CommandSource) { seen_.push_back(id); });
   for (int i = 0; i < 11; ++i) AddRecentFile(mirdexSettings, "/v/" + std::to_string(i) + ".avi");
   w.RebuildRecentFiles();
   RefreshCommandStates();
   QList<QAction*> file = w.Menu(kMenuFile)->actions();
-  ASSERT_EQ(file.size(), 30);
+  const int at = kRecentFilePosition;
+  ASSERT_EQ(file.size(), at + 12);
   for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(file[18 + i]->text().toStdString(),
+    EXPECT_EQ(file[at + i]->text().toStdString(),
               std::to_string(i) + ". /v/" + std::to_string(10 - i) + ".avi");
-    EXPECT_EQ(file[18 + i]->data().toInt(), 50100 + i);
+    EXPECT_EQ(file[at + i]->data().toInt(), 50100 + i);
   }
-  EXPECT_TRUE(file[28]->isSeparator());
-  file[20]->trigger();
+  EXPECT_TRUE(file[at + 10]->isSeparator());
+  file[at + 2]->trigger();
   EXPECT_EQ(seen_, std::vector<int>{50102});
   // A second rebuild changes captions in place.
   AddRecentFile(mirdexSettings, "/v/new.avi");
   w.RebuildRecentFiles();
   file = w.Menu(kMenuFile)->actions();
-  EXPECT_EQ(file.size(), 30);
-  EXPECT_EQ(file[18]->text().toStdString(), "0. /v/new.avi");
+  EXPECT_EQ(file.size(), at + 12);
+  EXPECT_EQ(file[at]->text().toStdString(), "0. /v/new.avi");
 }
 
 TEST_F(WindowTest, DynamicCaptionsFollowTheirState) {
