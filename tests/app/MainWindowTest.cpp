@@ -118,6 +118,8 @@ TEST_F(WindowTest, MenuTreeIsTheProgramsTree) {
       "  WAVEファイルにオーディオを保存...",
       "  WAVEファイルにオーディオを設定倍率で保存...",
       "  WAVEファイルをオーディオに読込...",
+      "  WAVEファイルに-10～+10フレームのオーディオ保存...",
+      "  WAVEファイルに-10～+10フレームのオーディオ保存(801サンプル遅延)...",
       "  ----",
       "  ----",
       "  終了(&X)",
@@ -171,6 +173,8 @@ TEST_F(WindowTest, MenuTreeIsTheProgramsTree) {
       "  ----",
       "  オーディオの倍率を上限100%でチェック",
       "  オーディオの音量を 1.000倍に変更",
+      "  ----",
+      "  CDVCコーデックの音声過不足チェック",
       "フレーム選択範囲/マーク(&S) >",
       "  開始フレームに指定(&B)\tCtrl+[",
       "  開始フレームに移動",
@@ -502,11 +506,12 @@ TEST_F(WindowTest, StartUpAppliesTheSettingsFile) {
   EXPECT_NE(ReadFileBytes(SettingsPath() + ".bak").find("gone.avi"), std::string::npos);
 
   QList<QAction*> file = w.Menu(kMenuFile)->actions();
-  ASSERT_EQ(file.size(), 22);
-  EXPECT_EQ(file[18]->text().toStdString(), "0. /v/a&&b.avi");
-  EXPECT_EQ(file[19]->text().toStdString(), "1. /v/c.avi");
-  EXPECT_TRUE(file[20]->isSeparator());
-  EXPECT_EQ(file[18]->data().toInt(), 50100);
+  const int at = kRecentFilePosition;
+  ASSERT_EQ(file.size(), at + 4);
+  EXPECT_EQ(file[at]->text().toStdString(), "0. /v/a&&b.avi");
+  EXPECT_EQ(file[at + 1]->text().toStdString(), "1. /v/c.avi");
+  EXPECT_TRUE(file[at + 2]->isSeparator());
+  EXPECT_EQ(file[at]->data().toInt(), 50100);
 
   // Time code of the current frame in pane 1.
   const std::pair<long, const char*> codes[] = {
