@@ -30,6 +30,7 @@
 #include "app/PlaybackCommands.h"
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
+#include "app/VolumeWindow.h"
 #include "app/KeyFilter.h"
 #include "avi/OpenAvi.h"
 #include "command/Dispatcher.h"
@@ -193,6 +194,7 @@ MainWindow::MainWindow()
   SetUiRefreshListener([this] {
     RefreshCommandStates();
     RebuildRecentFiles();
+    ShowVolumeValues();
   });
 }
 

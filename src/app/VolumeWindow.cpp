@@ -78,7 +78,6 @@ void EditChanged(int id, const QString& text) {
 
 void BuildWindow(QDialog* d, MainWindow* w) {
   const AudioEdits& audio = w->AudioWork();
-  const uint16_t channels = audio.CanRun() ? audio.engine.Format().nChannels : 0;
   auto* grid = new QGridLayout(d);
 
   grid->addWidget(new QLabel("最大音量の上限に対する割合(%)", d), 0, 0);
@@ -97,9 +96,7 @@ void BuildWindow(QDialog* d, MainWindow* w) {
   auto* offsets = new QHBoxLayout;
   offsets->addWidget(new QLabel("オフセット", d));
   offsets->addWidget(NumberEdit(d, kVolumeOffsetLeftEdit, kNumMinus, 60));
-  QLineEdit* right = NumberEdit(d, kVolumeOffsetRightEdit, kNumMinus, 60);
-  right->setVisible(channels == 2);
-  offsets->addWidget(right);
+  offsets->addWidget(NumberEdit(d, kVolumeOffsetRightEdit, kNumMinus, 60));
   offsets->addStretch(1);
   grid->addLayout(offsets, 3, 0, 1, 3);
 
@@ -113,14 +110,12 @@ void BuildWindow(QDialog* d, MainWindow* w) {
   grid->addLayout(levels, 4, 0, 1, 3);
 
   // The second form: with two channels one of them can be worked on alone.
-  if (channels == 2) {
-    auto* channel = Named(new QComboBox(d), kVolumeChannelCombo);
-    channel->addItems({"両チャネル", "左チャネル", "右チャネル"});
-    channel->setCurrentIndex(audio.settings.channel);
-    QObject::connect(channel, &QComboBox::activated, channel,
-                     [w](int i) { w->AudioWork().settings.channel = i; });
-    grid->addWidget(channel, 5, 0, 1, 3);
-  }
+  auto* channel = Named(new QComboBox(d), kVolumeChannelCombo);
+  channel->addItems({"両チャネル", "左チャネル", "右チャネル"});
+  channel->setCurrentIndex(audio.settings.channel);
+  QObject::connect(channel, &QComboBox::activated, channel,
+                   [w](int i) { w->AudioWork().settings.channel = i; });
+  grid->addWidget(channel, 5, 0, 1, 3);
 
   for (int id : {kVolumePercentEdit, kVolumeFactorEdit, kVolumeOffsetLeftEdit, kVolumeOffsetRightEdit}) {
     QLineEdit* e = d->findChild<QLineEdit*>(QString::number(id));
@@ -147,6 +142,16 @@ void ShowVolumeValues() {
   set(kVolumeFactorEdit, QString::fromStdString(Fmt("%6.3lf", s.factor)).trimmed());
   set(kVolumeOffsetLeftEdit, QString::number(s.offsetLeft));
   set(kVolumeOffsetRightEdit, QString::number(s.offsetRight));
+  // The right channel and the channel choice only for stereo audio.
+  const AudioEdits& audio = owner->AudioWork();
+  const bool stereo = audio.CanRun() && audio.engine.Format().nChannels == 2;
+  const bool resize = Edit(kVolumeOffsetRightEdit)->isHidden() == stereo;
+  Edit(kVolumeOffsetRightEdit)->setVisible(stereo);
+  if (auto* channel = theWindow->findChild<QComboBox*>(QString::number(kVolumeChannelCombo))) {
+    channel->setVisible(stereo);
+    channel->setCurrentIndex(s.channel);
+  }
+  if (resize) theWindow->adjustSize();
 }
 
 QDialog* ShowVolumeWindow(MainWindow* window) {

@@ -126,9 +126,9 @@ AudioFormatChooser::AudioFormatChooser(QWidget* parent, const std::vector<uint8_
     for (uint32_t r : f.rates) rates << r;
     for (uint16_t c : f.channels) channels << c;
     for (uint16_t b : f.bits) bits << b;
-    tags_->addItem(
-        TagName(f.tag, f.bits.empty() ? 0 : f.bits.back()) + " — " + QString::fromStdString(f.description),
-        QVariantList{f.tag, rates, channels, bits});
+    // PCM's list holds every width: its first encoder's name would name one.
+    QString name = f.tag == kWaveFormatPcm ? QString("PCM") : QString::fromStdString(f.description);
+    tags_->addItem(name, QVariantList{f.tag, rates, channels, bits});
   }
   form->addRow("形式", tags_);
   form->addRow("サンプリング周波数", rates_);
