@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
+#include <QDialog>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -199,6 +200,8 @@ MainWindow::MainWindow()
 }
 
 MainWindow::~MainWindow() {
+  // The volume window reads the audio settings, which go before the children.
+  delete VolumeWindow();
   UnregisterAudioCommands(this);
   UnregisterPlaybackCommands(this);
   UnregisterMarkCommands(this);
