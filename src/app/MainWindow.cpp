@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
+#include <QDialog>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -21,6 +22,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/AudioCommands.h"
 #include "app/CommandLine.h"
 #include "app/CommandUi.h"
 #include "app/FrameCommands.h"
@@ -30,6 +32,7 @@
 #include "app/PlaybackCommands.h"
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
+#include "app/VolumeWindow.h"
 #include "app/KeyFilter.h"
 #include "avi/OpenAvi.h"
 #include "command/Dispatcher.h"
@@ -116,7 +119,9 @@ MainWindow* TheMainWindow() {
 }
 
 MainWindow::MainWindow()
-    : shown_(std::make_unique<ShownCapture>()), operations_(std::make_unique<FrameOperationDriver>(*shown_)) {
+    : shown_(std::make_unique<ShownCapture>()),
+      operations_(std::make_unique<FrameOperationDriver>(*shown_)),
+      audio_(std::make_unique<AudioEdits>(*shown_)) {
   operations_->enablePowerOffChoice = SetPowerOffChoiceEnabled;
   theMainWindow = this;
   setWindowTitle("Mirdex");
@@ -191,10 +196,14 @@ MainWindow::MainWindow()
   SetUiRefreshListener([this] {
     RefreshCommandStates();
     RebuildRecentFiles();
+    ShowVolumeValues();
   });
 }
 
 MainWindow::~MainWindow() {
+  // The volume window reads the audio settings, which go before the children.
+  delete VolumeWindow();
+  UnregisterAudioCommands(this);
   UnregisterPlaybackCommands(this);
   UnregisterAudioPlayCommands(this);
   UnregisterMarkCommands(this);
@@ -276,6 +285,7 @@ bool MainWindow::Startup() {
   RegisterMarkCommands(this);
   RegisterPlaybackCommands(this);
   RegisterAudioPlayCommands(this);
+  RegisterAudioCommands(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);
@@ -287,6 +297,7 @@ bool MainWindow::Startup() {
 
 void MainWindow::ApplySettings() {
   ReadMirdexSettings(mirdexSettings);
+  audio_->Load(mirdexSettings);
   RestoredRect r = RestoreWindowRect(mirdexSettings, width(), height());
   resize(r.width, r.height);
   QPoint topLeft(r.left, r.top);
@@ -426,6 +437,10 @@ void MainWindow::RefreshBeforePopup() {
   QString level = Q(WaveLevelCaption(mirdexSettings.waveLevel));
   if (QAction* a = FindCommandAction(kCmdWaveLimitCheck)) a->setText(limit);
   if (QAction* a = FindCommandAction(kCmdChangeVolume)) a->setText(level);
+  const bool wide = audio_->WideAroundFrame();
+  if (QAction* a = FindCommandAction(kCmdSaveWaveAround)) a->setText(Q(AroundFrameCaption(wide, false)));
+  if (QAction* a = FindCommandAction(kCmdSaveWaveAroundShifted))
+    a->setText(Q(AroundFrameCaption(wide, true)));
   RefreshCommandStates();
 }
 
@@ -474,6 +489,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   CloseLog();
   CollectCheckStates();
+  audio_->Store(mirdexSettings);
   WindowPlacement p;
   p.maximized = isMaximized();
   p.minimized = isMinimized();

@@ -21,6 +21,7 @@ class QScrollBar;
 class AcceleratorFilter;
 class QtHost;
 class CommandView;
+class AudioEdits;
 
 class MainWindow : public QMainWindow {
  public:
@@ -42,6 +43,8 @@ class MainWindow : public QMainWindow {
   // playback settings that stay between playbacks.
   FrameOperationDriver& Operations() { return *operations_; }
   PlaybackSettings& Playback() { return playback_; }
+  // The audio engine over the shown files and the settings of its operations.
+  AudioEdits& AudioWork() { return *audio_; }
 
   QMenu* Menu(MenuHandle h) const { return menus_[h]; }
   QLineEdit* FrameNumberBox() const { return frameBox_; }
@@ -91,6 +94,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<ShownCapture> shown_;
   std::unique_ptr<FrameOperationDriver> operations_;
   PlaybackSettings playback_;
+  std::unique_ptr<AudioEdits> audio_;
   std::array<QMenu*, kMenuCount> menus_{};
   QLineEdit* frameBox_ = nullptr;
   QLabel* static30006_ = nullptr;

@@ -131,6 +131,8 @@ enum CommandId : int {
   kCmdSaveWave = 40014,
   kCmdSaveWaveScaled = 40015,
   kCmdReadWave = 40016,
+  kCmdSaveWaveAround = 40017,         // the frames round the current one
+  kCmdSaveWaveAroundShifted = 40018,  // the same, 801 samples later
   kCmdExit = 40099,
 
   // Video menu.
@@ -174,6 +176,7 @@ enum CommandId : int {
   kCmdChangeVolume = 21041,
   kCmdPlayAudio = 42000,
   kCmdPlayAudioSelection = 42001,
+  kCmdDvAudioCheck = 42008,
 
   // Selection/Mark menu.
   kCmdSetSelectionStart = 43001,

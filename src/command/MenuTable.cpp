@@ -26,6 +26,9 @@ const MenuItemDef kFileItems[] = {
     {MF_STRING, kCmdSaveWave, "WAVEファイルにオーディオを保存..."},
     {MF_STRING, kCmdSaveWaveScaled, "WAVEファイルにオーディオを設定倍率で保存..."},
     {MF_STRING, kCmdReadWave, "WAVEファイルをオーディオに読込..."},
+    {MF_STRING, kCmdSaveWaveAround, "WAVEファイルに-10～+10フレームのオーディオ保存..."},
+    {MF_STRING, kCmdSaveWaveAroundShifted,
+     "WAVEファイルに-10～+10フレームのオーディオ保存(801サンプル遅延)..."},
     Sep,
     // recent files are inserted here
     Sep,
@@ -87,6 +90,8 @@ const MenuItemDef kAudioItems[] = {
     Sep,
     {MF_STRING, kCmdWaveLimitCheck, "オーディオの倍率を上限%lu%%でチェック"},
     {MF_STRING, kCmdChangeVolume, "オーディオの音量を%6.3lf倍に変更"},
+    Sep,
+    {MF_STRING, kCmdDvAudioCheck, "CDVCコーデックの音声過不足チェック"},
     End,
 };
 
@@ -209,6 +214,12 @@ std::string WaveLimitCaption(unsigned long limitPercent) {
 
 std::string WaveLevelCaption(double level) {
   return Fmt("オーディオの音量を%6.3lf倍に変更", level);
+}
+
+std::string AroundFrameCaption(bool wide, bool shifted) {
+  std::string caption = wide ? Fmt("WAVEファイルに-%3.1lf～+%3.1lfフレームのオーディオ保存", 20.0, 20.0)
+                             : Fmt("WAVEファイルに-%2.0lf～+%2.0lfフレームのオーディオ保存", 10.0, 10.0);
+  return caption + (shifted ? "(801サンプル遅延)..." : "...");
 }
 
 std::string DisplayMenuCaption(double brightnessFactor) {

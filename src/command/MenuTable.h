@@ -44,12 +44,15 @@ struct MenuDirectoryEntry {
 extern const MenuDirectoryEntry kMenuDirectory[];
 
 // Recent files go into the File popup from this position on.
-constexpr int kRecentFilePosition = 18;
+constexpr int kRecentFilePosition = 20;
 
 // Captions composed from the current state.
 std::string RecentFileCaption(int index, const std::string& path);  // "%d. " + path
 std::string WaveLimitCaption(unsigned long limitPercent);           // kCmdWaveLimitCheck
 std::string WaveLevelCaption(double level);                         // kCmdChangeVolume
+// kCmdSaveWaveAround (shifted: kCmdSaveWaveAroundShifted); `wide` is the
+// form of 20 instead of 10.
+std::string AroundFrameCaption(bool wide, bool shifted);
 std::string DisplayMenuCaption(double brightnessFactor);
 std::string CursorPositionCaption(int x, int y, bool shift, int digit);
 // Selection popup caption; -1 means "not set". lastFrame is the last global

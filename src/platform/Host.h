@@ -2,6 +2,7 @@
 // window title, the message-pump step. The Qt program installs the real host,
 // tests install a recording fake, headless modes use the console host.
 #pragma once
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,8 @@ enum : unsigned {
 };
 enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
+class QWidget;  // panels exist only in the Qt program; core code never makes one
+
 // What an open or save dialog is asked for.
 struct FileDialogRequest {
   std::string title;
@@ -39,6 +42,11 @@ struct FileDialogRequest {
   // chooses a file (a cancelled dialog leaves it as it was).
   std::string checkBoxText;
   bool* checkBox = nullptr;
+  // Panels of the caller below the dialog's own controls: `addPanels` fills
+  // the empty `area`; `panelsAccepted` runs when the user chose a file,
+  // while the panels still exist, so they can store what they show.
+  std::function<void(QWidget* area)> addPanels;
+  std::function<void()> panelsAccepted;
 };
 
 class Host {
@@ -96,6 +104,15 @@ class Host {
   virtual bool EditComment(const std::string& prompt, std::string* comment) {
     (void)prompt;
     (void)comment;
+    return false;
+  }
+  // The confirmation of an operation that changes the audio in place, with
+  // the scope choice (0 the whole audio, 1 the selection, 2 the current
+  // frame) that starts at *scope and is stored there on "実行". False on
+  // "中止" or where nobody can answer.
+  virtual bool ConfirmWithScope(const std::string& operation, int* scope) {
+    (void)operation;
+    (void)scope;
     return false;
   }
   // Shows a file dialog; false when the user cancelled. Paths are absolute.

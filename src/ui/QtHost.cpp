@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -309,7 +310,15 @@ bool QtHost::ChooseFiles(const FileDialogRequest& request, std::vector<std::stri
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
       grid->addWidget(option, grid->rowCount(), 0, 1, grid->columnCount());
   }
+  if (request.addPanels) {
+    auto* area = new QWidget(&dialog);
+    area->setObjectName("panelArea");
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+      grid->addWidget(area, grid->rowCount(), 0, 1, grid->columnCount());
+    request.addPanels(area);
+  }
   bool accepted = dialog.exec() == QDialog::Accepted;
+  if (accepted && request.panelsAccepted) request.panelsAccepted();
   if (memory) {
     if (accepted) memory->Remember(dialog.directory().absolutePath());
     memory->SavePlacement();
@@ -354,5 +363,34 @@ bool QtHost::EditComment(const std::string& prompt, std::string* comment) {
   QString cut = edit->text();
   while (cut.toUtf8().size() > 71) cut.chop(1);
   *comment = cut.toStdString();
+  return true;
+}
+
+bool QtHost::ConfirmWithScope(const std::string& operation, int* scope) {
+  QDialog dialog(owner_);
+  dialog.setWindowTitle(Q(ME.programName));
+  auto* column = new QVBoxLayout(&dialog);
+  column->addWidget(new QLabel(Q(operation), &dialog));
+  const char* const names[3] = {"全体", "選択範囲", "現在のフレーム"};
+  QRadioButton* choices[3];
+  auto* row = new QHBoxLayout;
+  for (int i = 0; i < 3; ++i) {
+    choices[i] = new QRadioButton(QString::fromUtf8(names[i]), &dialog);
+    choices[i]->setObjectName(QString("scope%1").arg(i));
+    row->addWidget(choices[i]);
+  }
+  choices[*scope >= 0 && *scope < 3 ? *scope : 0]->setChecked(true);
+  column->addLayout(row);
+  auto* buttons = new QDialogButtonBox(&dialog);
+  QPushButton* run = buttons->addButton("実行", QDialogButtonBox::AcceptRole);
+  run->setObjectName("1");
+  buttons->addButton("中止", QDialogButtonBox::RejectRole)->setObjectName("2");
+  run->setDefault(true);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  column->addWidget(buttons);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  for (int i = 0; i < 3; ++i)
+    if (choices[i]->isChecked()) *scope = i;
   return true;
 }

@@ -29,6 +29,7 @@ class QtHost : public Host {
   void Beep() override;
   bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) override;
   bool EditComment(const std::string& prompt, std::string* comment) override;
+  bool ConfirmWithScope(const std::string& operation, int* scope) override;
   void SetReadingCursor(bool on) override;
 
  private:

@@ -118,6 +118,8 @@ TEST_F(WindowTest, MenuTreeIsTheProgramsTree) {
       "  WAVEファイルにオーディオを保存...",
       "  WAVEファイルにオーディオを設定倍率で保存...",
       "  WAVEファイルをオーディオに読込...",
+      "  WAVEファイルに-10～+10フレームのオーディオ保存...",
+      "  WAVEファイルに-10～+10フレームのオーディオ保存(801サンプル遅延)...",
       "  ----",
       "  ----",
       "  終了(&X)",
@@ -171,6 +173,8 @@ TEST_F(WindowTest, MenuTreeIsTheProgramsTree) {
       "  ----",
       "  オーディオの倍率を上限100%でチェック",
       "  オーディオの音量を 1.000倍に変更",
+      "  ----",
+      "  CDVCコーデックの音声過不足チェック",
       "フレーム選択範囲/マーク(&S) >",
       "  開始フレームに指定(&B)\tCtrl+[",
       "  開始フレームに移動",
@@ -502,11 +506,12 @@ TEST_F(WindowTest, StartUpAppliesTheSettingsFile) {
   EXPECT_NE(ReadFileBytes(SettingsPath() + ".bak").find("gone.avi"), std::string::npos);
 
   QList<QAction*> file = w.Menu(kMenuFile)->actions();
-  ASSERT_EQ(file.size(), 22);
-  EXPECT_EQ(file[18]->text().toStdString(), "0. /v/a&&b.avi");
-  EXPECT_EQ(file[19]->text().toStdString(), "1. /v/c.avi");
-  EXPECT_TRUE(file[20]->isSeparator());
-  EXPECT_EQ(file[18]->data().toInt(), 50100);
+  const int at = kRecentFilePosition;
+  ASSERT_EQ(file.size(), at + 4);
+  EXPECT_EQ(file[at]->text().toStdString(), "0. /v/a&&b.avi");
+  EXPECT_EQ(file[at + 1]->text().toStdString(), "1. /v/c.avi");
+  EXPECT_TRUE(file[at + 2]->isSeparator());
+  EXPECT_EQ(file[at]->data().toInt(), 50100);
 
   // Time code of the current frame in pane 1.
   const std::pair<long, const char*> codes[] = {
@@ -517,28 +522,29 @@ TEST_F(WindowTest, StartUpAppliesTheSettingsFile) {
   }
 }
 
-TEST_F(WindowTest, RecentFilesFillPositionsEighteenOnAndTenAtMost) {
+TEST_F(WindowTest, RecentFilesFillTheirPositionsOnAndTenAtMost) {
   MainWindow& w = Start();
   RegisterCommandRange(50100, 50109, [this](int id, CommandSource) { seen_.push_back(id); });
   for (int i = 0; i < 11; ++i) AddRecentFile(mirdexSettings, "/v/" + std::to_string(i) + ".avi");
   w.RebuildRecentFiles();
   RefreshCommandStates();
   QList<QAction*> file = w.Menu(kMenuFile)->actions();
-  ASSERT_EQ(file.size(), 30);
+  const int at = kRecentFilePosition;
+  ASSERT_EQ(file.size(), at + 12);
   for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(file[18 + i]->text().toStdString(),
+    EXPECT_EQ(file[at + i]->text().toStdString(),
               std::to_string(i) + ". /v/" + std::to_string(10 - i) + ".avi");
-    EXPECT_EQ(file[18 + i]->data().toInt(), 50100 + i);
+    EXPECT_EQ(file[at + i]->data().toInt(), 50100 + i);
   }
-  EXPECT_TRUE(file[28]->isSeparator());
-  file[20]->trigger();
+  EXPECT_TRUE(file[at + 10]->isSeparator());
+  file[at + 2]->trigger();
   EXPECT_EQ(seen_, std::vector<int>{50102});
   // A second rebuild changes captions in place.
   AddRecentFile(mirdexSettings, "/v/new.avi");
   w.RebuildRecentFiles();
   file = w.Menu(kMenuFile)->actions();
-  EXPECT_EQ(file.size(), 30);
-  EXPECT_EQ(file[18]->text().toStdString(), "0. /v/new.avi");
+  EXPECT_EQ(file.size(), at + 12);
+  EXPECT_EQ(file[at]->text().toStdString(), "0. /v/new.avi");
 }
 
 TEST_F(WindowTest, DynamicCaptionsFollowTheirState) {

@@ -98,9 +98,9 @@ TEST_F(HostTest, StatusPanesAndTitle) {
   EXPECT_EQ(owner_.windowTitle().toStdString(), "Mirdex a.avi");
 }
 
-// The open dialog's option box: shown with its text and state, stored when a
-// file is chosen, left alone when the dialog is cancelled.
-TEST_F(HostTest, FileDialogOptionBoxIsStoredOnlyWhenAFileIsChosen) {
+// The open dialog's option box and a caller's panels: shown in the dialog,
+// stored when a file is chosen, left alone when the dialog is cancelled.
+TEST_F(HostTest, FileDialogOptionsAreStoredOnlyWhenAFileIsChosen) {
   ScratchDir dir;
   std::string file = dir.File("take.avi");
   WriteFileBytes(file, "RIFF");
@@ -111,6 +111,9 @@ TEST_F(HostTest, FileDialogOptionBoxIsStoredOnlyWhenAFileIsChosen) {
   req.checkBoxText = "非PCMオーディオをテンポラリファイルにデコード(&P)";
   bool decode = false;
   req.checkBox = &decode;
+  int panelsStored = 0;
+  req.addPanels = [](QWidget* area) { (new QCheckBox("panel", area))->setObjectName("callerPanel"); };
+  req.panelsAccepted = [&] { ++panelsStored; };
   auto answer = [&](bool choose) {
     QTimer::singleShot(0, [&, choose] {
       auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -126,6 +129,8 @@ TEST_F(HostTest, FileDialogOptionBoxIsStoredOnlyWhenAFileIsChosen) {
       }
       EXPECT_EQ(box->text().toStdString(), req.checkBoxText);
       EXPECT_TRUE(box->isVisible());
+      auto* panel = dialog->findChild<QCheckBox*>("callerPanel");
+      EXPECT_TRUE(panel && panel->isVisible());
       box->setChecked(!box->isChecked());
       if (choose) {
         dialog->selectFile(QString::fromStdString(file));
@@ -141,9 +146,11 @@ TEST_F(HostTest, FileDialogOptionBoxIsStoredOnlyWhenAFileIsChosen) {
   ASSERT_EQ(paths.size(), 1u);
   EXPECT_EQ(paths[0], file);
   EXPECT_TRUE(decode);
+  EXPECT_EQ(panelsStored, 1);
   answer(false);
   EXPECT_FALSE(host_.ChooseFiles(req, &paths));
   EXPECT_TRUE(decode);
+  EXPECT_EQ(panelsStored, 1);
   answer(true);
   ASSERT_TRUE(host_.ChooseFiles(req, &paths));
   EXPECT_FALSE(decode);
