@@ -45,7 +45,9 @@ int main(int argc, char** argv) {
   const double seconds = argc > 2 ? std::strtod(argv[2], nullptr) : 3600;
   const uint32_t rate = 48000, block = 4, scale = 1001, fps = 30000;
   const auto frames = static_cast<uint32_t>(seconds * fps / scale);
-  auto sampleOf = [&](uint64_t f) { return static_cast<uint64_t>(std::floor(f * 1.0 * rate * scale / fps + 0.5)); };
+  auto sampleOf = [&](uint64_t f) {
+    return static_cast<uint64_t>(std::floor(f * 1.0 * rate * scale / fps + 0.5));
+  };
   const uint64_t samples = sampleOf(frames);
   const uint32_t width = 720, height = 480, videoBytes = 6;
 

@@ -12,9 +12,9 @@ constexpr uint64_t kSpan = 2 << 20;
 constexpr uint64_t kMaxGap = 16 << 10;
 }  // namespace
 
-ChunkReader::ChunkReader(OpenAviFile* avi, const FrameIndexEntry* entries, uint32_t count)
+ChunkReader::ChunkReader(OpenAviFile* avi, const FrameIndexEntry* entries, uint32_t count, bool audio)
     : avi_(avi), entries_(entries), count_(count) {
-  fd_ = MyAviDescriptor(avi, true);
+  fd_ = MyAviDescriptor(avi, audio);
   if (fd_ >= 0) posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 

@@ -11,9 +11,10 @@
 
 class ChunkReader {
  public:
-  // `entries` index the audio of `avi` (its own file, or its work file when
-  // the audio is decoded); they must outlive the reader.
-  ChunkReader(OpenAviFile* avi, const FrameIndexEntry* entries, uint32_t count);
+  // `entries` index data of `avi` and must outlive the reader. With `audio`
+  // they point into the file the audio is read from (the work file when the
+  // audio is decoded), else into the AVI itself.
+  ChunkReader(OpenAviFile* avi, const FrameIndexEntry* entries, uint32_t count, bool audio = true);
   // Bytes [skip, skip + bytes) of entry k's data, or null when they cannot be
   // read. The bytes may be changed by the caller; they stay valid until the
   // next call.
