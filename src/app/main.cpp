@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "app/Headless.h"
+#include "audio/PcmExport.h"
+#include "edit/Marks.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -39,6 +42,15 @@ int main(int argc, char** argv) {
   int rc = RunHeadless(argc, argv, &frameMd5Path, &markFile, &exportWav);
   if (rc >= 0) return rc;
   if (rc == kHeadlessExportWav) {
+    // PCM audio is copied here; compressed audio needs the decoders.
+    ExportWavRequest request;
+    request.out = exportWav.out;
+    request.first = exportWav.first;
+    request.last = exportWav.last;
+    request.inputs.assign(exportWav.inputs.begin(), exportWav.inputs.end());
+    std::function<bool(OpenAviTable&)> prepare;
+    if (markFile) prepare = [markFile](OpenAviTable& table) { return ViewThroughMarkFile(table, markFile); };
+    if (int done = ExportPcmWav(request, stderr, prepare); done >= 0) return done;
     using Entry = int (*)(const char*, long long, long long, const char*, int, char**);
     auto entry = reinterpret_cast<Entry>(LoadEntry("MirdexExportWavMain"));
     return entry ? entry(exportWav.out, exportWav.first, exportWav.last, markFile,

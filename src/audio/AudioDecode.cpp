@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "audio/AudioCodec.h"
+#include "audio/ChunkReader.h"
 #include "platform/AppState.h"
 #include "platform/Host.h"
 #include "platform/Messages.h"
@@ -54,19 +55,17 @@ bool Decode(OpenAviFile* avi, uint32_t pieceBytes) {
   if (!out.Begin(avi->szPCMFile, avi->wfPCM)) return false;
 
   const char* name = avi->szFileName.c_str();
-  uint32_t largest = 0;
-  for (FrameIndexEntry e : set.pWaveIndex) largest = std::max(largest, IndexSize(e));
-  std::vector<uint8_t> chunk(largest), pcm;
+  std::vector<uint8_t> pcm;
   uint64_t total = set.dwWaveSampleCounts, done = 0;
   unsigned long lastPct = ~0ul;
-  for (FrameIndexEntry e : set.pWaveIndex) {
-    uint32_t size = IndexSize(e);
-    // The audio flag stays off: the chunks are in the AVI, not in the work file.
-    if (size > 0 && (MyAviSeek(avi, nullptr, IndexOffset(e), 0, false) < 0 ||
-                     MyAviRead(avi, nullptr, chunk.data(), size, false) < 0))
-      return false;
+  // The audio flag stays off: the chunks are in the AVI, not in the work file.
+  ChunkReader reader(avi, set.pWaveIndex.data(), static_cast<uint32_t>(set.pWaveIndex.size()), false);
+  for (uint32_t k = 0; k < set.pWaveIndex.size(); ++k) {
+    uint32_t size = IndexSize(set.pWaveIndex[k]);
+    const uint8_t* chunk = size > 0 ? reader.Read(k, 0, size) : nullptr;
+    if (size > 0 && !chunk) return false;
     pcm.clear();
-    if (!decoder.Decode(chunk.data(), size, &pcm) || !out.Write(pcm)) return false;
+    if (!decoder.Decode(chunk, size, &pcm) || !out.Write(pcm)) return false;
     if (PumpAndTestAbort()) return false;
     done += size;
     unsigned long pct =

@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include "audio/AudioEncode.h"
+#include "audio/ChunkReader.h"
 #include "audio/WaveFile.h"
 #include "platform/AppState.h"
 #include "platform/Host.h"
@@ -186,7 +187,6 @@ int ReadWave::End(bool ok, bool quiet) {
 bool ReadWave::Walk(SampleRange range, bool progress, const Sink& sink) {
   const uint16_t ba = Format().nBlockAlign;
   if (!ba || range.first >= range.end) return true;
-  std::vector<uint8_t> buf;
   uint64_t pos = 0, done = 0;
   const uint64_t want = range.end - range.first;
   for (int i = 0; i < table_.nOpenAvi && pos < range.end; ++i) {
@@ -196,6 +196,7 @@ bool ReadWave::Walk(SampleRange range, bool progress, const Sink& sink) {
       error_ = Fmt("%sのオーディオが読み出せません!", avi->szFileName.c_str());
       return false;
     }
+    ChunkReader reader(avi, c.entries, c.count);
     for (uint32_t k = 0; k < c.count && pos < range.end; ++k) {
       const FrameIndexEntry e = c.entries[k];
       const uint64_t n = IndexSize(e) / ba;
@@ -204,13 +205,12 @@ bool ReadWave::Walk(SampleRange range, bool progress, const Sink& sink) {
         const uint64_t blocks = std::min<uint64_t>(to - at, std::max<uint32_t>(kReadPiece / ba, 1));
         const uint32_t bytes = static_cast<uint32_t>(blocks * ba);
         const uint64_t offset = IndexOffset(e) + (at - pos) * ba;
-        buf.resize(bytes);
-        if (MyAviSeek(avi, nullptr, offset, 0, true) < 0 ||
-            MyAviRead(avi, nullptr, buf.data(), bytes, true) < 0) {
+        uint8_t* data = reader.Read(k, static_cast<uint32_t>((at - pos) * ba), bytes);
+        if (!data) {
           error_ = Fmt("%sのオーディオが読み出せません!", avi->szFileName.c_str());
           return false;
         }
-        if (!sink(Piece{avi, offset, buf.data(), bytes})) return false;
+        if (!sink(Piece{avi, offset, data, bytes})) return false;
         at += blocks;
         done += blocks;
         if (progress) {

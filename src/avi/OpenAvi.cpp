@@ -304,6 +304,13 @@ bool MyAviClose(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio)
   return ok;
 }
 
+int MyAviDescriptor(OpenAviFile* avi, bool audio) {
+  RiffFile* f = Route(avi, nullptr, audio);
+  if (!f || !f->IsOpen()) return -1;
+  f->Flush();
+  return f->Descriptor();
+}
+
 // ---- comparisons ----
 
 bool IsUncompressedHandler(uint32_t fcc) {

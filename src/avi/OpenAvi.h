@@ -339,6 +339,10 @@ int64_t MyAviWrite(OpenAviFile* avi, RiffFile* handle, const void* buffer, uint3
 // Opens a second handle for writing into the file in place.
 bool MyAviOpen(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio);
 bool MyAviClose(OpenAviFile* avi, std::unique_ptr<RiffFile>* handle, bool audio);
+// The descriptor behind the routing rule, its buffered writes flushed, for
+// bulk reads by position (pread) that leave the handle's position alone; -1
+// when there is none.
+int MyAviDescriptor(OpenAviFile* avi, bool audio);
 
 // ---- format comparisons ----
 bool IsDvCodec(const OpenAviFile* avi);

@@ -29,7 +29,15 @@ bool RiffFile::Open(const std::string& path, Mode mode, size_t bufferSize) {
     error_ = RiffError::Open;
     return false;
   }
-  if (bufferSize) std::setvbuf(file_, nullptr, _IOFBF, bufferSize);
+  // Without a buffer of its own the C library keeps a block-sized one and
+  // ignores the size: a new file would be written 4 KiB per call. Reading
+  // keeps the small buffer, which suits the seek and read of each chunk.
+  if (bufferSize && mode == ModeCreate) {
+    buffer_.reset(new char[bufferSize]);
+    std::setvbuf(file_, buffer_.get(), _IOFBF, bufferSize);
+  } else if (bufferSize) {
+    std::setvbuf(file_, nullptr, _IOFBF, bufferSize);
+  }
   return true;
 }
 
@@ -38,6 +46,7 @@ bool RiffFile::Close() {
   bool ok = std::fflush(file_) == 0 && !writeFailed_;
   if (std::fclose(file_) != 0) ok = false;
   file_ = nullptr;
+  buffer_.reset();
   return ok;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
@@ -127,6 +128,8 @@ class RiffFile {
  private:
   bool Prepare(bool forWrite);
   std::FILE* file_ = nullptr;
+  // The stream's buffer when created for writing (see Open).
+  std::unique_ptr<char[]> buffer_;
   std::string path_;
   RiffError error_ = RiffError::None;
   int lastOp_ = 0;  // 1 read, 2 write: stdio needs a seek between the two

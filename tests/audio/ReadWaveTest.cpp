@@ -75,6 +75,14 @@ TEST(ExportWav, PcmFilesInARowThroughMarksAndARange) {
   expected += audioB[2] + audioB[3];
   EXPECT_TRUE(WaveData(out) == expected);
 
+  // PCM needs no decoders: a program without its window library beside it
+  // still exports it, and refuses only what needs them.
+  const std::string alone = dir.File("mirdex");
+  ASSERT_EQ(0, RunCommand("cp " + std::string(MX_MIRDEX) + " " + alone));
+  ASSERT_EQ(0, RunCommand(alone + " --export-wav " + out + " " + a + " " + b + " 2>/dev/null"));
+  EXPECT_TRUE(WaveData(out) == all);
+  EXPECT_EQ(2, RunCommand(alone + " --export-wav " + out + " --range 5-99 " + a + " 2>/dev/null"));
+
   EXPECT_EQ(1, Mirdex("--export-wav " + out + " --range 5-99 " + a));
   EXPECT_EQ(2, Mirdex("--export-wav " + out + " " + dir.File("missing.avi")));
 }
