@@ -16,6 +16,14 @@ constexpr QRgb kPens[2] = {qRgb(255, 255, 255), qRgb(255, 0, 0)};
 // A line from (x0, y0) up to but without (x1, y1), so that a polyline sets
 // each joint once; pixels outside the picture are skipped.
 void LineTo(QRgb* bits, qsizetype pitch, int w, int h, int x0, int y0, int x1, int y1, QRgb colour) {
+  if (x0 == x1) {
+    // Most segments: several samples fall on one column.
+    if (static_cast<unsigned>(x0) >= static_cast<unsigned>(w)) return;
+    const int step = y0 < y1 ? 1 : -1;
+    for (; y0 != y1; y0 += step)
+      if (static_cast<unsigned>(y0) < static_cast<unsigned>(h)) bits[y0 * pitch + x0] = colour;
+    return;
+  }
   const int dx = std::abs(x1 - x0), sx = x0 < x1 ? 1 : -1;
   const int dy = -std::abs(y1 - y0), sy = y0 < y1 ? 1 : -1;
   int err = dx + dy;
@@ -42,7 +50,8 @@ WaveStrip* MainStrip() {
 
 }  // namespace
 
-void DrawWaveTraces(QImage& strip, const WaveFormatEx& format, const uint8_t* bytes, size_t count) {
+void DrawWaveTraces(QImage& strip, const WaveFormatEx& format, const uint8_t* bytes, size_t count,
+                    std::vector<RowBand>* lit) {
   const int channels = format.nChannels, bits = format.wBitsPerSample;
   if (!channels || !format.nBlockAlign || (bits != 8 && bits != 16)) return;
   const size_t n = count / format.nBlockAlign;
@@ -56,7 +65,7 @@ void DrawWaveTraces(QImage& strip, const WaveFormatEx& format, const uint8_t* by
   for (int c = 0; c < channels; ++c) {
     const int baseline = lane / 2 + 1 + c * lane;
     const QRgb pen = kPens[c % 2];
-    int x = 1, y = baseline;
+    int x = 1, y = baseline, low = baseline, high = baseline;
     for (size_t i = 0; i < n; ++i) {
       const size_t at = (i * static_cast<size_t>(channels) + static_cast<size_t>(c)) * sampleBytes;
       if (at + sampleBytes > count) break;
@@ -70,7 +79,10 @@ void DrawWaveTraces(QImage& strip, const WaveFormatEx& format, const uint8_t* by
       LineTo(pixels, pitch, w, h, x, y, nx, ny, pen);
       x = nx;
       y = ny;
+      low = std::min(low, ny);
+      high = std::max(high, ny);
     }
+    if (lit) lit->push_back({std::max(low, 0), std::min(high, h - 1)});
   }
 }
 
@@ -96,10 +108,17 @@ void WaveStrip::Draw(int64_t frameNo) {
   const TableAudio state = engine_.State();
   if (shown_.table.nOpenAvi == 0 || (state != TableAudio::kPcm && state != TableAudio::kDecoded)) {
     image_.fill(palette().color(QPalette::Window));
+    lit_.assign(1, {0, image_.height() - 1});
     drawn_ = false;
   } else if (frameNo != -1 || !drawn_) {
     const uint32_t frame = frameNo < 0 ? shown_.reader.currentFrame : static_cast<uint32_t>(frameNo);
-    image_.fill(Qt::black);
+    // Only the rows the last traces reached need black again: during
+    // playback this is most of the strip's cost otherwise.
+    for (const RowBand& b : lit_)
+      if (b.top <= b.bottom)
+        std::fill_n(reinterpret_cast<QRgb*>(image_.scanLine(b.top)),
+                    (b.bottom - b.top + 1) * (image_.bytesPerLine() / 4), qRgb(0, 0, 0));
+    lit_.clear();
     // Only what the audio holds counts: the engine pads a frame past its end
     // with silence, which the strip leaves black.
     const SampleRange range = engine_.FrameRange(frame, 1);
@@ -112,7 +131,7 @@ void WaveStrip::Draw(int64_t frameNo) {
       request.buffer = &audio_;
       if (engine_.Run(kWaveFrameRangeToBuffer, settings_, request)) {
         const size_t bytes = std::min<uint64_t>(audio_.size(), (end - range.first) * format.nBlockAlign);
-        DrawWaveTraces(image_, format, audio_.data(), bytes);
+        DrawWaveTraces(image_, format, audio_.data(), bytes, &lit_);
       }
     }
     drawn_ = true;
@@ -125,15 +144,24 @@ void WaveStrip::paintEvent(QPaintEvent*) {
   QPainter p(this);
   // The one-pixel border keeps the window background; the strip's picture
   // shows inside it.
-  p.fillRect(rect(), palette().color(QPalette::Window));
-  if (!image_.isNull() && width() > 2 && height() > 2)
-    p.drawImage(QPoint(1, 1), image_, QRect(1, 1, width() - 2, height() - 2));
+  const QColor background = palette().color(QPalette::Window);
+  const int w = width(), h = height();
+  if (image_.isNull() || w <= 2 || h <= 2) {
+    p.fillRect(rect(), background);
+    return;
+  }
+  p.fillRect(0, 0, w, 1, background);
+  p.fillRect(0, h - 1, w, 1, background);
+  p.fillRect(0, 1, 1, h - 2, background);
+  p.fillRect(w - 1, 1, 1, h - 2, background);
+  p.drawImage(QPoint(1, 1), image_, QRect(1, 1, w - 2, h - 2));
 }
 
 void WaveStrip::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   image_ = QImage(size(), QImage::Format_RGB32);
   if (!image_.isNull()) image_.fill(Qt::black);
+  lit_.clear();
   drawn_ = false;
   Draw(-1);
 }

@@ -18,11 +18,18 @@ class ShownCapture;
 // shows too.
 constexpr int kWaveStripHeight = 131;
 
-// Draws the traces of `bytes` of PCM audio in `format` into `strip`, which
-// the caller filled: one lane of (height - 2) / channels rows per channel,
-// channel 0 white, channel 1 red (further channels take the two pens in
-// turn). 8- and 16-bit samples only; other sizes draw nothing.
-void DrawWaveTraces(QImage& strip, const WaveFormatEx& format, const uint8_t* bytes, size_t count);
+// Rows [top, bottom] of a picture; empty when top > bottom.
+struct RowBand {
+  int top = 0, bottom = -1;
+};
+
+// Draws the traces of `bytes` of PCM audio in `format` into `strip` (32-bit),
+// which the caller filled: one lane of (height - 2) / channels rows per
+// channel, channel 0 white, channel 1 red (further channels take the two pens
+// in turn). 8- and 16-bit samples only; other sizes draw nothing. Adds the
+// rows each trace may have set to `lit`.
+void DrawWaveTraces(QImage& strip, const WaveFormatEx& format, const uint8_t* bytes, size_t count,
+                    std::vector<RowBand>* lit = nullptr);
 
 class WaveStrip : public QWidget {
  public:
@@ -47,6 +54,9 @@ class WaveStrip : public QWidget {
   ReadWaveSettings settings_;
   std::vector<uint8_t> audio_;
   QImage image_;
+  // The rows that are not black; all of them after a fill with the window
+  // background, so that the next black fill covers the whole picture.
+  std::vector<RowBand> lit_;
   bool on_ = false, drawn_ = false, drawing_ = false;
 };
 
