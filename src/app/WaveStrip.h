@@ -40,17 +40,20 @@ class WaveStrip : public QWidget {
   // Whether the waveform is switched on (the menu check).
   void SetOn(bool on);
   bool On() const { return on_; }
-  // The strip's own picture, border included (the window shows all but the
-  // border).
-  const QImage& Picture() const { return image_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // The engine's count of samples, kept while the audio indexes it was
+  // counted from stay the same: counting walks every audio chunk.
+  uint64_t TotalSamples();
+
   ShownCapture& shown_;
   ReadWave engine_;
+  std::vector<uintptr_t> totalKey_;
+  uint64_t total_ = 0;
   ReadWaveSettings settings_;
   std::vector<uint8_t> audio_;
   QImage image_;
