@@ -9,6 +9,7 @@
 #include "app/MainWindow.h"
 #include "app/MarkCommands.h"
 #include "app/PlaybackCommands.h"
+#include "app/WaveStrip.h"
 #include "frame/Capture.h"
 #include "platform/AppState.h"
 #include "settings/MirdexSettings.h"
@@ -44,6 +45,7 @@ class WindowLink : public FrameWindow {
   void SetStatic30006(const std::string& t) override { SetLabel(kCmdStatic30006, t); }
   void SetStatic30007(const std::string& t) override { SetLabel(kCmdStatic30007, t); }
   void RebuildMarkMenu() override { UpdateSelectionMenu(); }
+  void DrawWaveForm(int64_t frameNo) override { ::DrawWaveForm(frameNo); }
   void SetFrameNumberBox(const std::string& t) override {
     w_->FrameNumberBox()->setText(QString::fromStdString(t));
     w_->FrameNumberBox()->repaint();
@@ -80,6 +82,8 @@ void FrameSetChanged() {
   s.view.StopAlternatingFields();
   if (s.table.nOpenAvi > 0 && !s.view.SetupView()) return;
   s.navigation.RecountFrames(0);
+  // With no file left no frame was shown, and the strip must go blank.
+  ::DrawWaveForm(-1);
   s.view.SetViewArea(window->FrameArea()->width(), window->FrameArea()->height());
   UpdateSelectionMenu();
   RefreshUi();

@@ -33,6 +33,7 @@
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
 #include "app/VolumeWindow.h"
+#include "app/WaveStrip.h"
 #include "app/KeyFilter.h"
 #include "avi/OpenAvi.h"
 #include "command/Dispatcher.h"
@@ -150,10 +151,7 @@ MainWindow::MainWindow()
   view_ = new FrameViewWidget(shown_->view);
   view_->setObjectName("FrameArea");
   column->addWidget(view_, 1);
-  wave_ = new QWidget(central);
-  wave_->setObjectName("WaveArea");
-  wave_->setFixedHeight(64);
-  wave_->hide();
+  wave_ = new WaveStrip(*shown_, central);
   column->addWidget(wave_);
   scroll_ = new QScrollBar(Qt::Horizontal, central);
   scroll_->setObjectName(QString::number(kCmdFrameScrollBar));
@@ -286,6 +284,7 @@ bool MainWindow::Startup() {
   RegisterPlaybackCommands(this);
   RegisterAudioPlayCommands(this);
   RegisterAudioCommands(this);
+  RegisterWaveStripCommands(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);

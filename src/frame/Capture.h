@@ -32,6 +32,9 @@ class FrameWindow : public ViewEvents, public NavigationEvents {
   virtual void SetScrollPosition(uint32_t frame) { (void)frame; }
   // Resets the frame-correction inputs after a new frame was read.
   virtual void ResetCorrection() {}
+  // The waveform strip follows the frame shown (-1: the shown frame, when it
+  // is not drawn yet).
+  virtual void DrawWaveForm(int64_t frameNo) { (void)frameNo; }
 };
 
 // The capture the window shows, with its view and navigation. What reading a
@@ -65,6 +68,9 @@ class ShownCapture : public Capture, private FrameReaderEvents {
   }
   void ResetCorrection() override {
     if (window_) window_->ResetCorrection();
+  }
+  void DrawWaveForm(int64_t frameNo) override {
+    if (window_) window_->DrawWaveForm(frameNo);
   }
 
   FrameWindow* window_ = nullptr;

@@ -468,6 +468,8 @@ bool FrameReader::ShowFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDe
   if (!(flags & RF_RAW_INTO_DEST) && events) {
     const uint8_t* picture = ok && (flags & RF_APPLY_FIELD_SHIFT) && adjustedDest ? adjustedDest : dest;
     if (picture) events->ShowPicture(picture);
+    // A number within a given file is no global number.
+    events->DrawWaveForm(avi ? -1 : static_cast<int64_t>(frameNo));
   }
   return ok;
 }

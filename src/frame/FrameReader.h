@@ -82,6 +82,9 @@ class FrameReaderEvents {
   virtual void RefreshTitle() {}
   // DrawFrame + PaintView of the picture (ShowFrame).
   virtual void ShowPicture(const uint8_t* frame) { (void)frame; }
+  // The waveform strip of global frame frameNo (-1: the shown frame, when it
+  // is not drawn yet).
+  virtual void DrawWaveForm(int64_t frameNo) { (void)frameNo; }
   // Resets the frame-correction inputs (unless RF_KEEP_CORRECTION).
   virtual void ResetCorrection() {}
 };

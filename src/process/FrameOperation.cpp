@@ -223,7 +223,11 @@ int FrameOperationDriver::Run(FrameOperation& op) {
         break;
       }
       if (processed && !abortRequested && !WriteBack()) break;
-      if (!suppressDisplay) op.Display(*this);
+      if (!suppressDisplay) {
+        op.Display(*this);
+        // Showing a frame also moves the waveform strip to it.
+        if (shown.Window()) shown.Window()->DrawWaveForm(frame);
+      }
       host.Pump();
       SyncAfterPump();
       if (runState == 0) break;
