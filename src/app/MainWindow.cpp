@@ -27,6 +27,7 @@
 #include "app/MarkCommands.h"
 #include "app/OptionsWindow.h"
 #include "app/PlaybackCommands.h"
+#include "app/ReferenceCheckCommand.h"
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
 #include "app/KeyFilter.h"
@@ -194,6 +195,7 @@ MainWindow::MainWindow()
 }
 
 MainWindow::~MainWindow() {
+  UnregisterReferenceCheckCommand();
   UnregisterPlaybackCommands(this);
   UnregisterMarkCommands(this);
   UnregisterFrameCommands(this);
@@ -273,6 +275,7 @@ bool MainWindow::Startup() {
   RegisterFrameCommands(this);
   RegisterMarkCommands(this);
   RegisterPlaybackCommands(this);
+  RegisterReferenceCheckCommand(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);
