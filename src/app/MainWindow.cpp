@@ -30,6 +30,7 @@
 #include "app/OptionsWindow.h"
 #include "app/AudioPlayCommands.h"
 #include "app/PlaybackCommands.h"
+#include "app/ReferenceCheckCommand.h"
 #include "app/FrameView.h"
 #include "app/ShellCommands.h"
 #include "app/VolumeWindow.h"
@@ -202,6 +203,7 @@ MainWindow::~MainWindow() {
   // The volume window reads the audio settings, which go before the children.
   delete VolumeWindow();
   UnregisterAudioCommands(this);
+  UnregisterReferenceCheckCommand();
   UnregisterPlaybackCommands(this);
   UnregisterAudioPlayCommands(this);
   UnregisterMarkCommands(this);
@@ -285,6 +287,7 @@ bool MainWindow::Startup() {
   RegisterAudioPlayCommands(this);
   RegisterAudioCommands(this);
   RegisterWaveStripCommands(this);
+  RegisterReferenceCheckCommand(this);
   ApplySettings();
   RebuildRecentFiles();
   TidySettings(kMirdexFixedSections);

@@ -1,6 +1,5 @@
 #include "frame/FrameReader.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "frame/ReferencePath.h"
 #include "platform/Format.h"
 #include "platform/RiffFormats.h"
 #include "platform/Messages.h"
@@ -43,17 +43,14 @@ struct FrameReaderState {
   int64_t preloadedFrame = -1;
   const ChunkBytes* preloaded = nullptr;
   std::string resolveError;
+  // Where the names of the file's reference chunks were found.
+  ReferencePathCache paths;
 };
 
 std::string ResolveReferencePath(const OpenAviFile* avi, const std::string& name) {
-  struct stat st;
-  if (!name.empty() && stat(name.c_str(), &st) == 0) return name;
-  // A bare or foreign path: look beside the file that refers to it.
-  std::string base = name.substr(name.find_last_of("/\\") + 1);
-  std::string dir = avi->szFileName;
-  size_t slash = dir.rfind('/');
-  dir = slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
-  return dir + base;
+  if (avi->frameReader) return avi->frameReader->paths.Resolve(avi->szFileName, name);
+  ReferencePathCache once;
+  return once.Resolve(avi->szFileName, name);
 }
 
 namespace {
@@ -411,6 +408,7 @@ bool FrameReader::ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDe
             } else {
               ++decodeCount_;
               if (check == ReferenceCheck::kReference) {
+                if (!file->frameReader) file->frameReader = std::make_shared<FrameReaderState>();
                 ChunkBytes referenced;
                 std::string err;
                 decoded =

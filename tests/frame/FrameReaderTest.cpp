@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavutil/md5.h>
@@ -11,6 +12,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -485,6 +487,48 @@ TEST(FrameReaderTest, ReferenceChunksAreRecorded) {
   T().pOpenAviList[0].frameInfo.refKind = -5;
   R().ReadFrame(nullptr, Current(), nullptr, 0, RF_NO_RECORD);
   EXPECT_EQ(T().pOpenAviList[0].frameInfo.refKind, -5);
+}
+
+// Reference records keep names upper-cased: the files they name are found
+// whatever the case on disk, along the stored path or beside the referring
+// file, as long as exactly one name matches.
+TEST(FrameReaderTest, UpperCasedReferenceNamesFindTheirFiles) {
+  FrameEnv env;
+  ASSERT_EQ(mkdir(env.dir.File("cap").c_str(), 0755), 0);
+  std::string dv = MakeWithFfmpeg(env.dir, "cap/take.dv", "-frames:v 1 -c:v dvvideo -pix_fmt yuv411p -f dv",
+                                  "testsrc=size=720x480:rate=30000/1001");
+  ASSERT_FALSE(dv.empty());
+  ASSERT_TRUE(WriteFileBytes(env.dir.File("take.dv"), ReadFileBytes(dv)));
+  std::string stored = dv;
+  std::transform(stored.begin(), stored.end(), stored.begin(),
+                 [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+  AviBuildOptions o;
+  o.width = 720;
+  o.height = 480;
+  o.handler = "dvrs";
+  o.compression = FourCC("dvsd");
+  o.frames = Frames(2, 300);
+  AviLayout layout = BuildAvi(o);
+  const std::string names[] = {stored, "C:\\CAPTURE\\TAKE.DV"};
+  for (int i = 0; i < 2; ++i) {
+    std::string record;
+    Put32(record, 0);
+    Put32(record, 0);
+    Put32(record, 120000);
+    record += names[i] + std::string(4, '\0');
+    layout.bytes.replace(layout.videoData[static_cast<size_t>(i)], record.size(), record);
+  }
+  std::string path = WriteAvi(env.dir, "ref.avi", layout);
+  ASSERT_TRUE(env.Open({path})) << BoxTexts(env.host);
+  const std::string want = FfmpegFrames(dv);
+  for (uint32_t f = 0; f < 2; ++f) {
+    ASSERT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, f, 0)) << env.Status0();
+    EXPECT_LE(MaxDifference(Packed(Current()), want), 2) << f;
+  }
+  // A second name differing only in case: neither is taken.
+  ASSERT_TRUE(WriteFileBytes(env.dir.File("cap/Take.dv"), ReadFileBytes(dv)));
+  EXPECT_FALSE(R().ReadFrame(nullptr, Current(), nullptr, 0, 0));
+  EXPECT_TRUE(R().ReadFrame(nullptr, Current(), nullptr, 1, 0));
 }
 
 // Global numbers across two files; the title changes only with the file;
