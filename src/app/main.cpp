@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/Headless.h"
 #include "platform/Paths.h"
@@ -36,8 +37,13 @@ int main(int argc, char** argv) {
   const char* frameMd5Path = nullptr;
   const char* markFile = nullptr;
   ExportWavArgs exportWav;
-  int rc = RunHeadless(argc, argv, &frameMd5Path, &markFile, &exportWav);
+  std::vector<char*> saveArgs;
+  int rc = RunHeadless(argc, argv, &frameMd5Path, &markFile, &exportWav, &saveArgs);
   if (rc >= 0) return rc;
+  if (rc == kHeadlessSave) {
+    auto entry = reinterpret_cast<int (*)(int, char**, const char*)>(LoadEntry("MirdexSaveAviMain"));
+    return entry ? entry(static_cast<int>(saveArgs.size()), saveArgs.data(), markFile) : 2;
+  }
   if (rc == kHeadlessExportWav) {
     using Entry = int (*)(const char*, long long, long long, const char*, int, char**);
     auto entry = reinterpret_cast<Entry>(LoadEntry("MirdexExportWavMain"));

@@ -1,5 +1,7 @@
 #include "frame/FrameReader.h"
 
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,15 +47,52 @@ struct FrameReaderState {
   std::string resolveError;
 };
 
-std::string ResolveReferencePath(const OpenAviFile* avi, const std::string& name) {
+namespace {
+// Reference records hold names upper-cased (made where case does not
+// matter): each missing component is looked for ignoring case. "" when the
+// path does not lead to anything.
+std::string FindIgnoringCase(const std::string& path) {
   struct stat st;
-  if (!name.empty() && stat(name.c_str(), &st) == 0) return name;
+  if (path.empty()) return {};
+  if (stat(path.c_str(), &st) == 0) return path;
+  std::string have = path[0] == '/' ? "" : ".";
+  size_t pos = path[0] == '/' ? 1 : 0;
+  while (pos <= path.size()) {
+    size_t next = path.find('/', pos);
+    if (next == std::string::npos) next = path.size();
+    std::string part = path.substr(pos, next - pos);
+    pos = next + 1;
+    if (part.empty()) continue;
+    std::string candidate = have + "/" + part;
+    if (lstat(candidate.c_str(), &st) != 0) {
+      DIR* dir = opendir(have.empty() ? "/" : have.c_str());
+      if (!dir) return {};
+      bool found = false;
+      while (const dirent* e = readdir(dir)) {
+        if (strcasecmp(e->d_name, part.c_str()) == 0) {
+          candidate = have + "/" + e->d_name;
+          found = true;
+          break;
+        }
+      }
+      closedir(dir);
+      if (!found) return {};
+    }
+    have = candidate;
+  }
+  return have.rfind("./", 0) == 0 ? have.substr(2) : have;
+}
+}  // namespace
+
+std::string ResolveReferencePath(const OpenAviFile* avi, const std::string& name) {
+  if (std::string found = FindIgnoringCase(name); !found.empty()) return found;
   // A bare or foreign path: look beside the file that refers to it.
   std::string base = name.substr(name.find_last_of("/\\") + 1);
   std::string dir = avi->szFileName;
   size_t slash = dir.rfind('/');
   dir = slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
-  return dir + base;
+  std::string found = FindIgnoringCase(dir + base);
+  return found.empty() ? dir + base : found;
 }
 
 namespace {
