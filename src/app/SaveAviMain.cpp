@@ -90,6 +90,8 @@ int Save(int argc, char** argv, const char* markFile) {
     } else if (std::strcmp(a, "--uncompressed") == 0) {
       options.copy = false;
       options.codec = 0;
+    } else if (std::strcmp(a, "--dv-reference") == 0) {
+      options.dvReference = true;
     } else if (std::strcmp(a, "--video-only") == 0) {
       options.audio.videoOnly = true;
     } else if (std::strcmp(a, "--codec") == 0 && hasValue) {
