@@ -4,7 +4,7 @@
 PKGS := cmake ninja-build ccache g++ pkg-config make \
         qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev \
         libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev \
-        libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev \
+        libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev zlib1g-dev \
         clang libclang-rt-14-dev ffmpeg sox python3 binutils pulseaudio pulseaudio-utils \
         fonts-ipafont-gothic qt6-translations-l10n
 

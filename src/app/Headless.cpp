@@ -20,6 +20,10 @@ const char kUsage[] =
     "       mirdex --report [--json] [--marks FILE.mrk] FILE.avi...\n"
     "       mirdex --framemd5 [--marks FILE.mrk] FILE.avi\n"
     "       mirdex --export-wav OUT.wav [--range A-B] [--marks FILE.mrk] FILE.avi...\n"
+    "       mirdex --save OUT.avi [--range A-B]\n"
+    "              [--copy | --uncompressed | --codec FOURCC | --dv-reference]\n"
+    "              [--video-only] [--audio-codec NAME] [--clip TOP,BOTTOM,LEFT,RIGHT]\n"
+    "              [--marks FILE.mrk] FILE.avi...\n"
     "       mirdex --delete-frame N|--null-frame N|--insert-null N FILE.avi\n"
     "       mirdex --remove-null-frames FILE.avi...\n"
     "       mirdex --rebuild-index FILE.avi\n"
@@ -40,10 +44,17 @@ const char kUsage[] =
     "           to OUT.wav (PCM; compressed audio is decoded). --range A-B takes frames A to B\n"
     "           (inclusive, numbered after --marks). Exit status: 0 written, 1 failed,\n"
     "           2 a file could not be read.\n"
-    "--marks    (before the file names of --report, --framemd5 and --export-wav) cuts the\n"
-    "           deletion ranges that FILE.mrk holds for each AVI file (sections matched by\n"
-    "           resolved path) out of it, so the frames counted, printed or exported are\n"
-    "           those an edit keeps.\n";
+    "--save     writes the frames of the files, opened one after another as one timeline,\n"
+    "           to a new AVI file OUT.avi with their audio: --copy keeps each chunk as stored,\n"
+    "           --codec FOURCC compresses with that encoder, the default is uncompressed\n"
+    "           24-bit; --dv-reference (DV files) writes records that point into them.\n"
+    "           --audio-codec NAME encodes the audio with that libavcodec encoder;\n"
+    "           --clip removes pixels from each side (a negative number adds black).\n"
+    "           Exit status: 0 saved, 1 failed, 2 a file could not be read.\n"
+    "--marks    (before the file names of --report, --framemd5, --export-wav and --save)\n"
+    "           cuts the deletion ranges that FILE.mrk holds for each AVI file (sections\n"
+    "           matched by resolved path) out of it, so the frames counted, printed, exported\n"
+    "           or saved are those an edit keeps.\n";
 }
 
 // "A-B" with A <= B.
@@ -60,7 +71,7 @@ bool ParseRange(const char* text, long long* first, long long* last) {
 }
 
 int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** markFile,
-                ExportWavArgs* exportWav) {
+                ExportWavArgs* exportWav, std::vector<char*>* saveArgs) {
   // "--marks FILE" is taken out wherever it stands; the forms see the rest.
   std::vector<char*> args(argv, argv + argc);
   const char* marks = nullptr;
@@ -100,6 +111,14 @@ int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** m
       }
       *frameMd5Path = argv[i + 1];
       return kHeadlessFrameMd5;
+    }
+    if (std::strcmp(argv[i], "--save") == 0) {
+      if (i + 2 >= argc || !saveArgs) {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+      saveArgs->assign(argv + i + 1, argv + argc);
+      return kHeadlessSave;
     }
     if (std::strcmp(argv[i], "--export-wav") == 0) {
       ExportWavArgs a;

@@ -16,5 +16,7 @@ struct ExportWavArgs {
   long long first = -1, last = -1;  // --range A-B; -1: everything
   std::vector<char*> inputs;
 };
+// --save, also in the library: *saveArgs holds what follows it.
+constexpr int kHeadlessSave = -4;
 int RunHeadless(int argc, char** argv, const char** frameMd5Path, const char** markFile = nullptr,
-                ExportWavArgs* exportWav = nullptr);
+                ExportWavArgs* exportWav = nullptr, std::vector<char*>* saveArgs = nullptr);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/Headless.h"
 #include "audio/PcmExport.h"
@@ -39,8 +40,13 @@ int main(int argc, char** argv) {
   const char* frameMd5Path = nullptr;
   const char* markFile = nullptr;
   ExportWavArgs exportWav;
-  int rc = RunHeadless(argc, argv, &frameMd5Path, &markFile, &exportWav);
+  std::vector<char*> saveArgs;
+  int rc = RunHeadless(argc, argv, &frameMd5Path, &markFile, &exportWav, &saveArgs);
   if (rc >= 0) return rc;
+  if (rc == kHeadlessSave) {
+    auto entry = reinterpret_cast<int (*)(int, char**, const char*)>(LoadEntry("MirdexSaveAviMain"));
+    return entry ? entry(static_cast<int>(saveArgs.size()), saveArgs.data(), markFile) : 2;
+  }
   if (rc == kHeadlessExportWav) {
     // PCM audio is copied here; compressed audio needs the decoders.
     ExportWavRequest request;

@@ -97,6 +97,16 @@ std::vector<EncodableFormat> EncodableAudioFormats() {
   return list;
 }
 
+bool MakeEncodedFormatByName(const std::string& encoder, uint32_t rate, uint16_t channels,
+                             std::vector<uint8_t>* format) {
+  const AVCodec* codec = avcodec_find_encoder_by_name(encoder.c_str());
+  if (!codec || codec->type != AVMEDIA_TYPE_AUDIO) return false;
+  uint16_t tag = AudioTagOfCodec(codec->id);
+  if (!tag) return false;
+  const int bits = av_get_bits_per_sample(codec->id);
+  return MakeEncodedFormat(tag, rate, channels, static_cast<uint16_t>(bits >= 8 ? bits : 16), 0, format);
+}
+
 bool MakeEncodedFormat(uint16_t tag, uint32_t rate, uint16_t channels, uint16_t bits, uint32_t bytesPerSec,
                        std::vector<uint8_t>* format) {
   AVCodecID id = AudioCodecIdOfTag(tag, bits);

@@ -25,6 +25,12 @@ std::vector<EncodableFormat> EncodableAudioFormats();
 bool MakeEncodedFormat(uint16_t tag, uint32_t rate, uint16_t channels, uint16_t bits, uint32_t bytesPerSec,
                        std::vector<uint8_t>* format);
 
+// The same for a libavcodec encoder named as on the command line ("mp2",
+// "pcm_alaw", ...): its WAVE tag, 16-bit input widths for PCM kinds. False
+// when there is no such encoder or no tag for it.
+bool MakeEncodedFormatByName(const std::string& encoder, uint32_t rate, uint16_t channels,
+                             std::vector<uint8_t>* format);
+
 class AudioEncoder {
  public:
   AudioEncoder();

@@ -18,6 +18,7 @@ extern "C" {
 #include <libavcodec/dv_profile.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
+#include <libavutil/opt.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -678,6 +679,216 @@ bool VideoCompressor::Compress(const uint8_t* frame, size_t stride, std::vector<
     return false;
   }
   out.assign(packet_->data, packet_->data + packet_->size);
+  av_packet_unref(packet_);
+  return true;
+}
+
+// ---- VideoEncoder ----------------------------------------------------------
+
+namespace {
+
+// The encoders offered for a new file with the FOURCC each is stored under;
+// UtVideo's tag names its pixel layout, so it is fixed with the layout.
+struct EncoderCandidate {
+  AVCodecID id;
+  uint32_t fourcc;
+};
+const EncoderCandidate kEncoderCandidates[] = {
+    {AV_CODEC_ID_DVVIDEO, FourCC("dvsd")},   {AV_CODEC_ID_MJPEG, FourCC("MJPG")},
+    {AV_CODEC_ID_HUFFYUV, FourCC("HFYU")},   {AV_CODEC_ID_FFVHUFF, FourCC("FFVH")},
+    {AV_CODEC_ID_FFV1, FourCC("FFV1")},      {AV_CODEC_ID_UTVIDEO, FourCC("ULRG")},
+    {AV_CODEC_ID_MAGICYUV, FourCC("MAGY")},  {AV_CODEC_ID_MPEG4, FourCC("FMP4")},
+    {AV_CODEC_ID_MSMPEG4V3, FourCC("DIV3")}, {AV_CODEC_ID_PNG, FourCC("MPNG")},
+    {AV_CODEC_ID_JPEGLS, FourCC("MJLS")},    {AV_CODEC_ID_CINEPAK, FourCC("cvid")},
+    {AV_CODEC_ID_MSVIDEO1, FourCC("CRAM")},
+};
+
+// The candidate a FOURCC names (case ignored, or through the tag table for
+// other tags of the same codec), null when none.
+const EncoderCandidate* CandidateFor(uint32_t fourcc) {
+  for (const EncoderCandidate& c : kEncoderCandidates)
+    if (SameFourCCNoCase(c.fourcc, fourcc)) return &c;
+  VideoCodecChoice choice;
+  if (!ChooseVideoCodec(fourcc, fourcc, &choice)) return nullptr;
+  for (const EncoderCandidate& c : kEncoderCandidates)
+    if (c.id == choice.codecId && c.id != AV_CODEC_ID_UTVIDEO) return &c;
+  return nullptr;
+}
+
+bool HasOptions(const AVCodec* codec) {
+  return codec->priv_class && codec->priv_class->option && codec->priv_class->option->name;
+}
+
+}  // namespace
+
+std::vector<VideoEncoderInfo> VideoEncoderList() {
+  std::vector<VideoEncoderInfo> list;
+  for (const EncoderCandidate& c : kEncoderCandidates) {
+    const AVCodec* codec = avcodec_find_encoder(c.id);
+    VideoCodecChoice choice;
+    // Only what our own decoders read back under the tag.
+    if (!codec || !ChooseVideoCodec(c.fourcc, c.fourcc, &choice) || choice.codecId != c.id) continue;
+    VideoEncoderInfo info;
+    info.description = codec->long_name ? codec->long_name : codec->name;
+    info.fourcc = c.fourcc;
+    info.configurable = HasOptions(codec);
+    list.push_back(std::move(info));
+  }
+  return list;
+}
+
+VideoEncoder::VideoEncoder() = default;
+VideoEncoder::~VideoEncoder() {
+  Close();
+}
+
+void VideoEncoder::Close() {
+  avcodec_free_context(&ctx_);
+  av_frame_free(&picture_);
+  av_packet_free(&packet_);
+  sws_freeContext(sws_);
+  sws_ = nullptr;
+  pts_ = 0;
+  width_ = height_ = 0;
+  suggested_ = 0;
+  format_.clear();
+}
+
+bool VideoEncoder::Fail(const std::string& why) {
+  Close();
+  error_ = why;
+  return false;
+}
+
+bool VideoEncoder::Open(uint32_t fourcc, int width, int height, uint32_t rate, uint32_t scale,
+                        const std::string& options) {
+  Close();
+  error_.clear();
+  const EncoderCandidate* candidate = CandidateFor(fourcc);
+  if (!candidate) return Fail("no encoder for " + FourCCText(fourcc));
+  const AVCodec* codec = avcodec_find_encoder(candidate->id);
+  if (!codec) return Fail("no encoder for " + FourCCText(fourcc));
+  if (width <= 0 || height <= 0 || !FrameSizeUsable(width, height))
+    return Fail(Fmt("unusable frame size %dx%d", width, height));
+  AVRational fps = rate && scale   ? AVRational{static_cast<int>(std::min<uint32_t>(rate, INT_MAX)),
+                                              static_cast<int>(std::min<uint32_t>(scale, INT_MAX))}
+                   : height == 480 ? AVRational{30000, 1001}
+                                   : AVRational{25, 1};
+  AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
+  switch (candidate->id) {
+    case AV_CODEC_ID_DVVIDEO:
+      // 25 Mbit/s DV: NTSC samples 4:1:1, PAL 4:2:0; no other size exists.
+      if (width == 720 && (height == 480 || height == 576)) {
+        pixFmt = height == 480 ? AV_PIX_FMT_YUV411P : AV_PIX_FMT_YUV420P;
+        if (!av_dv_codec_profile2(width, height, pixFmt, fps)) pixFmt = AV_PIX_FMT_NONE;
+      }
+      if (pixFmt == AV_PIX_FMT_NONE) return Fail(Fmt("DV has no profile for %dx%d", width, height));
+      break;
+    case AV_CODEC_ID_MJPEG:
+      pixFmt = AV_PIX_FMT_YUVJ422P;
+      break;
+    case AV_CODEC_ID_UTVIDEO:
+      pixFmt = AV_PIX_FMT_GBRP;
+      break;
+    default:
+      pixFmt = codec->pix_fmts
+                   ? avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, AV_PIX_FMT_BGR24, 0, nullptr)
+                   : AV_PIX_FMT_BGR24;
+      break;
+  }
+  if (pixFmt == AV_PIX_FMT_NONE || !Supports(codec, pixFmt))
+    return Fail("the encoder takes no layout made from 24-bit RGB");
+
+  AVDictionary* dict = nullptr;
+  if (!options.empty() && av_dict_parse_string(&dict, options.c_str(), "=", ":,", 0) < 0) {
+    av_dict_free(&dict);
+    return Fail("unusable options: " + options);
+  }
+  ctx_ = avcodec_alloc_context3(codec);
+  picture_ = av_frame_alloc();
+  packet_ = av_packet_alloc();
+  if (!ctx_ || !picture_ || !packet_) {
+    av_dict_free(&dict);
+    return Fail("out of memory");
+  }
+  ctx_->width = width;
+  ctx_->height = height;
+  ctx_->pix_fmt = pixFmt;
+  ctx_->time_base = av_inv_q(fps);
+  ctx_->framerate = fps;
+  ctx_->codec_tag = candidate->fourcc;
+  // Every frame stands alone and comes out as it goes in.
+  ctx_->gop_size = 0;
+  ctx_->max_b_frames = 0;
+  ctx_->thread_count = 1;
+  ctx_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+  int err = avcodec_open2(ctx_, codec, &dict);
+  std::string unknown;
+  if (const AVDictionaryEntry* e = av_dict_get(dict, "", nullptr, AV_DICT_IGNORE_SUFFIX)) unknown = e->key;
+  av_dict_free(&dict);
+  if (err < 0) return Fail("cannot open encoder: " + AvError(err));
+  if (!unknown.empty()) return Fail("unknown option " + unknown);
+
+  picture_->format = pixFmt;
+  picture_->width = width;
+  picture_->height = height;
+  if (av_frame_get_buffer(picture_, 0) < 0) return Fail("out of memory");
+  sws_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, pixFmt, SWS_BICUBIC, nullptr, nullptr,
+                        nullptr);
+  if (!sws_) return Fail("cannot convert 24-bit RGB to the encoder's layout");
+
+  const size_t extra = ctx_->extradata_size > 0 ? static_cast<size_t>(ctx_->extradata_size) : 0;
+  BitmapInfoHeader bi{};
+  bi.biSize = static_cast<uint32_t>(kHeaderBytes + extra);
+  bi.biWidth = width;
+  bi.biHeight = height;
+  bi.biPlanes = 1;
+  bi.biBitCount = static_cast<uint16_t>(ctx_->bits_per_coded_sample > 0 ? ctx_->bits_per_coded_sample : 24);
+  bi.biCompression = candidate->fourcc;
+  bi.biSizeImage = static_cast<uint32_t>(BgrStride(width) * static_cast<size_t>(height));
+  format_.assign(kHeaderBytes + extra, 0);
+  StoreBitmapInfoHeader(bi, format_.data());
+  if (extra) std::memcpy(format_.data() + kHeaderBytes, ctx_->extradata, extra);
+  // DV frames have one size; the others stay below twice a 24-bit frame.
+  suggested_ =
+      candidate->id == AV_CODEC_ID_DVVIDEO
+          ? (height == 480 ? 120000u : 144000u)
+          : static_cast<uint32_t>(std::min<size_t>(2 * size_t{bi.biSizeImage} + 4096, size_t{0xFFFFFF}));
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
+bool VideoEncoder::Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out, bool* keyFrame) {
+  out.clear();
+  if (!ctx_) {
+    error_ = "no encoder";
+    return false;
+  }
+  if (!frame || stride < 3 * static_cast<size_t>(width_) || stride > static_cast<size_t>(INT_MAX)) {
+    error_ = "unusable frame";
+    return false;
+  }
+  if (av_frame_make_writable(picture_) < 0) {
+    error_ = "out of memory";
+    return false;
+  }
+  const uint8_t* src[4] = {frame + stride * static_cast<size_t>(height_ - 1), nullptr, nullptr, nullptr};
+  int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
+  if (sws_scale(sws_, src, srcStride, 0, height_, picture_->data, picture_->linesize) <= 0) {
+    error_ = "conversion from 24-bit RGB failed";
+    return false;
+  }
+  picture_->pts = pts_++;
+  picture_->pict_type = AV_PICTURE_TYPE_I;
+  int err = avcodec_send_frame(ctx_, picture_);
+  if (err >= 0) err = avcodec_receive_packet(ctx_, packet_);
+  if (err < 0) {
+    error_ = "encoder gave no chunk: " + AvError(err);
+    return false;
+  }
+  out.assign(packet_->data, packet_->data + packet_->size);
+  if (keyFrame) *keyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
   av_packet_unref(packet_);
   return true;
 }

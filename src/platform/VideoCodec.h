@@ -297,3 +297,56 @@ class FrameGetter {
   uint64_t decodes_ = 0;
   std::string error_;
 };
+
+// ---- Encoders for a new file ---------------------------------------------
+
+// A video encoder that takes 24-bit frames and writes a stream our own
+// decoders read back under an AVI FOURCC.
+struct VideoEncoderInfo {
+  std::string description;
+  uint32_t fourcc = 0;
+  // Whether it has options for the configure step.
+  bool configurable = false;
+};
+// Every such encoder this machine's libavcodec has, in a fixed order.
+std::vector<VideoEncoderInfo> VideoEncoderList();
+
+// Compresses 24-bit BGR bottom-up frames of one size into the chunks of a
+// new stream: every frame on its own (a key frame), so any frame can start
+// decoding, as a frame-at-a-time compressor gives them.
+class VideoEncoder {
+ public:
+  VideoEncoder();
+  ~VideoEncoder();
+  VideoEncoder(const VideoEncoder&) = delete;
+  VideoEncoder& operator=(const VideoEncoder&) = delete;
+
+  // `rate`/`scale` frames per second (0: 25, or 30000/1001 for 480 rows).
+  // `options`: the configure step's text, "name=value" pairs separated by
+  // ':' or ','. DV takes 720×480 and 720×576 only. False with Error() set.
+  bool Open(uint32_t fourcc, int width, int height, uint32_t rate, uint32_t scale,
+            const std::string& options = {});
+  void Close();
+  bool IsOpen() const { return ctx_ != nullptr; }
+  const std::string& Error() const { return error_; }
+  // The stream format: BITMAPINFOHEADER and the encoder's extra data.
+  const std::vector<uint8_t>& Format() const { return format_; }
+  // The extra data alone (what a decoder must be given besides the chunks).
+  size_t ExtraBytes() const { return format_.size() > 40 ? format_.size() - 40 : 0; }
+  // A chunk never needs more than this (the stream header's buffer size).
+  uint32_t SuggestedBufferSize() const { return suggested_; }
+
+  bool Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out, bool* keyFrame = nullptr);
+
+ private:
+  bool Fail(const std::string& why);
+  AVCodecContext* ctx_ = nullptr;
+  AVFrame* picture_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  int64_t pts_ = 0;
+  int width_ = 0, height_ = 0;
+  uint32_t suggested_ = 0;
+  std::vector<uint8_t> format_;
+  std::string error_;
+};

@@ -1045,3 +1045,37 @@ TEST(VideoCompressor, ChunksReadBackAsThePictureTheyWereMadeOf) {
     EXPECT_LE(sum / (v.width * 3.0 * v.height), std::max(c.tolerance, 0) / 10.0);
   }
 }
+
+// Every encoder offered for a new file writes chunks that our own decoder
+// reads back from the format it gives; DV takes only its own sizes.
+TEST(VideoEncoder, ListedEncodersReadBackAndDvRefusesOtherSizes) {
+  const std::vector<VideoEncoderInfo> list = VideoEncoderList();
+  auto listed = [&](uint32_t fcc) {
+    return std::any_of(list.begin(), list.end(),
+                       [&](const VideoEncoderInfo& e) { return e.fourcc == fcc; });
+  };
+  EXPECT_TRUE(listed(FourCC("dvsd")) && listed(FourCC("MJPG")) && listed(FourCC("FFV1"))) << list.size();
+  for (const VideoEncoderInfo& e : list) {
+    SCOPED_TRACE(FourCCText(e.fourcc));
+    const bool dv = e.fourcc == FourCC("dvsd");
+    const int w = dv ? 720 : 64, h = dv ? 480 : 48;
+    std::vector<uint8_t> frame(BgrStride(w) * h);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 7 / 3);
+    VideoEncoder enc;
+    ASSERT_TRUE(enc.Open(e.fourcc, w, h, 30000, 1001)) << enc.Error();
+    std::vector<uint8_t> chunk;
+    bool key = false;
+    ASSERT_TRUE(enc.Compress(frame.data(), BgrStride(w), chunk, &key)) << enc.Error();
+    EXPECT_TRUE(key);
+    EXPECT_LE(chunk.size(), enc.SuggestedBufferSize());
+    VideoDecompressor dec;
+    ASSERT_TRUE(dec.Open(e.fourcc, enc.Format().data(), enc.Format().size())) << dec.Error();
+    std::vector<uint8_t> out(frame.size());
+    ASSERT_TRUE(dec.Decompress(chunk.data(), chunk.size(), true, out.data(), BgrStride(w))) << dec.Error();
+    EXPECT_EQ(dec.Width(), w);
+    EXPECT_EQ(dec.Height(), h);
+  }
+  VideoEncoder dv;
+  EXPECT_FALSE(dv.Open(FourCC("dvsd"), 640, 480, 30000, 1001));
+  EXPECT_FALSE(dv.Error().empty());
+}
