@@ -97,27 +97,13 @@ WaveStrip::WaveStrip(ShownCapture& shown, QWidget* parent)
 void WaveStrip::SetOn(bool on) {
   on_ = on;
   drawn_ = false;
-  totalKey_.clear();
   setVisible(on);
   Draw(-1);
 }
 
 uint64_t WaveStrip::TotalSamples() {
-  std::vector<uintptr_t> key;
-  const OpenAviTable& t = shown_.table;
-  for (int i = 0; i < t.nOpenAvi && i < static_cast<int>(t.pOpenAviList.size()); ++i) {
-    const OpenAviFile& avi = t.pOpenAviList[static_cast<size_t>(i)];
-    const AviStreamSet& set = avi.Set();
-    for (uintptr_t v : {reinterpret_cast<uintptr_t>(&set), reinterpret_cast<uintptr_t>(set.pWaveIndex.data()),
-                        uintptr_t{set.WaveIndexEntries}, reinterpret_cast<uintptr_t>(avi.pIndexPCM.data()),
-                        uintptr_t{avi.dwIndexPCM}, static_cast<uintptr_t>(avi.nAudioKind)})
-      key.push_back(v);
-  }
-  if (key != totalKey_ || key.empty()) {
-    total_ = engine_.TotalSamples();
-    totalKey_ = std::move(key);
-  }
-  return total_;
+  // The engine keeps its chunk counts while the indexes stay the same.
+  return engine_.TotalSamples();
 }
 
 void WaveStrip::Draw(int64_t frameNo) {

@@ -52,8 +52,6 @@ class WaveStrip : public QWidget {
 
   ShownCapture& shown_;
   ReadWave engine_;
-  std::vector<uintptr_t> totalKey_;
-  uint64_t total_ = 0;
   ReadWaveSettings settings_;
   std::vector<uint8_t> audio_;
   QImage image_;

@@ -90,6 +90,7 @@ bool Decode(OpenAviFile* avi, uint32_t pieceBytes) {
                                    false));
   avi->hmmioPCM = std::move(file);
   avi->pIndexPCM = std::move(index);
+  avi->pcmStamp = NextIndexStamp();
   avi->dwIndexPCM = static_cast<uint32_t>(avi->pIndexPCM.size());
   avi->dwSamplesPCM = static_cast<uint32_t>(bytes / avi->wfPCM.nBlockAlign);
   return true;
@@ -113,6 +114,7 @@ bool DecodeAudioStream(OpenAviFile* avi, uint32_t pieceBytes) {
   CurrentHost().SetTitleSuffix("");
   if (!ok) {
     std::vector<FrameIndexEntry>().swap(avi->pIndexPCM);
+    avi->pcmStamp = NextIndexStamp();
     avi->dwIndexPCM = avi->dwSamplesPCM = 0;
     avi->hmmioPCM.reset();
     avi->pcmWorkFile.Remove();

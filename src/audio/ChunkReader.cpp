@@ -30,7 +30,7 @@ bool ChunkReader::ReadAt(uint64_t offset, size_t bytes) {
   return true;
 }
 
-uint8_t* ChunkReader::Read(uint32_t k, uint32_t skip, uint32_t bytes) {
+uint8_t* ChunkReader::Read(uint32_t k, uint32_t skip, uint32_t bytes, uint64_t wanted) {
   if (fd_ < 0 || k >= count_ || uint64_t{skip} + bytes > IndexSize(entries_[k])) return nullptr;
   const uint64_t at = IndexOffset(entries_[k]) + skip;
   if (k >= first_ && k <= last_ && at >= spanStart_ && at + bytes <= spanStart_ + buf_.size())
@@ -39,6 +39,7 @@ uint8_t* ChunkReader::Read(uint32_t k, uint32_t skip, uint32_t bytes) {
   last_ = 0;
   uint64_t end = at + bytes;
   uint32_t last = k;
+  uint64_t data = bytes;
   // Only whole entries that come later in the file join the span, so no two
   // pieces handed out share bytes (the caller may change them).
   if (skip + bytes == IndexSize(entries_[k])) {
@@ -48,8 +49,9 @@ uint8_t* ChunkReader::Read(uint32_t k, uint32_t skip, uint32_t bytes) {
         last = j;
         continue;
       }
-      if (o < end || o - end > kMaxGap || o + n - at > kSpan) break;
+      if (o < end || o - end > kMaxGap || o + n - at > kSpan || data + n > wanted) break;
       end = o + n;
+      data += n;
       last = j;
     }
   }

@@ -17,8 +17,9 @@ class ChunkReader {
   ChunkReader(OpenAviFile* avi, const FrameIndexEntry* entries, uint32_t count, bool audio = true);
   // Bytes [skip, skip + bytes) of entry k's data, or null when they cannot be
   // read. The bytes may be changed by the caller; they stay valid until the
-  // next call.
-  uint8_t* Read(uint32_t k, uint32_t skip, uint32_t bytes);
+  // next call. `wanted` is the data the caller will take from here on (this
+  // piece included): no more is read ahead than that.
+  uint8_t* Read(uint32_t k, uint32_t skip, uint32_t bytes, uint64_t wanted = UINT64_MAX);
 
  private:
   bool ReadAt(uint64_t offset, size_t bytes);

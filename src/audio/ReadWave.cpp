@@ -96,14 +96,29 @@ ReadWave::Chunks ReadWave::ChunksOf(const OpenAviFile& avi) const {
   return c;
 }
 
-uint64_t ReadWave::TotalSamples() const {
+const ReadWave::ChunkStarts& ReadWave::StartsOf(int i) const {
+  const OpenAviFile& avi = table_.pOpenAviList[static_cast<size_t>(i)];
+  const Chunks c = ChunksOf(avi);
   const uint16_t ba = Format().nBlockAlign;
-  if (!ba) return 0;
+  // Set 0 of decoded audio is the work file's index; else the set in use.
+  const bool pcm = avi.nAudioKind == -1 && c.entries == avi.pIndexPCM.data();
+  const unsigned long long stamp = pcm ? avi.pcmStamp : avi.Set().waveStamp;
+  if (starts_.size() < static_cast<size_t>(i) + 1) starts_.resize(static_cast<size_t>(i) + 1);
+  ChunkStarts& cs = starts_[static_cast<size_t>(i)];
+  if (cs.avi == &avi && cs.entries == c.entries && cs.count == c.count && cs.stamp == stamp &&
+      cs.blockAlign == ba)
+    return cs;
+  cs = ChunkStarts{&avi, c.entries, stamp, c.count, ba, {}};
+  cs.start.resize(static_cast<size_t>(c.count) + 1, 0);
+  for (uint32_t k = 0; k < c.count; ++k)
+    cs.start[k + 1] = cs.start[k] + (ba ? IndexSize(c.entries[k]) / ba : 0);
+  return cs;
+}
+
+uint64_t ReadWave::TotalSamples() const {
+  if (!Format().nBlockAlign) return 0;
   uint64_t total = 0;
-  for (int i = 0; i < table_.nOpenAvi; ++i) {
-    Chunks c = ChunksOf(table_.pOpenAviList[static_cast<size_t>(i)]);
-    for (uint32_t k = 0; k < c.count; ++k) total += IndexSize(c.entries[k]) / ba;
-  }
+  for (int i = 0; i < table_.nOpenAvi; ++i) total += StartsOf(i).start.back();
   return total;
 }
 
@@ -196,8 +211,22 @@ bool ReadWave::Walk(SampleRange range, bool progress, const Sink& sink) {
       error_ = Fmt("%sのオーディオが読み出せません!", avi->szFileName.c_str());
       return false;
     }
+    const ChunkStarts& cs = StartsOf(i);
+    const uint64_t fileSamples = cs.start.back();
+    if (pos + fileSamples <= range.first) {
+      pos += fileSamples;
+      continue;
+    }
+    // The chunk that holds the range's first sample.
+    uint32_t k0 = 0;
+    if (range.first > pos && c.count > 0)
+      k0 = static_cast<uint32_t>(
+          std::upper_bound(cs.start.begin(), cs.start.begin() + c.count, range.first - pos) -
+          cs.start.begin() - 1);
+    const uint64_t fileEnd = pos + fileSamples;
+    pos += cs.start[k0];
     ChunkReader reader(avi, c.entries, c.count);
-    for (uint32_t k = 0; k < c.count && pos < range.end; ++k) {
+    for (uint32_t k = k0; k < c.count && pos < range.end; ++k) {
       const FrameIndexEntry e = c.entries[k];
       const uint64_t n = IndexSize(e) / ba;
       const uint64_t from = std::max(pos, range.first), to = std::min(pos + n, range.end);
@@ -205,7 +234,7 @@ bool ReadWave::Walk(SampleRange range, bool progress, const Sink& sink) {
         const uint64_t blocks = std::min<uint64_t>(to - at, std::max<uint32_t>(kReadPiece / ba, 1));
         const uint32_t bytes = static_cast<uint32_t>(blocks * ba);
         const uint64_t offset = IndexOffset(e) + (at - pos) * ba;
-        uint8_t* data = reader.Read(k, static_cast<uint32_t>((at - pos) * ba), bytes);
+        uint8_t* data = reader.Read(k, static_cast<uint32_t>((at - pos) * ba), bytes, (range.end - at) * ba);
         if (!data) {
           error_ = Fmt("%sのオーディオが読み出せません!", avi->szFileName.c_str());
           return false;
@@ -223,6 +252,7 @@ bool ReadWave::Walk(SampleRange range, bool progress, const Sink& sink) {
       }
       pos += n;
     }
+    pos = fileEnd;
   }
   return true;
 }

@@ -144,6 +144,19 @@ class ReadWave {
   using Sink = std::function<bool(const Piece&)>;
 
   Chunks ChunksOf(const OpenAviFile& avi) const;
+  // Samples before each audio chunk of file `i` (one more value than
+  // chunks: the last is the file's total), worked out once per index: the
+  // waveform reads a frame at a time and must not count every chunk each
+  // time.
+  struct ChunkStarts {
+    const OpenAviFile* avi = nullptr;
+    const FrameIndexEntry* entries = nullptr;
+    unsigned long long stamp = 0;
+    uint32_t count = 0;
+    uint16_t blockAlign = 0;
+    std::vector<uint64_t> start{0};
+  };
+  const ChunkStarts& StartsOf(int i) const;
   uint64_t FrameToSample(double frame) const;
   // Calls sink for the samples [first, end) in order, in whole blocks; false
   // on a read failure (error_ set), Esc (abort_ set) or when sink says stop.
@@ -172,6 +185,7 @@ class ReadWave {
   std::string error_;
   bool abort_ = false;
   std::vector<uint8_t> audioBuffer_;
+  mutable std::vector<ChunkStarts> starts_;
   std::vector<DvTallyEntry> dvTally_;
   std::string scopeName_, opName_;
   long lastPct_ = -1;

@@ -18,6 +18,7 @@ void FreeIndexes(OpenAviFile* avi) {
     std::vector<FrameIndexEntry>().swap(s.pFrameIndex);
     std::vector<FrameIndexEntry>().swap(s.pWaveIndex);
     s.FrameMax = s.WaveIndexAlloc = s.WaveIndexEntries = s.dwWaveSampleCounts = 0;
+    s.waveStamp = NextIndexStamp();
   }
 }
 
@@ -55,6 +56,7 @@ void CloseRecord(OpenAviFile* avi) {
   avi->frameInfo = {};
   avi->hAvi2.reset();
   std::vector<FrameIndexEntry>().swap(avi->pIndexPCM);
+  avi->pcmStamp = NextIndexStamp();
   avi->dwIndexPCM = avi->dwSamplesPCM = 0;
   avi->hmmioPCM.reset();
   if (!avi->szPCMFile.empty()) unlink(avi->szPCMFile.c_str());

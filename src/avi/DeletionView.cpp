@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/AppState.h"
 #include "platform/Host.h"
 #include "platform/Messages.h"
 
@@ -184,6 +185,7 @@ bool ChangeOpenAviParam(OpenAviFile* avi, bool on, double rate) {
   const uint32_t kept = static_cast<uint32_t>(b.frames.size());
   s1.pFrameIndex.swap(b.frames);
   s1.pWaveIndex.swap(b.wave);
+  s1.waveStamp = NextIndexStamp();
   avi->pFrameOffset.swap(b.frameOffset);
   s1.FrameMax = kept;
   s1.WaveIndexEntries = static_cast<uint32_t>(s1.pWaveIndex.size());

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "avi/AviReaderInternal.h"
+#include "platform/AppState.h"
 #include "platform/Host.h"
 #include "platform/Messages.h"
 
@@ -111,6 +112,7 @@ bool ReadIdx1(Opener& o, ChunkInfo& riff, uint64_t firstVideoHeader, bool* missi
     return false;
   try {
     set.pWaveIndex.clear();
+    set.waveStamp = NextIndexStamp();
     set.pFrameIndex.clear();
     if (nAudio) set.pWaveIndex.reserve(static_cast<size_t>(nAudio));
   } catch (const std::bad_alloc&) {

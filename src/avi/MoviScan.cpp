@@ -406,6 +406,7 @@ bool RebuildAviIndex(OpenAviFile* avi, bool writeBack) {
   set.pFrameIndex = std::move(video);
   set.FrameMax = static_cast<uint32_t>(set.pFrameIndex.size());
   set.pWaveIndex = std::move(audio);
+  set.waveStamp = NextIndexStamp();
   set.WaveIndexEntries = set.WaveIndexAlloc = static_cast<uint32_t>(set.pWaveIndex.size());
   set.dwWaveSampleCounts = static_cast<uint32_t>(std::min<uint64_t>(samples, UINT32_MAX));
   if (avi->pFieldShift.size() < set.FrameMax && !avi->pFieldShift.empty())

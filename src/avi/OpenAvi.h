@@ -83,6 +83,8 @@ struct AviStreamSet {
   uint32_t WaveIndexEntries = 0;
   // PCM: samples; compressed audio: bytes.
   uint32_t dwWaveSampleCounts = 0;
+  // Changes whenever pWaveIndex is replaced (NextIndexStamp).
+  unsigned long long waveStamp = 0;
   MainAVIHeader avih{};
   AVIStreamHeader strhVideo{};
   AVIStreamHeader strhAudio{};
@@ -209,6 +211,7 @@ struct OpenAviFile {
   uint32_t dwIndexPCM = 0;
   uint32_t dwSamplesPCM = 0;
   std::vector<FrameIndexEntry> pIndexPCM;
+  unsigned long long pcmStamp = 0;  // changes whenever pIndexPCM is replaced
   WaveFormatEx wfPCM{};
   // Second handle for OpenDML reads; null when none.
   std::unique_ptr<RiffFile> hAvi2;

@@ -158,6 +158,7 @@ bool ReadOpenDmlIndex(Opener& o, const ChunkInfo& indx, bool video, std::string*
     avi->fAllKeyFrames = allKey;
   } else {
     set.pWaveIndex = std::move(index);
+    set.waveStamp = NextIndexStamp();
     set.WaveIndexEntries = set.WaveIndexAlloc = static_cast<uint32_t>(set.pWaveIndex.size());
     set.dwWaveSampleCounts = static_cast<uint32_t>(std::min<uint64_t>(samples, UINT32_MAX));
     avi->cAudioStream = Ch(chunkId, 1);

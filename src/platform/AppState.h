@@ -15,9 +15,18 @@ struct AppState {
   int nPowerOffAfter = 0;  // 1 on, -2 off, 0 not set since start
   int hLogFile = -1;       // operation log descriptor, -1 while closed
   const char* programName = "Mirdex";
+  // Last stamp given to an audio index; see NextIndexStamp.
+  unsigned long long indexStamp = 0;
 };
 
 extern AppState ME;
+
+// A stamp no audio index has had before in this run: whoever replaces an
+// audio index stamps it, so what was worked out from the old one (sample
+// counts per chunk) is known to be stale.
+inline unsigned long long NextIndexStamp() {
+  return ++ME.indexStamp;
+}
 
 // One step of the message pump followed by the abort test: true when the
 // running loop must stop.

@@ -9,6 +9,7 @@
 #include "TestSupport.h"
 #include "audio/ReadWave.h"
 #include "audio/WaveFile.h"
+#include "avi/DeletionView.h"
 #include "command/CommandIds.h"
 #include "platform/Profile.h"
 
@@ -134,6 +135,22 @@ TEST(ReadWave, FactorShiftAndFrameRange) {
   ASSERT_EQ(1, engine.Run(kWaveFrameRangeToBuffer, s, "", 4, 4, &buf));
   EXPECT_TRUE(std::string(buf.begin(), buf.end()) ==
               audio[4] + audio[5] + std::string(2 * kFrameBytes, '\0'));
+
+  // The same engine follows the view when the deletion ranges change, also
+  // to a view with as many chunks as before.
+  OpenAviFile& avi = table.pOpenAviList[0];
+  table.deleteRangesOn = true;
+  for (auto [first, last, want] :
+       {std::tuple{1, 2, audio[0] + audio[3] + audio[4]}, {2, 3, audio[0] + audio[1] + audio[4]}}) {
+    DeleteRange range;
+    range.lFrame1 = first;
+    range.lFrame2 = last;
+    avi.deleteRanges = {range};
+    ASSERT_TRUE(ChangeOpenAviParam(&avi, true, 0));
+    ASSERT_EQ(1, engine.Run(kWaveFrameRangeToBuffer, s, "", 0, 3, &buf));
+    EXPECT_TRUE(std::string(buf.begin(), buf.end()) == want) << first << "-" << last;
+    EXPECT_EQ(engine.TotalSamples(), 4 * kFrameBytes / 4);
+  }
 }
 
 TEST(ExportWav, CompressedAudioIsTheDecodedSamples) {
