@@ -12,6 +12,7 @@
 #include "platform/Host.h"
 #include "platform/Messages.h"
 #include "platform/Paths.h"
+#include "platform/RiffFormats.h"
 #include "process/AviSave.h"
 #include "settings/MirdexSettings.h"
 #include "ui/AviSaveOptionsPanel.h"
@@ -111,7 +112,8 @@ void RegisterSaveCommands(MainWindow* w) {
       [](int, CommandSource source) {
         // Shift or Ctrl held on the menu item: the save works on interleaved frames.
         const Qt::KeyboardModifiers held = QGuiApplication::keyboardModifiers();
-        SaveAviWithDialog(source == CommandSource::kMenu && (held & (Qt::ShiftModifier | Qt::ControlModifier)));
+        SaveAviWithDialog(source == CommandSource::kMenu &&
+                          (held & (Qt::ShiftModifier | Qt::ControlModifier)));
       },
       CanSave);
 }

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "platform/Format.h"
+#include "platform/Host.h"
 #include "platform/Messages.h"
 #include "platform/Riff.h"
 #include "ui/AudioFormatPanel.h"
@@ -84,7 +85,8 @@ std::vector<CodecListEntry> CodecList(bool withDvReference) {
 }
 
 AviSaveOptionsPanel::AviSaveOptionsPanel(QWidget* parent, AviSaveOptions* options,
-                                         std::vector<uint8_t> audioSource, bool dvSource, int width, int height)
+                                         std::vector<uint8_t> audioSource, bool dvSource, int width,
+                                         int height)
     : QWidget(parent), options_(options), width_(width), height_(height) {
   setObjectName("AviSaveOptionsPanel");
   codecOptions_ = options->codecOptions;
@@ -232,7 +234,8 @@ void AviSaveOptionsPanel::Apply() {
   audio_->Apply();
 }
 
-VideoEncoderSettingsDialog::VideoEncoderSettingsDialog(QWidget* parent, uint32_t fourcc, const std::string& options)
+VideoEncoderSettingsDialog::VideoEncoderSettingsDialog(QWidget* parent, uint32_t fourcc,
+                                                       const std::string& options)
     : QDialog(parent) {
   setWindowTitle(QString::fromStdString("ビデオコーデック" + FourCCText(fourcc) + "の設定"));
   auto* form = new QFormLayout(this);
@@ -258,7 +261,8 @@ VideoEncoderSettingsDialog::VideoEncoderSettingsDialog(QWidget* parent, uint32_t
       row.choice->setObjectName(QString::fromStdString(s.keys.front()));
       row.choice->addItem("既定");
       for (const std::string& c : s.choices) row.choice->addItem(QString::fromStdString(c));
-      if (value) row.choice->setCurrentIndex(std::max(0, row.choice->findText(QString::fromStdString(*value))));
+      if (value)
+        row.choice->setCurrentIndex(std::max(0, row.choice->findText(QString::fromStdString(*value))));
       form->addRow(QString::fromStdString(s.label), row.choice);
     }
     row.setting = std::move(s);

@@ -36,8 +36,8 @@ class AviSaveOptionsPanel : public QWidget {
   // `audioSource`: the PCM format of the shown files (empty: no audio);
   // `dvSource`: the DV reference output is offered; width and height are the
   // frames' size, which the codec settings are tried with.
-  AviSaveOptionsPanel(QWidget* parent, AviSaveOptions* options, std::vector<uint8_t> audioSource, bool dvSource,
-                      int width, int height);
+  AviSaveOptionsPanel(QWidget* parent, AviSaveOptions* options, std::vector<uint8_t> audioSource,
+                      bool dvSource, int width, int height);
 
   // Stores what the panel shows into the options.
   void Apply();
@@ -79,7 +79,7 @@ class VideoEncoderSettingsDialog : public QDialog {
  private:
   struct Row {
     VideoEncoderSetting setting;
-    QSpinBox* number = nullptr;  // "既定" at its minimum
+    QSpinBox* number = nullptr;   // "既定" at its minimum
     QComboBox* choice = nullptr;  // "既定" first
   };
   std::vector<Row> rows_;

@@ -127,7 +127,8 @@ TEST_F(SaveWindowTest, BuiltIndexIsOfferedForSavingAndTheFileClosedOnlyWhenSaved
   host_->answers = {IDYES, IDYES};
   Open(scanned);
   ASSERT_GE(host_->boxes.size(), 2u);
-  EXPECT_EQ(host_->boxes[1].text, "作成したインデックスは自動的に保存されません.\r新しいAVIファイルで保存しますか?");
+  EXPECT_EQ(host_->boxes[1].text,
+            "作成したインデックスは自動的に保存されません.\r新しいAVIファイルで保存しますか?");
   EXPECT_EQ(host_->dialogs.size(), 1u);
   EXPECT_EQ(window_->Shown().table.nOpenAvi, 1);
 
