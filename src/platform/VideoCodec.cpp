@@ -738,11 +738,14 @@ std::vector<VideoEncoderSetting> SettingsOf(const AVCodec* codec) {
     s.maximum = hi;
     list.push_back(std::move(s));
   };
-  auto choice = [&](const char* key, const char* label) {
+  // `refused`: values the encoder names but does not take for our frames.
+  auto choice = [&](const char* key, const char* label, std::vector<std::string> refused = {}) {
     VideoEncoderSetting s;
     s.keys = {key};
     s.label = label;
-    s.choices = NamedValues(codec, key);
+    for (std::string& name : NamedValues(codec, key))
+      if (std::find(refused.begin(), refused.end(), name) == refused.end())
+        s.choices.push_back(std::move(name));
     if (!s.choices.empty()) list.push_back(std::move(s));
   };
   switch (codec->id) {
@@ -766,7 +769,13 @@ std::vector<VideoEncoderSetting> SettingsOf(const AVCodec* codec) {
       break;
     case AV_CODEC_ID_HUFFYUV:
     case AV_CODEC_ID_FFVHUFF:
+      // Our frames reach it as RGB, which the median predictor refuses.
+      choice("pred", "予測", {"median"});
+      break;
     case AV_CODEC_ID_UTVIDEO:
+      // Named, but the encoder refuses it.
+      choice("pred", "予測", {"gradient"});
+      break;
     case AV_CODEC_ID_MAGICYUV:
     case AV_CODEC_ID_JPEGLS:
       choice("pred", "予測");
