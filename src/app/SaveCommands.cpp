@@ -66,7 +66,7 @@ std::string AskOutputName() {
     req.addPanels = [&](QWidget* area) {
       auto* column = new QVBoxLayout(area);
       column->setContentsMargins(0, 0, 0, 0);
-      panel = new AviSaveOptionsPanel(area, &options, AudioSource(), IsDvCodec(t.pCurrentOpenAvi), bi.biWidth,
+      panel = new AviSaveOptionsPanel(area, &options, AudioSource(), IsDvCodec(&first), bi.biWidth,
                                       bi.biHeight < 0 ? -bi.biHeight : bi.biHeight);
       column->addWidget(panel);
       column->addWidget(new FrameRangePanel(area, &range, [&shown] {
