@@ -32,6 +32,7 @@
 #include "app/PlaybackCommands.h"
 #include "app/ReferenceCheckCommand.h"
 #include "app/FrameView.h"
+#include "app/SaveCommands.h"
 #include "app/ShellCommands.h"
 #include "app/VolumeWindow.h"
 #include "app/WaveStrip.h"
@@ -203,6 +204,7 @@ MainWindow::~MainWindow() {
   // The volume window reads the audio settings, which go before the children.
   delete VolumeWindow();
   UnregisterAudioCommands(this);
+  UnregisterSaveCommands(this);
   UnregisterReferenceCheckCommand();
   UnregisterPlaybackCommands(this);
   UnregisterAudioPlayCommands(this);
@@ -286,6 +288,7 @@ bool MainWindow::Startup() {
   RegisterPlaybackCommands(this);
   RegisterAudioPlayCommands(this);
   RegisterAudioCommands(this);
+  RegisterSaveCommands(this);
   RegisterWaveStripCommands(this);
   RegisterReferenceCheckCommand(this);
   ApplySettings();

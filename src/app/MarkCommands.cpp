@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/FrameCommands.h"
+#include "app/SaveCommands.h"
 #include "app/MainWindow.h"
 #include "avi/AviReader.h"
 #include "avi/DeletionView.h"
@@ -368,7 +369,9 @@ void OfferToSaveBuiltIndex() {
           "作成したインデックスは自動的に保存されません.\r新しいAVIファイルで保存しますか?", ME.programName,
           MB_YESNO | MB_ICONINFORMATION) != IDYES)
     return;
-  DispatchCommand(kCmdSaveAvi, CommandSource::kProgram);
+  // The scanned index lives only in memory: once it is in the new file,
+  // the file it came from is done with.
+  if (SaveAviWithDialog(false)) DispatchCommand(kCmdClose, CommandSource::kProgram);
 }
 
 bool EditIndexForComparison(int commandId, const FrameCompareRecord& request) {

@@ -715,11 +715,84 @@ const EncoderCandidate* CandidateFor(uint32_t fourcc) {
   return nullptr;
 }
 
-bool HasOptions(const AVCodec* codec) {
-  return codec->priv_class && codec->priv_class->option && codec->priv_class->option->name;
+// The named values of the encoder's own option `name` (its AVOption unit).
+std::vector<std::string> NamedValues(const AVCodec* codec, const char* name) {
+  std::vector<std::string> names;
+  if (!codec->priv_class) return names;
+  const AVClass* cls = codec->priv_class;
+  const AVOption* option = av_opt_find2(&cls, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ, nullptr);
+  if (!option || !option->unit) return names;
+  for (const AVOption* o = cls->option; o && o->name; ++o)
+    if (o->type == AV_OPT_TYPE_CONST && o->unit && std::strcmp(o->unit, option->unit) == 0)
+      names.emplace_back(o->name);
+  return names;
+}
+
+std::vector<VideoEncoderSetting> SettingsOf(const AVCodec* codec) {
+  std::vector<VideoEncoderSetting> list;
+  auto number = [&](std::vector<std::string> keys, const char* label, int64_t lo, int64_t hi) {
+    VideoEncoderSetting s;
+    s.keys = std::move(keys);
+    s.label = label;
+    s.minimum = lo;
+    s.maximum = hi;
+    list.push_back(std::move(s));
+  };
+  // `refused`: values the encoder names but does not take for our frames.
+  auto choice = [&](const char* key, const char* label, std::vector<std::string> refused = {}) {
+    VideoEncoderSetting s;
+    s.keys = {key};
+    s.label = label;
+    for (std::string& name : NamedValues(codec, key))
+      if (std::find(refused.begin(), refused.end(), name) == refused.end())
+        s.choices.push_back(std::move(name));
+    if (!s.choices.empty()) list.push_back(std::move(s));
+  };
+  switch (codec->id) {
+    case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_MSMPEG4V3:
+      number({"b"}, "ビットレート(bit/秒)", 8000, 200000000);
+      number({"qmin", "qmax"}, "量子化(品質 1～31)", 1, 31);
+      number({"g"}, "キーフレーム間隔(GOP)", 1, 600);
+      break;
+    case AV_CODEC_ID_MJPEG:
+      number({"b"}, "ビットレート(bit/秒)", 8000, 200000000);
+      number({"qmin", "qmax"}, "量子化(品質 1～31)", 1, 31);
+      break;
+    case AV_CODEC_ID_FFV1:
+      choice("coder", "符号化");
+      number({"context"}, "コンテキスト(0/1)", 0, 1);
+      break;
+    case AV_CODEC_ID_PNG:
+      choice("pred", "予測");
+      number({"compression_level"}, "圧縮レベル(0～9)", 0, 9);
+      break;
+    case AV_CODEC_ID_HUFFYUV:
+    case AV_CODEC_ID_FFVHUFF:
+      // Our frames reach it as RGB, which the median predictor refuses.
+      choice("pred", "予測", {"median"});
+      break;
+    case AV_CODEC_ID_UTVIDEO:
+      // Named, but the encoder refuses it.
+      choice("pred", "予測", {"gradient"});
+      break;
+    case AV_CODEC_ID_MAGICYUV:
+    case AV_CODEC_ID_JPEGLS:
+      choice("pred", "予測");
+      break;
+    default:
+      break;
+  }
+  return list;
 }
 
 }  // namespace
+
+std::vector<VideoEncoderSetting> VideoEncoderSettings(uint32_t fourcc) {
+  const EncoderCandidate* candidate = CandidateFor(fourcc);
+  const AVCodec* codec = candidate ? avcodec_find_encoder(candidate->id) : nullptr;
+  return codec ? SettingsOf(codec) : std::vector<VideoEncoderSetting>{};
+}
 
 std::vector<VideoEncoderInfo> VideoEncoderList() {
   std::vector<VideoEncoderInfo> list;
@@ -731,7 +804,7 @@ std::vector<VideoEncoderInfo> VideoEncoderList() {
     VideoEncoderInfo info;
     info.description = codec->long_name ? codec->long_name : codec->name;
     info.fourcc = c.fourcc;
-    info.configurable = HasOptions(codec);
+    info.configurable = !SettingsOf(codec).empty();
     list.push_back(std::move(info));
   }
   return list;

@@ -311,6 +311,19 @@ struct VideoEncoderInfo {
 // Every such encoder this machine's libavcodec has, in a fixed order.
 std::vector<VideoEncoderInfo> VideoEncoderList();
 
+// One main setting of an encoder for its configure dialog. The value goes
+// into the options text as "key=value" for every key (a fixed quantizer is
+// qmin and qmax at once); a choice offers the encoder's named values.
+struct VideoEncoderSetting {
+  std::vector<std::string> keys;
+  std::string label;
+  int64_t minimum = 0, maximum = 0;
+  std::vector<std::string> choices;  // empty: a number
+};
+// The main settings of the encoder stored under `fourcc`; none when it has
+// nothing worth setting (the configurable flag of the list follows this).
+std::vector<VideoEncoderSetting> VideoEncoderSettings(uint32_t fourcc);
+
 // Compresses 24-bit BGR bottom-up frames of one size into the chunks of a
 // new stream: every frame on its own (a key frame), so any frame can start
 // decoding, as a frame-at-a-time compressor gives them.

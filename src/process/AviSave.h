@@ -52,6 +52,8 @@ class AviSaveOperation : public FrameOperation {
   std::string Name() const override { return "AVIファイル保存"; }
   const FrameRangeChoice* RangeChoice() const override { return &range_; }
   bool NeedsMixedFields() const override { return options_.forceMixedFields; }
+  // The loop showed the frames it wrote, or none of them.
+  bool ShowsCurrentFrameAtEnd() const override { return true; }
   bool SetUp(FrameOperationDriver& d) override;
   void LogStart(FrameOperationDriver& d) override;
   // Reads through the writer: each frame is written as it is read.

@@ -272,7 +272,7 @@ void FrameOperationDriver::EndRun(FrameOperation& op, int* result) {
     Status(0, "%s終了", opName.c_str());
     *result = abortRequested == 0 ? 1 : 0;
   }
-  if (op.IsPlayback())
+  if (op.ShowsCurrentFrameAtEnd())
     shown.reader.ShowCurrent(shown.reader.currentFrame);
   else
     shown.view.PaintView(false);

@@ -44,6 +44,9 @@ class FrameOperation {
   virtual bool ShowsProgress() const { return true; }
   // Playback keeps the stepping keys live and stops on Esc without a question.
   virtual bool IsPlayback() const { return false; }
+  // The end of the run reads and shows the current frame again (with its
+  // field shift) instead of only repainting what the loop left in the view.
+  virtual bool ShowsCurrentFrameAtEnd() const { return IsPlayback(); }
   // Before the range is known (dialogs, buffers). False ends the run; a
   // cancel leaves errorText "\xFF" (CancelRun).
   virtual bool SetUp(FrameOperationDriver& d) {

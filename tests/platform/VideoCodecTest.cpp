@@ -1051,8 +1051,7 @@ TEST(VideoCompressor, ChunksReadBackAsThePictureTheyWereMadeOf) {
 TEST(VideoEncoder, ListedEncodersReadBackAndDvRefusesOtherSizes) {
   const std::vector<VideoEncoderInfo> list = VideoEncoderList();
   auto listed = [&](uint32_t fcc) {
-    return std::any_of(list.begin(), list.end(),
-                       [&](const VideoEncoderInfo& e) { return e.fourcc == fcc; });
+    return std::any_of(list.begin(), list.end(), [&](const VideoEncoderInfo& e) { return e.fourcc == fcc; });
   };
   EXPECT_TRUE(listed(FourCC("dvsd")) && listed(FourCC("MJPG")) && listed(FourCC("FFV1"))) << list.size();
   for (const VideoEncoderInfo& e : list) {
@@ -1061,6 +1060,18 @@ TEST(VideoEncoder, ListedEncodersReadBackAndDvRefusesOtherSizes) {
     const int w = dv ? 720 : 64, h = dv ? 480 : 48;
     std::vector<uint8_t> frame(BgrStride(w) * h);
     for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 7 / 3);
+    // Every main setting of the configure step, with each value it offers,
+    // is one the encoder takes.
+    for (const VideoEncoderSetting& s : VideoEncoderSettings(e.fourcc)) {
+      std::vector<std::string> values = s.choices;
+      if (values.empty()) values = {std::to_string(s.minimum), std::to_string(s.maximum)};
+      for (const std::string& value : values) {
+        std::string text;
+        for (const std::string& k : s.keys) text += (text.empty() ? "" : ":") + k + "=" + value;
+        VideoEncoder configured;
+        EXPECT_TRUE(configured.Open(e.fourcc, w, h, 30000, 1001, text)) << text << ": " << configured.Error();
+      }
+    }
     VideoEncoder enc;
     ASSERT_TRUE(enc.Open(e.fourcc, w, h, 30000, 1001)) << enc.Error();
     std::vector<uint8_t> chunk;

@@ -53,6 +53,7 @@ class RecordingHost : public Host {
   bool ChooseFiles(const FileDialogRequest& request, std::vector<std::string>* paths) override {
     dialogs.push_back(request);
     if (files.empty()) return false;
+    if (onDialog) onDialog(request);
     *paths = {files.front()};
     files.pop_front();
     return true;
@@ -62,6 +63,8 @@ class RecordingHost : public Host {
   int beeps = 0;
   std::function<void(int)> onPump;  // called with the pump count
   std::function<void()> onTitle;    // called after each title
+  // Called for a dialog that is answered with a file: may work its panels.
+  std::function<void(const FileDialogRequest&)> onDialog;
 };
 
 // A fresh folder under the temporary directory, removed with its contents at
