@@ -23,7 +23,10 @@ bool RiffFile::Open(const std::string& path, Mode mode, size_t bufferSize) {
   error_ = RiffError::None;
   writeFailed_ = false;
   lastOp_ = 0;
-  const char* how = mode == ModeRead ? "rbe" : mode == ModeCreate ? "w+be" : "r+be";
+  const char* how = mode == ModeRead              ? "rbe"
+                    : mode == ModeCreate          ? "w+be"
+                    : mode == ModeCreateWriteOnly ? "wbe"
+                                                  : "r+be";
   file_ = std::fopen(path.c_str(), how);
   if (!file_) {
     error_ = RiffError::Open;
@@ -32,7 +35,7 @@ bool RiffFile::Open(const std::string& path, Mode mode, size_t bufferSize) {
   // Without a buffer of its own the C library keeps a block-sized one and
   // ignores the size: a new file would be written 4 KiB per call. Reading
   // keeps the small buffer, which suits the seek and read of each chunk.
-  if (bufferSize && mode == ModeCreate) {
+  if (bufferSize && (mode == ModeCreate || mode == ModeCreateWriteOnly)) {
     buffer_.reset(new char[bufferSize]);
     std::setvbuf(file_, buffer_.get(), _IOFBF, bufferSize);
   } else if (bufferSize) {

@@ -47,6 +47,13 @@ int64_t Set0Frame(const OpenAviFile* file, uint32_t local) {
   return local;
 }
 
+// The descriptor the frame reader reads a file's video chunks from.
+int VideoDescriptor(const OpenAviFile* file) {
+  const RiffFile* f =
+      file->nIndexKind == kIndexOpenDml && file->hAvi2 ? file->hAvi2.get() : file->hmmioAvi.get();
+  return f ? f->Descriptor() : -1;
+}
+
 }  // namespace
 
 std::string OpenedFileRefusal(const OpenAviTable& table, const std::string& path) {
@@ -422,10 +429,21 @@ bool AviSaveOperation::WriteCopy(FrameOperationDriver& d, OpenAviFile* file, uin
     return CompressWithSourceCodec(d, file, local, first);
   }
   FrameReader& r = d.shown.reader;
+  const uint32_t flags = IndexIsKey(entry) ? kAviIfKeyframe : 0;
+  const int copied =
+      out_.CopyVideo(FourCC("00db"), VideoDescriptor(file), IndexOffset(entry), IndexSize(entry), flags);
+  if (copied < 0) return Fail(d, out_.Error());
+  if (copied > 0) {
+    // What the read would have done besides reading: the file and the
+    // frame number follow.
+    r.ReadFrame(nullptr, nullptr, nullptr, static_cast<uint32_t>(d.frame), 0);
+    r.previousFrame = r.currentFrame;
+    r.currentFrame = static_cast<uint32_t>(d.frame);
+    return true;
+  }
   if (!r.ReadFrame(nullptr, r.Slot(kRawChunk), nullptr, static_cast<uint32_t>(d.frame), RF_RAW_INTO_DEST))
     return false;
-  if (!out_.WriteVideo(FourCC("00db"), r.RawData(), static_cast<uint32_t>(r.RawSize()),
-                       IndexIsKey(entry) ? kAviIfKeyframe : 0))
+  if (!out_.WriteVideo(FourCC("00db"), r.RawData(), static_cast<uint32_t>(r.RawSize()), flags))
     return Fail(d, out_.Error());
   return true;
 }
