@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/Format.h"
@@ -49,7 +51,7 @@ bool AviOutput::Create(const std::string& path, const AviOutputHeaders& headers)
   fchmod(fd, 0666 & ~mask);
   close(fd);
   temp_ = name;
-  if (!file_.Open(temp_, RiffFile::ModeCreate, 4 << 20)) return Fail("%sが開けません!");
+  if (!file_.Open(temp_, RiffFile::ModeCreateWriteOnly, 4 << 20)) return Fail("%sが開けません!");
 
   riff_ = {};
   riff_.fccType = FourCC("AVI ");
@@ -145,25 +147,63 @@ bool AviOutput::WriteVideo(uint32_t ckid, const void* data, uint32_t bytes, uint
   if (!MakeRoom(8 + uint64_t{bytes} + 1)) return false;
   uint64_t pos = static_cast<uint64_t>(file_.Tell());
   if (!Chunk(ckid, data, bytes)) return Fail("%sの00db書き込みでエラーが発生しました!");
-  Entry e{ckid, flags, pos, bytes};
+  AddVideoEntry(Entry{ckid, flags, pos, bytes});
+  return true;
+}
+
+void AviOutput::AddVideoEntry(const Entry& e) {
   parts_.back().video.push_back(e);
   if (parts_.size() == 1) {
     idx1_.push_back(e);
     ++firstPartFrames_;
   }
   ++videoFrames_;
-  return true;
+}
+
+int AviOutput::CopyVideo(uint32_t ckid, int fd, uint64_t offset, uint32_t bytes, uint32_t flags) {
+  if (failed_) return -1;
+  if (!systemCopy_ || fd < 0 || bytes == 0 || offset > static_cast<uint64_t>(INT64_MAX) - bytes) return 0;
+  if (!MakeRoom(8 + uint64_t{bytes} + 1)) return -1;
+  const int64_t pos = file_.Tell();
+  uint8_t head[8];
+  PutLE32(head, ckid);
+  PutLE32(head + 4, bytes);
+  if (pos < 0 || !file_.Write(head, 8) || !file_.Flush()) {
+    Fail("%sの00db書き込みでエラーが発生しました!");
+    return -1;
+  }
+  // Page cache to page cache: the data is neither read into this process
+  // nor copied through the stream's buffer.
+  loff_t in = static_cast<loff_t>(offset), out = pos + 8;
+  uint32_t left = bytes;
+  while (left > 0) {
+    ssize_t n = copy_file_range(fd, &in, file_.Descriptor(), &out, left, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    left -= static_cast<uint32_t>(n);
+  }
+  if (left > 0) {
+    // The caller's own read tells a bad source from a copy the system
+    // cannot make; the chunk is written again from its header.
+    systemCopy_ = false;
+    if (file_.Seek(pos) < 0) {
+      Fail("%sがシークできません!");
+      return -1;
+    }
+    return 0;
+  }
+  static const uint8_t kPad = 0;
+  if (file_.Seek(out) < 0 || ((bytes & 1) && !file_.Write(&kPad, 1))) {
+    Fail("%sの00db書き込みでエラーが発生しました!");
+    return -1;
+  }
+  AddVideoEntry(Entry{ckid, flags, static_cast<uint64_t>(pos), bytes});
+  return 1;
 }
 
 bool AviOutput::WriteNullVideo(uint32_t ckid) {
   if (failed_) return false;
-  Entry e{ckid, 0, 0, 0};
-  parts_.back().video.push_back(e);
-  if (parts_.size() == 1) {
-    idx1_.push_back(e);
-    ++firstPartFrames_;
-  }
-  ++videoFrames_;
+  AddVideoEntry(Entry{ckid, 0, 0, 0});
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/Riff.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -23,8 +25,25 @@ bool RiffFile::Open(const std::string& path, Mode mode, size_t bufferSize) {
   error_ = RiffError::None;
   writeFailed_ = false;
   lastOp_ = 0;
-  const char* how = mode == ModeRead ? "rbe" : mode == ModeCreate ? "w+be" : "r+be";
-  file_ = std::fopen(path.c_str(), how);
+  const char* how = mode == ModeRead              ? "rbe"
+                    : mode == ModeCreate          ? "w+be"
+                    : mode == ModeCreateWriteOnly ? "wbe"
+                                                  : "r+be";
+  if (mode == ModeCreateWriteOnly) {
+    // An empty file (a temporary name just made) is not truncated again:
+    // ext4 writes out a file truncated to nothing as soon as it is closed,
+    // taking it for a rewrite in place, and the caller would wait for that.
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || (st.st_size != 0 && ftruncate(fd, 0) != 0))) {
+      close(fd);
+      fd = -1;
+    }
+    file_ = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (fd >= 0 && !file_) close(fd);
+  } else {
+    file_ = std::fopen(path.c_str(), how);
+  }
   if (!file_) {
     error_ = RiffError::Open;
     return false;
@@ -32,7 +51,7 @@ bool RiffFile::Open(const std::string& path, Mode mode, size_t bufferSize) {
   // Without a buffer of its own the C library keeps a block-sized one and
   // ignores the size: a new file would be written 4 KiB per call. Reading
   // keeps the small buffer, which suits the seek and read of each chunk.
-  if (bufferSize && mode == ModeCreate) {
+  if (bufferSize && (mode == ModeCreate || mode == ModeCreateWriteOnly)) {
     buffer_.reset(new char[bufferSize]);
     std::setvbuf(file_, buffer_.get(), _IOFBF, bufferSize);
   } else if (bufferSize) {

@@ -84,7 +84,9 @@ enum class RiffError { None, NotFound, Read, Write, Seek, Open, TooLarge };
 
 class RiffFile {
  public:
-  enum Mode { ModeRead, ModeCreate, ModeReadWrite };
+  // ModeCreateWriteOnly: a file that is never read back, so a seek does not
+  // read ahead into the buffer (the C library does for readable streams).
+  enum Mode { ModeRead, ModeCreate, ModeReadWrite, ModeCreateWriteOnly };
 
   RiffFile() = default;
   RiffFile(const RiffFile&) = delete;

@@ -818,6 +818,7 @@ VideoEncoder::~VideoEncoder() {
 void VideoEncoder::Close() {
   avcodec_free_context(&ctx_);
   av_frame_free(&picture_);
+  av_frame_free(&passed_);
   av_packet_free(&packet_);
   sws_freeContext(sws_);
   sws_ = nullptr;
@@ -893,7 +894,11 @@ bool VideoEncoder::Open(uint32_t fourcc, int width, int height, uint32_t rate, u
   // Every frame stands alone and comes out as it goes in.
   ctx_->gop_size = 0;
   ctx_->max_b_frames = 0;
-  ctx_->thread_count = 1;
+  // DV codes every segment of a frame on its own, so slice threads give the
+  // same bytes as one thread; other encoders would cut their frames into
+  // slices of their own.
+  ctx_->thread_count = candidate->id == AV_CODEC_ID_DVVIDEO ? 0 : 1;
+  ctx_->thread_type = FF_THREAD_SLICE;
   ctx_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
   int err = avcodec_open2(ctx_, codec, &dict);
   std::string unknown;
@@ -952,9 +957,33 @@ bool VideoEncoder::Compress(const uint8_t* frame, size_t stride, std::vector<uin
     error_ = "conversion from 24-bit RGB failed";
     return false;
   }
-  picture_->pts = pts_++;
-  picture_->pict_type = AV_PICTURE_TYPE_I;
-  int err = avcodec_send_frame(ctx_, picture_);
+  return Encode(picture_, out, keyFrame);
+}
+
+bool VideoEncoder::TakesPicture(const AVFrame* picture) const {
+  return ctx_ && picture && picture->format == ctx_->pix_fmt && picture->width == width_ &&
+         picture->height == height_;
+}
+
+bool VideoEncoder::CompressPicture(const AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame) {
+  out.clear();
+  if (!TakesPicture(picture)) {
+    error_ = "unusable picture";
+    return false;
+  }
+  if ((!passed_ && !(passed_ = av_frame_alloc())) || av_frame_ref(passed_, picture) < 0) {
+    error_ = "out of memory";
+    return false;
+  }
+  const bool ok = Encode(passed_, out, keyFrame);
+  av_frame_unref(passed_);
+  return ok;
+}
+
+bool VideoEncoder::Encode(AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame) {
+  picture->pts = pts_++;
+  picture->pict_type = AV_PICTURE_TYPE_I;
+  int err = avcodec_send_frame(ctx_, picture);
   if (err >= 0) err = avcodec_receive_packet(ctx_, packet_);
   if (err < 0) {
     error_ = "encoder gave no chunk: " + AvError(err);

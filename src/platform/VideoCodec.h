@@ -111,6 +111,8 @@ class VideoDecompressor {
   // Whether a picture has come out since the last flush, and whether that
   // current picture is one the decoder could start from.
   bool HasPicture() const { return haveLast_; }
+  // That picture as the decoder gave it, before the conversion to BGR.
+  const AVFrame* Picture() const { return haveLast_ ? last_ : nullptr; }
   // The largest reordering delay the decoder has had since it was opened,
   // and whether the codec can reorder at all.
   int DelaySeen() const { return delaySeen_; }
@@ -350,11 +352,17 @@ class VideoEncoder {
   uint32_t SuggestedBufferSize() const { return suggested_; }
 
   bool Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out, bool* keyFrame = nullptr);
+  // Whether a decoder's picture is in this encoder's own layout and size,
+  // and so can be compressed as it is, without a round trip through BGR.
+  bool TakesPicture(const AVFrame* picture) const;
+  bool CompressPicture(const AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame = nullptr);
 
  private:
   bool Fail(const std::string& why);
+  bool Encode(AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame);
   AVCodecContext* ctx_ = nullptr;
   AVFrame* picture_ = nullptr;
+  AVFrame* passed_ = nullptr;  // a reference to a picture given as it is
   AVPacket* packet_ = nullptr;
   SwsContext* sws_ = nullptr;
   int64_t pts_ = 0;

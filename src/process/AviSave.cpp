@@ -47,6 +47,13 @@ int64_t Set0Frame(const OpenAviFile* file, uint32_t local) {
   return local;
 }
 
+// The descriptor the frame reader reads a file's video chunks from.
+int VideoDescriptor(const OpenAviFile* file) {
+  const RiffFile* f =
+      file->nIndexKind == kIndexOpenDml && file->hAvi2 ? file->hAvi2.get() : file->hmmioAvi.get();
+  return f ? f->Descriptor() : -1;
+}
+
 }  // namespace
 
 std::string OpenedFileRefusal(const OpenAviTable& table, const std::string& path) {
@@ -356,7 +363,7 @@ bool AviSaveOperation::Read(FrameOperationDriver& d) {
     case Mode::kCopy:
       return WriteCopy(d, file, place.frame, entry, segmentStart);
     default:
-      return WriteDecoded(d);
+      return WriteDecoded(d, file);
   }
 }
 
@@ -384,10 +391,27 @@ const uint8_t* AviSaveOperation::ClippedFrame(FrameOperationDriver& d) {
   return clipped_.data();
 }
 
-bool AviSaveOperation::WriteDecoded(FrameOperationDriver& d) {
+bool AviSaveOperation::WriteDecoded(FrameOperationDriver& d, const OpenAviFile* file) {
   FrameReader& r = d.shown.reader;
+  const uint64_t decodes = r.FrameDecodeCount();
   if (!r.ReadFrame(nullptr, r.Slot(kAdjustedFrame), nullptr, static_cast<uint32_t>(d.frame), 0)) return false;
   decoded_ = true;
+  // A picture the source's decoder has just made in the encoder's own
+  // layout goes to it as it is: the round trip through 24-bit RGB would
+  // cost time and a little precision both ways.
+  const AVFrame* picture = mode_ == Mode::kRecompress && clipped_.empty() && file->hicDecompress &&
+                                   r.FrameDecodeCount() == decodes + 1
+                               ? file->hicDecompress->Picture()
+                               : nullptr;
+  if (picture && encoder_->TakesPicture(picture)) {
+    bool key = true;
+    if (!encoder_->CompressPicture(picture, chunk_, &key))
+      return Fail(d, Fmt("%sのフレーム%ldが圧縮できません!", output_.c_str(), static_cast<long>(d.frame)));
+    if (!out_.WriteVideo(FourCC("00db"), chunk_.data(), static_cast<uint32_t>(chunk_.size()),
+                         key ? kAviIfKeyframe : 0))
+      return Fail(d, out_.Error());
+    return true;
+  }
   const uint8_t* pixels = ClippedFrame(d);
   if (mode_ == Mode::kUncompressed) {
     if (!out_.WriteVideo(FourCC("00db"), pixels,
@@ -422,10 +446,21 @@ bool AviSaveOperation::WriteCopy(FrameOperationDriver& d, OpenAviFile* file, uin
     return CompressWithSourceCodec(d, file, local, first);
   }
   FrameReader& r = d.shown.reader;
+  const uint32_t flags = IndexIsKey(entry) ? kAviIfKeyframe : 0;
+  const int copied =
+      out_.CopyVideo(FourCC("00db"), VideoDescriptor(file), IndexOffset(entry), IndexSize(entry), flags);
+  if (copied < 0) return Fail(d, out_.Error());
+  if (copied > 0) {
+    // What the read would have done besides reading: the file and the
+    // frame number follow.
+    r.ReadFrame(nullptr, nullptr, nullptr, static_cast<uint32_t>(d.frame), 0);
+    r.previousFrame = r.currentFrame;
+    r.currentFrame = static_cast<uint32_t>(d.frame);
+    return true;
+  }
   if (!r.ReadFrame(nullptr, r.Slot(kRawChunk), nullptr, static_cast<uint32_t>(d.frame), RF_RAW_INTO_DEST))
     return false;
-  if (!out_.WriteVideo(FourCC("00db"), r.RawData(), static_cast<uint32_t>(r.RawSize()),
-                       IndexIsKey(entry) ? kAviIfKeyframe : 0))
+  if (!out_.WriteVideo(FourCC("00db"), r.RawData(), static_cast<uint32_t>(r.RawSize()), flags))
     return Fail(d, out_.Error());
   return true;
 }

@@ -76,7 +76,7 @@ class AviSaveOperation : public FrameOperation {
   bool WriteReference(FrameOperationDriver& d, OpenAviFile* file, FrameIndexEntry entry);
   bool WriteCopy(FrameOperationDriver& d, OpenAviFile* file, uint32_t local, FrameIndexEntry entry,
                  bool segmentStart);
-  bool WriteDecoded(FrameOperationDriver& d);
+  bool WriteDecoded(FrameOperationDriver& d, const OpenAviFile* file);
   bool CompressWithSourceCodec(FrameOperationDriver& d, OpenAviFile* file, uint32_t local, bool first);
   // The decoded frame (adjusted slot) joined to interleaved rows and clipped.
   const uint8_t* ClippedFrame(FrameOperationDriver& d);

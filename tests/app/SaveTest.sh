@@ -64,6 +64,21 @@ same_view raw.avi c4.avi raw.mrk
 same_view mp3.avi c5.avi
 "$mirdex" --save c6.avi --copy --audio-codec mp2 mjpeg.avi || fail "mp2 audio: $?"
 [ -z "$(ffprobe -v warning c6.avi 2>&1)" ] || fail "ffprobe on the mp2 save: $(ffprobe -v warning c6.avi 2>&1 | head -3)"
+# A source on another file system: the chunks cannot be copied by the
+# system, so they are read and written.
+if shm=$(mktemp -d /dev/shm/mx-save.XXXXXX 2>/dev/null); then
+  cp mjpeg.avi "$shm/" && "$mirdex" --save c7.avi --copy "$shm/mjpeg.avi" || fail "copy from $shm: $?"
+  same_view "$shm/mjpeg.avi" c7.avi
+  rm -rf "$shm"
+fi
+# DV to DV: the decoder's pictures go to the encoder as they are, so the
+# new frames stay within a DV generation's loss of the source's (a round
+# trip through RGB, or the wrong picture, gives far less than 60 dB).
+ffmpeg -v error -f lavfi -i testsrc=size=720x480:rate=30000/1001 -t 1 -c:v dvvideo -pix_fmt yuv411p dv.avi ||
+  fail "ffmpeg dv.avi"
+"$mirdex" --save r1.avi --codec dvsd dv.avi || fail "dv to dv: $?"
+psnr=$(ffmpeg -i dv.avi -i r1.avi -lavfi "[0:v][1:v]psnr" -f null - 2>&1 | sed -n 's/.* y:\([0-9.]*\) .*/\1/p')
+python3 -c "import sys; sys.exit(not float('${psnr:-0}') > 60)" || fail "dv to dv: luma PSNR ${psnr:-?} dB"
 
 # The headers and index of a file, as Python sees them.
 cat >avi.py <<'PY'

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -169,4 +171,99 @@ TEST(AviOutput, AGivenUpSaveLeavesTheEarlierFile) {
   size_t files = 0;
   for (auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
   EXPECT_EQ(files, 1u);
+}
+
+// Past 4 GiB for real: offsets and bases that no longer fit 32 bits. Run by
+// the "long" ctest label, which sets MX_LONG_TESTS.
+TEST(AviOutputLong, PastFourGiB) {
+  if (!std::getenv("MX_LONG_TESTS")) GTEST_SKIP() << "long test: ctest -L long";
+  RecordingHost host;
+  ScratchDir dir;
+  const std::string path = dir.File("long.avi");
+  constexpr uint32_t kBig = 720 * 480 * 3;  // a 24-bit 720x480 frame
+  // 1 GiB parts: the sixth starts past 4 GiB.
+  const uint32_t n = static_cast<uint32_t>(((uint64_t{5} << 30) + (200 << 20)) / kBig);
+  // Each frame: a shared body with its number at both ends.
+  std::string body(kBig, '\0');
+  for (uint32_t i = 0; i < kBig; ++i) body[i] = static_cast<char>(i * 31 / 7);
+  auto stamp = [&](uint32_t k) {
+    std::memcpy(&body[0], &k, 4);
+    std::memcpy(&body[kBig - 4], &k, 4);
+  };
+  AviOutputHeaders h = RawHeaders(n);
+  h.avih.dwWidth = 720;
+  h.avih.dwHeight = 480;
+  BitmapInfoHeader bi{40, 720, 480, 1, 24, 0, kBig, 0, 0, 0, 0};
+  StoreBitmapInfoHeader(bi, h.videoFormat.data());
+  {
+    AviOutput out;
+    ASSERT_TRUE(out.Create(path, h)) << out.Error();
+    for (uint32_t k = 0; k < n; ++k) {
+      if (k % 30 == 0) {
+        std::string a(kAudioPerFrame * std::min(30u, n - k), static_cast<char>(k / 30));
+        ASSERT_TRUE(out.WriteAudio(a.data(), static_cast<uint32_t>(a.size())));
+      }
+      stamp(k);
+      ASSERT_TRUE(out.WriteVideo(FourCC("00db"), body.data(), kBig, kAviIfKeyframe)) << out.Error();
+    }
+    ASSERT_TRUE(out.Finish(n * kAudioPerFrame / 4)) << out.Error();
+    EXPECT_GE(out.Parts(), 6);
+  }
+  ASSERT_GT(std::filesystem::file_size(path), uint64_t{5} << 30);
+
+  {
+    OpenAviTable t;
+    ASSERT_TRUE(t.OpenChosenFiles(40001, nullptr, {path}));
+    OpenAviFile* avi = &t.pOpenAviList[0];
+    ASSERT_EQ(avi->Set().FrameMax, n);
+    std::string f(kBig, '\0');
+    for (uint32_t k = 0; k < n; ++k) {
+      const FrameIndexEntry e = avi->Set().pFrameIndex[k];
+      ASSERT_EQ(IndexSize(e), kBig) << k;
+      ASSERT_GE(MyAviSeek(avi, nullptr, IndexOffset(e), 0, false), 0);
+      ASSERT_EQ(MyAviRead(avi, nullptr, f.data(), kBig, false), kBig);
+      stamp(k);
+      ASSERT_TRUE(f == body) << "frame " << k;
+    }
+  }
+  EXPECT_EQ(Probe("-count_packets -select_streams v -show_entries stream=nb_read_packets -of csv=p=0", path),
+            std::to_string(n) + "\n");
+
+  // The first part as an AVI 1.0 reader sees it: avih's frame count, and an
+  // idx1 whose entries point at those frames' chunks.
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  auto at = [&](uint64_t pos, size_t bytes) {
+    std::string s(bytes, '\0');
+    EXPECT_EQ(fseeko(file, static_cast<off_t>(pos), SEEK_SET), 0);
+    EXPECT_EQ(std::fread(s.data(), 1, bytes, file), bytes);
+    return s;
+  };
+  const std::string head = at(0, 64 << 10);
+  const uint64_t riffEnd = 8 + uint64_t{GetLE32(&head[4])};
+  const uint64_t movi = head.find("movi");
+  const uint32_t firstFrames = GetLE32(&head[head.find("avih") + 8 + 16]);
+  ASSERT_NE(movi, std::string::npos);
+  EXPECT_GT(firstFrames, 0u);
+  EXPECT_LT(firstFrames, n);
+  const uint64_t moviEnd = movi + GetLE32(&head[movi - 4]);
+  const std::string idx1Head = at(moviEnd + (moviEnd & 1), 8);
+  ASSERT_EQ(idx1Head.substr(0, 4), "idx1");
+  const uint32_t entries = GetLE32(&idx1Head[4]) / 16;
+  EXPECT_EQ(moviEnd + (moviEnd & 1) + 8 + 16 * entries, riffEnd);
+  const std::string idx1 = at(moviEnd + (moviEnd & 1) + 8, 16 * entries);
+  uint32_t frame = 0;
+  for (uint32_t i = 0; i < entries; ++i) {
+    const std::string id = idx1.substr(16 * i, 4);
+    const uint32_t size = GetLE32(&idx1[16 * i + 12]);
+    const std::string chunk = at(movi + GetLE32(&idx1[16 * i + 8]), 12);
+    ASSERT_EQ(chunk.substr(0, 4), id) << i;
+    ASSERT_EQ(GetLE32(&chunk[4]), size) << i;
+    if (id == "00db") {
+      ASSERT_EQ(GetLE32(&chunk[8]), frame) << i;
+      ++frame;
+    }
+  }
+  EXPECT_EQ(frame, firstFrames);
+  std::fclose(file);
 }
