@@ -8,32 +8,13 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "CaptureFile.h"
 
-void Put16(std::string& s, uint16_t v) {
-  s.push_back(static_cast<char>(v));
-  s.push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
-}
-void Set32(std::string& s, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
-}
-// Opens a chunk (or a list with its type) and returns where its size goes.
-size_t Open(std::string& s, const char* id, const char* type = nullptr) {
-  s.append(id, 4);
-  size_t at = s.size();
-  Put32(s, 0);
-  if (type) s.append(type, 4);
-  return at;
-}
-void Close(std::string& s, size_t at) {
-  Set32(s, at, static_cast<uint32_t>(s.size() - at - 4));
-  if (s.size() & 1) s.push_back(0);
-}
-
-}  // namespace
+using bench::Close;
+using bench::Open;
+using bench::Put16;
+using bench::Put32;
+using bench::Set32;
 
 int main(int argc, char** argv) {
   if (argc < 2) {

@@ -21,37 +21,6 @@
 
 namespace {
 
-// Boxes go to the error stream and questions get their default; the progress
-// with its remaining time is redrawn in place on a terminal.
-class SaveHost : public Host {
- public:
-  explicit SaveHost(FILE* err) : err_(err), tty_(isatty(fileno(err)) != 0) {}
-  ~SaveHost() override { EndLine(); }
-  int MessageBox(const std::string& text, const std::string&, unsigned style) override {
-    EndLine();
-    std::fprintf(err_, "%s\n", text.c_str());
-    unsigned type = style & MB_TYPEMASK;
-    return type == MB_YESNO || type == MB_YESNOCANCEL ? IDNO : type == MB_OKCANCEL ? IDCANCEL : IDOK;
-  }
-  void SetStatusText(int, const std::string&) override {}
-  void SetTitle(const std::string&) override {}
-  void SetTitleSuffix(const std::string& extra) override {
-    if (!tty_ || extra.empty()) return;
-    std::fprintf(err_, "\r\033[K%s", extra.c_str());
-    std::fflush(err_);
-    open_ = true;
-  }
-  void Pump() override {}
-
- private:
-  void EndLine() {
-    if (open_) std::fputc('\n', err_);
-    open_ = false;
-  }
-  FILE* err_;
-  bool tty_, open_ = false;
-};
-
 int Usage(const char* why) {
   std::fprintf(stderr, "mirdex --save: %s\n", why);
   return 2;
@@ -178,7 +147,7 @@ int Save(int argc, char** argv, const char* markFile) {
 // argv: what follows "--save"; `markFile` null: no mark file.
 extern "C" __attribute__((visibility("default"))) int MirdexSaveAviMain(int argc, char** argv,
                                                                         const char* markFile) {
-  SaveHost host(stderr);
+  TerminalHost host(stderr, TerminalHost::ProgressFrom::kTitle);
   Host* saved = &CurrentHost();
   SetHost(&host);
   int result = Save(argc, argv, markFile);

@@ -10,36 +10,6 @@
 
 namespace {
 
-// Boxes go to the error stream, questions get their default; the status line
-// is redrawn in place on a terminal and left out otherwise.
-class ExportHost : public Host {
- public:
-  explicit ExportHost(FILE* err) : err_(err), tty_(isatty(fileno(err)) != 0) {}
-  ~ExportHost() override { EndLine(); }
-  int MessageBox(const std::string& text, const std::string&, unsigned style) override {
-    EndLine();
-    std::fprintf(err_, "%s\n", text.c_str());
-    unsigned type = style & MB_TYPEMASK;
-    return type == MB_YESNO || type == MB_YESNOCANCEL ? IDNO : type == MB_OKCANCEL ? IDCANCEL : IDOK;
-  }
-  void SetStatusText(int part, const std::string& text) override {
-    if (part != 0 || !tty_ || text.empty()) return;
-    std::fprintf(err_, "\r\033[K%s", text.c_str());
-    std::fflush(err_);
-    open_ = true;
-  }
-  void SetTitle(const std::string&) override {}
-  void Pump() override {}
-
- private:
-  void EndLine() {
-    if (open_) std::fputc('\n', err_);
-    open_ = false;
-  }
-  FILE* err_;
-  bool tty_, open_ = false;
-};
-
 int Export(const ExportWavRequest& request, FILE* err, const std::function<bool(OpenAviTable&)>& prepare) {
   OpenAviTable table;
   table.openOptions.scanMissingIndexSilently = true;
@@ -81,7 +51,7 @@ int Export(const ExportWavRequest& request, FILE* err, const std::function<bool(
 }  // namespace
 
 int ExportWav(const ExportWavRequest& request, FILE* err, const std::function<bool(OpenAviTable&)>& prepare) {
-  ExportHost host(err);
+  TerminalHost host(err, TerminalHost::ProgressFrom::kStatus);
   Host* saved = &CurrentHost();
   SetHost(&host);
   int result = Export(request, err, prepare);

@@ -1,5 +1,7 @@
 #include "platform/Host.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 int ConsoleHost::MessageBox(const std::string& text, const std::string& caption, unsigned style) {
@@ -23,4 +25,26 @@ Host& CurrentHost() {
 }
 void SetHost(Host* host) {
   gHost = host ? host : &gConsoleHost;
+}
+
+TerminalHost::TerminalHost(std::FILE* err, ProgressFrom from)
+    : err_(err), tty_(isatty(fileno(err)) != 0), from_(from) {}
+
+int TerminalHost::MessageBox(const std::string& text, const std::string&, unsigned style) {
+  EndLine();
+  std::fprintf(err_, "%s\n", text.c_str());
+  unsigned type = style & MB_TYPEMASK;
+  return type == MB_YESNO || type == MB_YESNOCANCEL ? IDNO : type == MB_OKCANCEL ? IDCANCEL : IDOK;
+}
+
+void TerminalHost::Show(const std::string& line) {
+  if (!tty_ || line.empty()) return;
+  std::fprintf(err_, "\r\033[K%s", line.c_str());
+  std::fflush(err_);
+  open_ = true;
+}
+
+void TerminalHost::EndLine() {
+  if (open_) std::fputc('\n', err_);
+  open_ = false;
 }

@@ -2,6 +2,7 @@
 // window title, the message-pump step. The Qt program installs the real host,
 // tests install a recording fake, headless modes use the console host.
 #pragma once
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -136,6 +137,33 @@ class ConsoleHost : public Host {
 
  private:
   bool quietStatus_;
+};
+
+// The host of the headless forms that report progress: boxes go to `err`
+// and questions get their default answer (IDNO for Yes/No, IDCANCEL for
+// OK/Cancel); on a terminal one progress line, taken from status pane 0 or
+// from the title suffix, is redrawn in place.
+class TerminalHost : public Host {
+ public:
+  enum class ProgressFrom { kStatus, kTitle };
+  TerminalHost(std::FILE* err, ProgressFrom from);
+  ~TerminalHost() override { EndLine(); }
+  int MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+  void SetStatusText(int part, const std::string& text) override {
+    if (from_ == ProgressFrom::kStatus && part == 0) Show(text);
+  }
+  void SetTitle(const std::string&) override {}
+  void SetTitleSuffix(const std::string& extra) override {
+    if (from_ == ProgressFrom::kTitle) Show(extra);
+  }
+  void Pump() override {}
+
+ private:
+  void Show(const std::string& line);
+  void EndLine();
+  std::FILE* err_;
+  bool tty_, open_ = false;
+  ProgressFrom from_;
 };
 
 Host& CurrentHost();

@@ -513,6 +513,33 @@ bool Supports(const AVCodec* codec, AVPixelFormat fmt) {
   return false;
 }
 
+// The encoder's picture and the conversion of 24-bit frames into it; "" or
+// why not. Shared by both encoders.
+std::string SetUpBgrPicture(AVFrame* picture, SwsContext** sws, int width, int height, AVPixelFormat pixFmt) {
+  picture->format = pixFmt;
+  picture->width = width;
+  picture->height = height;
+  if (av_frame_get_buffer(picture, 0) < 0) return "out of memory";
+  *sws = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, pixFmt, SWS_BICUBIC, nullptr, nullptr,
+                        nullptr);
+  return *sws ? "" : "cannot convert 24-bit RGB to the encoder's pixel layout";
+}
+
+// One bottom-up 24-bit frame (rows `stride` bytes apart) into the picture;
+// "" or why not. The encoder gets it top-down, as a decoder gives it.
+std::string FillFromBgr(SwsContext* sws, AVFrame* picture, const uint8_t* frame, size_t stride, int width,
+                        int height) {
+  if (!frame || stride < 3 * static_cast<size_t>(width) || stride > static_cast<size_t>(INT_MAX))
+    return "unusable frame";
+  // The encoder may still hold the last picture.
+  if (av_frame_make_writable(picture) < 0) return "out of memory";
+  const uint8_t* src[4] = {frame + stride * static_cast<size_t>(height - 1), nullptr, nullptr, nullptr};
+  int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
+  if (sws_scale(sws, src, srcStride, 0, height, picture->data, picture->linesize) <= 0)
+    return "conversion from 24-bit RGB failed";
+  return "";
+}
+
 }  // namespace
 
 VideoCompressor::VideoCompressor() = default;
@@ -635,13 +662,8 @@ bool VideoCompressor::Open(uint32_t fccHandler, const void* format, size_t forma
        std::memcmp(ctx_->extradata, bih + kHeaderBytes, extra) != 0))
     return Fail("the encoder's set-up differs from the stream's");
 
-  picture_->format = pixFmt;
-  picture_->width = width;
-  picture_->height = height;
-  if (av_frame_get_buffer(picture_, 0) < 0) return Fail("out of memory");
-  sws_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, pixFmt, SWS_BICUBIC, nullptr, nullptr,
-                        nullptr);
-  if (!sws_) return Fail("cannot convert 24-bit RGB to the stream's pixel layout");
+  if (std::string why = SetUpBgrPicture(picture_, &sws_, width, height, pixFmt); !why.empty())
+    return Fail(why);
   width_ = width;
   height_ = height;
   return true;
@@ -653,23 +675,8 @@ bool VideoCompressor::Compress(const uint8_t* frame, size_t stride, std::vector<
     error_ = "no encoder";
     return false;
   }
-  if (!frame || stride < 3 * static_cast<size_t>(width_) || stride > static_cast<size_t>(INT_MAX)) {
-    error_ = "unusable frame";
-    return false;
-  }
-  // The encoder may still hold the last picture.
-  if (av_frame_make_writable(picture_) < 0) {
-    error_ = "out of memory";
-    return false;
-  }
-  // Bottom-up rows are read last row first: the encoder gets the picture
-  // top-down, as a decoder gives it.
-  const uint8_t* src[4] = {frame + stride * static_cast<size_t>(height_ - 1), nullptr, nullptr, nullptr};
-  int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
-  if (sws_scale(sws_, src, srcStride, 0, height_, picture_->data, picture_->linesize) <= 0) {
-    error_ = "conversion from 24-bit RGB failed";
-    return false;
-  }
+  error_ = FillFromBgr(sws_, picture_, frame, stride, width_, height_);
+  if (!error_.empty()) return false;
   picture_->pts = pts_++;
   picture_->pict_type = AV_PICTURE_TYPE_I;
   int err = avcodec_send_frame(ctx_, picture_);
@@ -907,13 +914,8 @@ bool VideoEncoder::Open(uint32_t fourcc, int width, int height, uint32_t rate, u
   if (err < 0) return Fail("cannot open encoder: " + AvError(err));
   if (!unknown.empty()) return Fail("unknown option " + unknown);
 
-  picture_->format = pixFmt;
-  picture_->width = width;
-  picture_->height = height;
-  if (av_frame_get_buffer(picture_, 0) < 0) return Fail("out of memory");
-  sws_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, pixFmt, SWS_BICUBIC, nullptr, nullptr,
-                        nullptr);
-  if (!sws_) return Fail("cannot convert 24-bit RGB to the encoder's layout");
+  if (std::string why = SetUpBgrPicture(picture_, &sws_, width, height, pixFmt); !why.empty())
+    return Fail(why);
 
   const size_t extra = ctx_->extradata_size > 0 ? static_cast<size_t>(ctx_->extradata_size) : 0;
   BitmapInfoHeader bi{};
@@ -943,20 +945,8 @@ bool VideoEncoder::Compress(const uint8_t* frame, size_t stride, std::vector<uin
     error_ = "no encoder";
     return false;
   }
-  if (!frame || stride < 3 * static_cast<size_t>(width_) || stride > static_cast<size_t>(INT_MAX)) {
-    error_ = "unusable frame";
-    return false;
-  }
-  if (av_frame_make_writable(picture_) < 0) {
-    error_ = "out of memory";
-    return false;
-  }
-  const uint8_t* src[4] = {frame + stride * static_cast<size_t>(height_ - 1), nullptr, nullptr, nullptr};
-  int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
-  if (sws_scale(sws_, src, srcStride, 0, height_, picture_->data, picture_->linesize) <= 0) {
-    error_ = "conversion from 24-bit RGB failed";
-    return false;
-  }
+  error_ = FillFromBgr(sws_, picture_, frame, stride, width_, height_);
+  if (!error_.empty()) return false;
   return Encode(picture_, out, keyFrame);
 }
 
