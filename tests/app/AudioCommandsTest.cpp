@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "AviBuilder.h"
+#include "StartedWindow.h"
 #include "TestSupport.h"
 #include "app/AudioCommands.h"
 #include "app/CommandUi.h"
@@ -21,24 +22,8 @@
 
 namespace {
 
-class AudioWindowTest : public ::testing::Test {
+class AudioWindowTest : public StartedWindowTest {
  protected:
-  void SetUp() override {
-    saved_ = ME;
-    ClearCommandRegistry();
-    dir_ = std::make_unique<ScratchDir>();
-    window_ = std::make_unique<MainWindow>();
-    RegisterFileCommands(window_->Shown().table);
-    ASSERT_TRUE(window_->Startup());
-    host_ = std::make_unique<RecordingHost>();
-  }
-  void TearDown() override {
-    window_.reset();
-    host_.reset();
-    ClearCommandRegistry();
-    ME = saved_;
-    dir_.reset();
-  }
   // Ten frames at 25 fps with 8 kHz 16-bit stereo: 320 samples a frame.
   std::string WriteAvi(const std::string& name, uint16_t tag) {
     AviBuildOptions o;
@@ -54,11 +39,6 @@ class AudioWindowTest : public ::testing::Test {
     SetPendingOpenName(path);
     DispatchCommand(kCmdOpenRecord);
   }
-
-  AppState saved_;
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<MainWindow> window_;
-  std::unique_ptr<RecordingHost> host_;
 };
 
 const int kAudioCommands[] = {kCmdSaveWave,         kCmdSaveWaveScaled, kCmdReadWave,

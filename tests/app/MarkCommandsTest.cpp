@@ -7,6 +7,7 @@
 #include <QMenu>
 
 #include "AviBuilder.h"
+#include "StartedWindow.h"
 #include "TestSupport.h"
 #include "app/CommandUi.h"
 #include "app/FileCommands.h"
@@ -19,24 +20,8 @@
 
 namespace {
 
-class MarkWindowTest : public ::testing::Test {
+class MarkWindowTest : public StartedWindowTest {
  protected:
-  void SetUp() override {
-    saved_ = ME;
-    ClearCommandRegistry();
-    dir_ = std::make_unique<ScratchDir>();
-    window_ = std::make_unique<MainWindow>();
-    RegisterFileCommands(window_->Shown().table);
-    ASSERT_TRUE(window_->Startup());
-    host_ = std::make_unique<RecordingHost>();  // answers the dialogs from here on
-  }
-  void TearDown() override {
-    window_.reset();
-    host_.reset();
-    ClearCommandRegistry();
-    ME = saved_;
-    dir_.reset();
-  }
   void Open(const std::string& path) {
     SetPendingOpenName(path);
     DispatchCommand(kCmdOpenRecord);
@@ -49,11 +34,6 @@ class MarkWindowTest : public ::testing::Test {
     return out;
   }
   ShownCapture& S() { return window_->Shown(); }
-
-  AppState saved_;
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<MainWindow> window_;
-  std::unique_ptr<RecordingHost> host_;
 };
 
 TEST_F(MarkWindowTest, RangesAndMarksFromTheMenuToTheSettingsAndMarkFiles) {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "AviBuilder.h"
+#include "StartedWindow.h"
 #include "TestSupport.h"
 #include "app/FileCommands.h"
 #include "app/MainWindow.h"
@@ -42,24 +43,8 @@ TEST(AviSaveCodecList, UncompressedFirstAndEveryFourccAtColumn65) {
   EXPECT_EQ(CodecList(true).back().fourcc, FourCC("dvrs"));
 }
 
-class SaveWindowTest : public ::testing::Test {
+class SaveWindowTest : public StartedWindowTest {
  protected:
-  void SetUp() override {
-    saved_ = ME;
-    ClearCommandRegistry();
-    dir_ = std::make_unique<ScratchDir>();
-    window_ = std::make_unique<MainWindow>();
-    RegisterFileCommands(window_->Shown().table);
-    ASSERT_TRUE(window_->Startup());
-    host_ = std::make_unique<RecordingHost>();
-  }
-  void TearDown() override {
-    window_.reset();
-    host_.reset();
-    ClearCommandRegistry();
-    ME = saved_;
-    dir_.reset();
-  }
   std::string WriteAvi(const std::string& name, bool withIdx1) {
     AviBuildOptions o;
     o.frames = Frames(10, 16 * 16 * 3);
@@ -89,11 +74,6 @@ class SaveWindowTest : public ::testing::Test {
       r.panelsAccepted();
     };
   }
-
-  AppState saved_;
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<MainWindow> window_;
-  std::unique_ptr<RecordingHost> host_;
 };
 
 TEST_F(SaveWindowTest, DialogAddsTheExtensionAndRefusesAnOpenedFile) {
