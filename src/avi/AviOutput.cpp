@@ -103,7 +103,31 @@ bool AviOutput::Create(const std::string& path, const AviOutputHeaders& headers)
   if (!file_.CreateChunk(&movi_, kCreateList)) return Fail("%sにmoviチャンクを作成できません!");
   moviPos_ = movi_.dwDataOffset;
   parts_.assign(1, Part{riff_.dwDataOffset - 8, {}, {}});
+  if (!file_.Flush()) return Fail("%sにmoviチャンクを作成できません!");
+  EnterStream();
   return true;
+}
+
+void AviOutput::EnterStream() {
+  blocks_.Start(file_.Descriptor(), static_cast<uint64_t>(file_.Tell()));
+}
+
+bool AviOutput::LeaveStream() {
+  if (!blocks_.Drain()) {
+    errno = blocks_.Error();
+    return Fail("%sの00db書き込みでエラーが発生しました!");
+  }
+  if (file_.Seek(static_cast<int64_t>(blocks_.Position())) < 0) return Fail("%sがシークできません!");
+  return true;
+}
+
+bool AviOutput::StreamChunk(uint32_t ckid, const void* data, uint32_t bytes) {
+  uint8_t head[8];
+  PutLE32(head, ckid);
+  PutLE32(head + 4, bytes);
+  static const uint8_t kPad = 0;
+  return blocks_.Append(head, 8) && (bytes == 0 || blocks_.Append(data, bytes)) &&
+         (!(bytes & 1) || blocks_.Append(&kPad, 1));
 }
 
 // A chunk whose size is known: its header, the data and the pad byte.
@@ -118,23 +142,25 @@ bool AviOutput::Chunk(uint32_t ckid, const void* data, uint32_t bytes) {
 
 bool AviOutput::MakeRoom(uint64_t bytes) {
   const Part& part = parts_.back();
-  int64_t at = file_.Tell();
-  if (at < 0) return Fail("%sがシークできません!");
+  const uint64_t at = blocks_.Position();
   // What the part still needs at its end: its standard indexes, and for the
   // first part the idx1 as well.
   uint64_t entries = part.video.size() + part.audio.size() + 1;
   uint64_t tail = 2 * (8 + kStdIndexHeader) + 8 * entries + (parts_.size() == 1 ? 8 + 16 * entries : 0);
   if (part.video.empty() && part.audio.empty()) return true;
-  if (static_cast<uint64_t>(at) - part.riffPos + bytes + tail <= partLimit) return true;
+  if (at - part.riffPos + bytes + tail <= partLimit) return true;
   if (parts_.size() >= maxParts) return Fail("%sは最大サイズに達しました!");
-  return ClosePart(false) && OpenNextPart();
+  if (!LeaveStream() || !ClosePart(false) || !OpenNextPart()) return false;
+  if (!file_.Flush()) return Fail("%sにmoviチャンクを作成できません!");
+  EnterStream();
+  return true;
 }
 
 bool AviOutput::WriteAudio(const void* data, uint32_t bytes) {
   if (failed_) return false;
   if (!MakeRoom(8 + uint64_t{bytes} + 1)) return false;
-  uint64_t pos = static_cast<uint64_t>(file_.Tell());
-  if (!Chunk(FourCC("01wb"), data, bytes)) return Fail("%sの01wb書き込みでエラーが発生しました!");
+  const uint64_t pos = blocks_.Position();
+  if (!StreamChunk(FourCC("01wb"), data, bytes)) return Fail("%sの01wb書き込みでエラーが発生しました!");
   Entry e{FourCC("01wb"), kAviIfKeyframe, pos, bytes};
   parts_.back().audio.push_back(e);
   if (parts_.size() == 1) idx1_.push_back(e);
@@ -145,8 +171,8 @@ bool AviOutput::WriteAudio(const void* data, uint32_t bytes) {
 bool AviOutput::WriteVideo(uint32_t ckid, const void* data, uint32_t bytes, uint32_t flags) {
   if (failed_) return false;
   if (!MakeRoom(8 + uint64_t{bytes} + 1)) return false;
-  uint64_t pos = static_cast<uint64_t>(file_.Tell());
-  if (!Chunk(ckid, data, bytes)) return Fail("%sの00db書き込みでエラーが発生しました!");
+  const uint64_t pos = blocks_.Position();
+  if (!StreamChunk(ckid, data, bytes)) return Fail("%sの00db書き込みでエラーが発生しました!");
   AddVideoEntry(Entry{ckid, flags, pos, bytes});
   return true;
 }
@@ -162,42 +188,30 @@ void AviOutput::AddVideoEntry(const Entry& e) {
 
 int AviOutput::CopyVideo(uint32_t ckid, int fd, uint64_t offset, uint32_t bytes, uint32_t flags) {
   if (failed_) return -1;
-  if (!systemCopy_ || fd < 0 || bytes == 0 || offset > static_cast<uint64_t>(INT64_MAX) - bytes) return 0;
+  if (fd < 0 || bytes == 0 || offset > static_cast<uint64_t>(INT64_MAX) - bytes) return 0;
   if (!MakeRoom(8 + uint64_t{bytes} + 1)) return -1;
-  const int64_t pos = file_.Tell();
+  const uint64_t pos = blocks_.Position();
   uint8_t head[8];
   PutLE32(head, ckid);
   PutLE32(head + 4, bytes);
-  if (pos < 0 || !file_.Write(head, 8) || !file_.Flush()) {
+  static const uint8_t kPad = 0;
+  if (!blocks_.Append(head, 8)) {
     Fail("%sの00db書き込みでエラーが発生しました!");
     return -1;
   }
-  // Page cache to page cache: the data is neither read into this process
-  // nor copied through the stream's buffer.
-  loff_t in = static_cast<loff_t>(offset), out = pos + 8;
-  uint32_t left = bytes;
-  while (left > 0) {
-    ssize_t n = copy_file_range(fd, &in, file_.Descriptor(), &out, left, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    left -= static_cast<uint32_t>(n);
-  }
-  if (left > 0) {
-    // The caller's own read tells a bad source from a copy the system
-    // cannot make; the chunk is written again from its header.
-    systemCopy_ = false;
-    if (file_.Seek(pos) < 0) {
-      Fail("%sがシークできません!");
-      return -1;
-    }
+  // The data goes from the source's pages into the block that is written
+  // next, without another copy on the way.
+  const int read = blocks_.AppendFrom(fd, offset, bytes);
+  if (read == 0) {
+    // Taken back with its header: the caller's own read names the fault.
+    blocks_.Rewind(pos);
     return 0;
   }
-  static const uint8_t kPad = 0;
-  if (file_.Seek(out) < 0 || ((bytes & 1) && !file_.Write(&kPad, 1))) {
+  if (read < 0 || ((bytes & 1) && !blocks_.Append(&kPad, 1))) {
     Fail("%sの00db書き込みでエラーが発生しました!");
     return -1;
   }
-  AddVideoEntry(Entry{ckid, flags, static_cast<uint64_t>(pos), bytes});
+  AddVideoEntry(Entry{ckid, flags, pos, bytes});
   return 1;
 }
 
@@ -324,14 +338,19 @@ bool AviOutput::PatchHeaders(std::optional<uint32_t> audioLength) {
 
 bool AviOutput::Finish(std::optional<uint32_t> audioLength) {
   if (failed_ || done_ || !file_.IsOpen()) return false;
-  if (!ClosePart(true) || !PatchHeaders(audioLength)) return false;
-  if (!file_.Close()) return Fail("%sのidx1書き込みでエラーが発生しました!");
+  if (!LeaveStream() || !ClosePart(true)) return false;
+  // A chunk taken back at the end may have left bytes past the file's end.
+  const int64_t end = file_.Tell();
+  if (end < 0 || !PatchHeaders(audioLength)) return false;
+  if (!file_.Flush() || ftruncate(file_.Descriptor(), end) != 0 || !file_.Close())
+    return Fail("%sのidx1書き込みでエラーが発生しました!");
   if (std::rename(temp_.c_str(), path_.c_str()) != 0) return Fail("%sが開けません!");
   done_ = true;
   return true;
 }
 
 void AviOutput::Abandon() {
+  blocks_.Drain();
   if (file_.IsOpen()) file_.Close();
   if (!temp_.empty() && !done_) unlink(temp_.c_str());
   temp_.clear();

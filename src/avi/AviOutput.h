@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "avi/BlockWriter.h"
 #include "platform/Riff.h"
 #include "platform/RiffFormats.h"
 
@@ -49,11 +50,10 @@ class AviOutput {
   bool WriteAudio(const void* data, uint32_t bytes);
   // One video chunk ("00db" or "00dc") with its idx1 flags.
   bool WriteVideo(uint32_t ckid, const void* data, uint32_t bytes, uint32_t flags);
-  // A video chunk whose data lies at `offset` of the descriptor `fd`, copied
-  // by the system without passing through this process. 1 written; 0 not
-  // possible here (another file system, a short source; nothing written, and
-  // later calls give 0 at once): the caller writes the data with WriteVideo;
-  // -1 failed (Error()).
+  // A video chunk whose data lies at `offset` of the descriptor `fd`, read
+  // straight into the output's blocks. 1 written; 0 the source gave fewer
+  // bytes (nothing written): the caller reads the frame itself, which names
+  // the fault; -1 failed (Error()).
   int CopyVideo(uint32_t ckid, int fd, uint64_t offset, uint32_t bytes, uint32_t flags);
   // A null frame: an index entry of length 0 and offset 0, no chunk.
   bool WriteNullVideo(uint32_t ckid);
@@ -90,6 +90,11 @@ class AviOutput {
 
   bool Fail(const char* format);
   bool Chunk(uint32_t ckid, const void* data, uint32_t bytes);
+  // A chunk of the movi data, through the blocks.
+  bool StreamChunk(uint32_t ckid, const void* data, uint32_t bytes);
+  // Between the movi data (blocks_) and headers or indexes (file_).
+  bool LeaveStream();
+  void EnterStream();
   bool MakeRoom(uint64_t bytes);
   void AddVideoEntry(const Entry& e);
   bool WriteStandardIndex(bool video);
@@ -112,6 +117,7 @@ class AviOutput {
   uint64_t audioBytes_ = 0;
   uint32_t firstPartFrames_ = 0;
   bool failed_ = false, done_ = false;
-  bool systemCopy_ = true;  // until copy_file_range fails once
   std::string error_;
+  // Last: it stops writing before file_ closes.
+  BlockWriter blocks_;
 };

@@ -1,6 +1,7 @@
 // The AVI output: an AVI 1.0 file below the part limit, OpenDML parts past
 // it, read back by our reader and by ffprobe; a given-up save leaves an
 // earlier file of the name alone.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -52,7 +53,14 @@ std::string FrameBytes(uint32_t k) {
 }
 
 // Frames 0..n-1 with frame `nullAt` null, audio before every 30th frame.
+// Odd frames are copied from a source file of all frames; frame 5 asks past
+// its end, is refused and written from memory instead.
 std::string Write(AviOutput& out, const std::string& path, uint32_t n, uint32_t nullAt) {
+  std::string all;
+  for (uint32_t k = 0; k < n; ++k) all += FrameBytes(k);
+  const std::string sourcePath = path + ".frames";
+  EXPECT_TRUE(WriteFileBytes(sourcePath, all));
+  const int source = open(sourcePath.c_str(), O_RDONLY);
   std::string audio;
   EXPECT_TRUE(out.Create(path, RawHeaders(n))) << out.Error();
   for (uint32_t k = 0; k < n; ++k) {
@@ -66,10 +74,18 @@ std::string Write(AviOutput& out, const std::string& path, uint32_t n, uint32_t 
       EXPECT_TRUE(out.WriteNullVideo(FourCC("00db")));
       continue;
     }
+    if (k % 2 == 1) {
+      const uint64_t at = k == 5 ? all.size() - kFrameBytes / 2 : uint64_t{k} * kFrameBytes;
+      const int copied = out.CopyVideo(FourCC("00db"), source, at, kFrameBytes, kAviIfKeyframe);
+      EXPECT_EQ(copied, k == 5 ? 0 : 1) << k;
+      if (copied == 1) continue;
+    }
     std::string f = FrameBytes(k);
     EXPECT_TRUE(out.WriteVideo(FourCC("00db"), f.data(), kFrameBytes, kAviIfKeyframe));
   }
   EXPECT_TRUE(out.Finish(static_cast<uint32_t>(audio.size() / 4))) << out.Error();
+  close(source);
+  std::remove(sourcePath.c_str());
   return audio;
 }
 
