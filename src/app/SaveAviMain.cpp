@@ -137,6 +137,7 @@ int Save(int argc, char** argv, const char* markFile) {
   }
 
   FrameOperationDriver driver(*shown);
+  driver.suppressDisplay = true;  // there is no window to show frames in
   AviSaveOperation op(out, options, range);
   const int ok = driver.Run(op);
   return ok == 1 && op.Saved() ? 0 : 1;

@@ -375,7 +375,7 @@ bool FrameReader::ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDe
                                        static_cast<long>(frameNo), static_cast<long>(local));
           std::string decodeMsg = Fmt("%sのフレーム%ld(%ld)が伸張できません!", BaseName(file),
                                       static_cast<long>(frameNo), static_cast<long>(local));
-          bool decoded = false;
+          bool decoded = false, converted = true;
           if (file->fCodecFailed) {
             // The open reported it.
           } else if (!file->hicDecompress) {
@@ -407,6 +407,10 @@ bool FrameReader::ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDe
               if (!decoded) msg = decodeMsg;
             } else {
               ++decodeCount_;
+              if (flags & RF_DECODER_PICTURE_ONLY) {
+                decodeTarget = nullptr;
+                converted = false;
+              }
               if (check == ReferenceCheck::kReference) {
                 if (!file->frameReader) file->frameReader = std::make_shared<FrameReaderState>();
                 ChunkBytes referenced;
@@ -420,7 +424,9 @@ bool FrameReader::ReadFrame(OpenAviFile* avi, uint8_t* dest, uint8_t* adjustedDe
               if (!decoded) msg = decodeMsg;
             }
           }
-          if (decoded) {
+          if (decoded && !converted) {
+            ok = true;
+          } else if (decoded) {
             if (!mixedFields)
               SplitFields(dest, decodeTarget, g.height, g.stride, FieldDirection::Split,
                           (flags & RF_SWAP_FIELDS) != 0);

@@ -67,6 +67,10 @@ enum ReadFrameFlags : unsigned {
   RF_HEAD_ONLY = 0x200,
   RF_SWAP_FIELDS = 0x400,
   RF_APPLY_FIELD_SHIFT = 0x800,
+  // A frame that an intra-only decoder makes stays as the decoder's picture
+  // (its Picture()): nothing is converted into dest. Frames read any other
+  // way fill dest as usual.
+  RF_DECODER_PICTURE_ONLY = 0x1000,
 };
 constexpr uint32_t kHeadOnlyBytes = 0x114;
 constexpr int kRefLocated = 0x10;

@@ -394,16 +394,30 @@ const uint8_t* AviSaveOperation::ClippedFrame(FrameOperationDriver& d) {
 bool AviSaveOperation::WriteDecoded(FrameOperationDriver& d, const OpenAviFile* file) {
   FrameReader& r = d.shown.reader;
   const uint64_t decodes = r.FrameDecodeCount();
-  if (!r.ReadFrame(nullptr, r.Slot(kAdjustedFrame), nullptr, static_cast<uint32_t>(d.frame), 0)) return false;
-  decoded_ = true;
+  // While nothing is shown and the encoder took this file's last picture as
+  // the decoder made it, the frame is not converted to RGB at all.
+  const bool pictureOnly = d.suppressDisplay && pictureFile_ == file;
+  if (!r.ReadFrame(nullptr, r.Slot(kAdjustedFrame), nullptr, static_cast<uint32_t>(d.frame),
+                   pictureOnly ? unsigned{RF_DECODER_PICTURE_ONLY} : 0u))
+    return false;
+  const bool fresh = r.FrameDecodeCount() == decodes + 1;
+  decoded_ = !(pictureOnly && fresh);
+  pictureFile_ = nullptr;
   // A picture the source's decoder has just made in the encoder's own
   // layout goes to it as it is: the round trip through 24-bit RGB would
   // cost time and a little precision both ways.
-  const AVFrame* picture = mode_ == Mode::kRecompress && clipped_.empty() && file->hicDecompress &&
-                                   r.FrameDecodeCount() == decodes + 1
+  const AVFrame* picture = mode_ == Mode::kRecompress && clipped_.empty() && file->hicDecompress && fresh
                                ? file->hicDecompress->Picture()
                                : nullptr;
+  if (!decoded_ && !(picture && encoder_->TakesPicture(picture))) {
+    // The picture does not suit the encoder after all: read it in RGB.
+    if (!r.ReadFrame(nullptr, r.Slot(kAdjustedFrame), nullptr, static_cast<uint32_t>(d.frame), 0))
+      return false;
+    decoded_ = true;
+    picture = nullptr;
+  }
   if (picture && encoder_->TakesPicture(picture)) {
+    pictureFile_ = file;
     bool key = true;
     if (!encoder_->CompressPicture(picture, chunk_, &key))
       return Fail(d, Fmt("%sのフレーム%ldが圧縮できません!", output_.c_str(), static_cast<long>(d.frame)));

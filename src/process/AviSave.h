@@ -90,6 +90,8 @@ class AviSaveOperation : public FrameOperation {
   bool created_ = false, saved_ = false, stopped_ = false;
   // The frame of this pass was decoded (the display shows it).
   bool decoded_ = false;
+  // The file whose last picture went to the encoder as the decoder made it.
+  const OpenAviFile* pictureFile_ = nullptr;
   int outWidth_ = 0, outHeight_ = 0;
   size_t outStride_ = 0;
   std::vector<uint8_t> clipped_;
