@@ -20,14 +20,17 @@ bool HasDisplay() {
   return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
-// Loads the library beside the executable that holds the window and the
-// decoders (with Qt and FFmpeg), and returns `entry` from it, or null after a
-// message.
-void* LoadEntry(const char* entry) {
-  std::string lib = ExeDir() + "libmirdex_gui.so";
-  void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+// Loads a library beside the executable, and returns `entry` from it, or
+// null after a message: libmirdex_gui.so holds the window (Qt and FFmpeg),
+// libmirdex_batch.so the headless forms that decode or encode (FFmpeg only).
+void* LoadEntry(const char* entry, bool window = false) {
+  std::string lib = ExeDir() + (window ? "libmirdex_gui.so" : "libmirdex_batch.so");
+  // Lazy binding: both libraries are linked with --no-undefined, so every
+  // symbol is known to resolve.
+  void* handle = dlopen(lib.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (!handle) {
-    std::fprintf(stderr, "mirdex: cannot load the window library: %s\n", dlerror());
+    std::fprintf(stderr, "mirdex: cannot load %s: %s\n", window ? "the window library" : "the codec library",
+                 dlerror());
     return nullptr;
   }
   void* fn = dlsym(handle, entry);
@@ -72,6 +75,6 @@ int main(int argc, char** argv) {
                stderr);
     return 2;
   }
-  auto guiMain = reinterpret_cast<int (*)(int, char**)>(LoadEntry("MirdexGuiMain"));
+  auto guiMain = reinterpret_cast<int (*)(int, char**)>(LoadEntry("MirdexGuiMain", true));
   return guiMain ? guiMain(argc, argv) : 2;
 }
