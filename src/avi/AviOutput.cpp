@@ -24,6 +24,17 @@ std::string TempNameFor(const std::string& path) {
   return dir + "." + base + ".XXXXXX";
 }
 
+// A chunk whose size is known: its header, the data and the pad byte, each
+// handed to `put`.
+template <class Put>
+bool PutChunk(Put put, uint32_t ckid, const void* data, uint32_t bytes) {
+  uint8_t head[8];
+  PutLE32(head, ckid);
+  PutLE32(head + 4, bytes);
+  const uint8_t pad = 0;
+  return put(head, 8) && (bytes == 0 || put(data, bytes)) && (!(bytes & 1) || put(&pad, 1));
+}
+
 }  // namespace
 
 AviOutput::~AviOutput() {
@@ -122,22 +133,11 @@ bool AviOutput::LeaveStream() {
 }
 
 bool AviOutput::StreamChunk(uint32_t ckid, const void* data, uint32_t bytes) {
-  uint8_t head[8];
-  PutLE32(head, ckid);
-  PutLE32(head + 4, bytes);
-  static const uint8_t kPad = 0;
-  return blocks_.Append(head, 8) && (bytes == 0 || blocks_.Append(data, bytes)) &&
-         (!(bytes & 1) || blocks_.Append(&kPad, 1));
+  return PutChunk([&](const void* p, size_t n) { return blocks_.Append(p, n); }, ckid, data, bytes);
 }
 
-// A chunk whose size is known: its header, the data and the pad byte.
 bool AviOutput::Chunk(uint32_t ckid, const void* data, uint32_t bytes) {
-  uint8_t head[8];
-  PutLE32(head, ckid);
-  PutLE32(head + 4, bytes);
-  static const uint8_t kPad = 0;
-  return file_.Write(head, 8) && (bytes == 0 || file_.Write(data, bytes)) &&
-         (!(bytes & 1) || file_.Write(&kPad, 1));
+  return PutChunk([&](const void* p, size_t n) { return file_.Write(p, n); }, ckid, data, bytes);
 }
 
 bool AviOutput::MakeRoom(uint64_t bytes) {
