@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -40,6 +41,9 @@ void* LoadEntry(const char* entry, bool window = false) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit fails with EFBIG and is reported like a
+  // full disk, instead of killing the program halfway through a file.
+  std::signal(SIGXFSZ, SIG_IGN);
   const char* frameMd5Path = nullptr;
   const char* markFile = nullptr;
   ExportWavArgs exportWav;

@@ -2,6 +2,7 @@
 // period, where it is least audible.
 #include <dlfcn.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -10,6 +11,9 @@
 #include "quendrix/QuendrixSettings.h"
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit fails with EFBIG and is reported like a
+  // full disk, instead of killing the program halfway through a file.
+  std::signal(SIGXFSZ, SIG_IGN);
   UseQuendrixFiles();
   std::string file;
   int status = RunCommandLine(argc, argv, &file);
