@@ -1,8 +1,8 @@
 #!/bin/sh
 # The mirdex program as a user starts it: the command-line forms that need no
 # decoders start without loading Qt or FFmpeg, and --framemd5 reaches the
-# decoders in the library beside the program; every form takes a path longer
-# than the old 260-byte limit.
+# decoders in the library beside the program, which has no Qt; every form
+# takes a path longer than the old 260-byte limit.
 # Usage: ProgramTest.sh MIRDEX MKDEMO
 set -u
 mirdex=$1
@@ -15,6 +15,10 @@ needed=$(readelf -d "$mirdex" | grep NEEDED) || fail "readelf cannot read $mirde
 if echo "$needed" | grep -Eq 'libav|libsw|Qt6'; then
   fail "mirdex itself needs these libraries: $(echo "$needed" | grep -E 'libav|libsw|Qt6')"
 fi
+# The headless forms that decode load FFmpeg from a library without Qt.
+batch="$(dirname "$mirdex")/libmirdex_batch.so"
+readelf -d "$batch" | grep NEEDED | grep -q libavcodec || fail "$batch does not load the decoders"
+readelf -d "$batch" | grep NEEDED | grep -q Qt6 && fail "$batch needs Qt"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
