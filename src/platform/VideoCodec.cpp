@@ -513,41 +513,22 @@ bool Supports(const AVCodec* codec, AVPixelFormat fmt) {
   return false;
 }
 
-// The encoder's picture and the conversion of 24-bit frames into it; "" or
-// why not. Shared by both encoders.
-std::string SetUpBgrPicture(AVFrame* picture, SwsContext** sws, int width, int height, AVPixelFormat pixFmt) {
-  picture->format = pixFmt;
-  picture->width = width;
-  picture->height = height;
-  if (av_frame_get_buffer(picture, 0) < 0) return "out of memory";
-  *sws = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, pixFmt, SWS_BICUBIC, nullptr, nullptr,
-                        nullptr);
-  return *sws ? "" : "cannot convert 24-bit RGB to the encoder's pixel layout";
-}
-
-// One bottom-up 24-bit frame (rows `stride` bytes apart) into the picture;
-// "" or why not. The encoder gets it top-down, as a decoder gives it.
-std::string FillFromBgr(SwsContext* sws, AVFrame* picture, const uint8_t* frame, size_t stride, int width,
-                        int height) {
-  if (!frame || stride < 3 * static_cast<size_t>(width) || stride > static_cast<size_t>(INT_MAX))
-    return "unusable frame";
-  // The encoder may still hold the last picture.
-  if (av_frame_make_writable(picture) < 0) return "out of memory";
-  const uint8_t* src[4] = {frame + stride * static_cast<size_t>(height - 1), nullptr, nullptr, nullptr};
-  int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
-  if (sws_scale(sws, src, srcStride, 0, height, picture->data, picture->linesize) <= 0)
-    return "conversion from 24-bit RGB failed";
-  return "";
+// Frames per second from a stream's rate and scale; without them 25, or
+// 30000/1001 for NTSC's 480 rows.
+AVRational FrameRateOf(uint32_t rate, uint32_t scale, int height) {
+  if (rate && scale)
+    return {static_cast<int>(std::min<uint32_t>(rate, INT_MAX)),
+            static_cast<int>(std::min<uint32_t>(scale, INT_MAX))};
+  return height == 480 ? AVRational{30000, 1001} : AVRational{25, 1};
 }
 
 }  // namespace
 
-VideoCompressor::VideoCompressor() = default;
-VideoCompressor::~VideoCompressor() {
-  Close();
+BgrFrameEncoder::~BgrFrameEncoder() {
+  BgrFrameEncoder::Close();
 }
 
-void VideoCompressor::Close() {
+void BgrFrameEncoder::Close() {
   avcodec_free_context(&ctx_);
   av_frame_free(&picture_);
   av_packet_free(&packet_);
@@ -557,10 +538,87 @@ void VideoCompressor::Close() {
   width_ = height_ = 0;
 }
 
-bool VideoCompressor::Fail(const std::string& why) {
+bool BgrFrameEncoder::Fail(const std::string& why) {
   Close();
   error_ = why;
   return false;
+}
+
+bool BgrFrameEncoder::OpenContext(const AVCodec* codec, int width, int height, int pixFmt, int rateNum,
+                                  int rateDen, uint32_t tag, int threads, AVDictionary** options) {
+  ctx_ = avcodec_alloc_context3(codec);
+  picture_ = av_frame_alloc();
+  packet_ = av_packet_alloc();
+  if (!ctx_ || !picture_ || !packet_) return Fail("out of memory");
+  const AVRational fps{rateNum, rateDen};
+  ctx_->width = width;
+  ctx_->height = height;
+  ctx_->pix_fmt = static_cast<AVPixelFormat>(pixFmt);
+  ctx_->time_base = av_inv_q(fps);
+  ctx_->framerate = fps;
+  ctx_->codec_tag = tag;
+  // Every frame stands alone and comes out as it goes in.
+  ctx_->gop_size = 0;
+  ctx_->max_b_frames = 0;
+  ctx_->thread_count = threads;
+  ctx_->thread_type = FF_THREAD_SLICE;
+  ctx_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+  const int err = avcodec_open2(ctx_, codec, options);
+  if (err < 0) return Fail("cannot open encoder: " + AvError(err));
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
+bool BgrFrameEncoder::SetUpPicture() {
+  picture_->format = ctx_->pix_fmt;
+  picture_->width = width_;
+  picture_->height = height_;
+  if (av_frame_get_buffer(picture_, 0) < 0) return Fail("out of memory");
+  sws_ = sws_getContext(width_, height_, AV_PIX_FMT_BGR24, width_, height_, ctx_->pix_fmt, SWS_BICUBIC,
+                        nullptr, nullptr, nullptr);
+  return sws_ ? true : Fail("cannot convert 24-bit RGB to the encoder's pixel layout");
+}
+
+bool BgrFrameEncoder::EncodeBgr(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out,
+                                bool* keyFrame) {
+  out.clear();
+  if (!ctx_) {
+    error_ = "no encoder";
+    return false;
+  }
+  if (!frame || stride < 3 * static_cast<size_t>(width_) || stride > static_cast<size_t>(INT_MAX)) {
+    error_ = "unusable frame";
+    return false;
+  }
+  // The encoder may still hold the last picture.
+  if (av_frame_make_writable(picture_) < 0) {
+    error_ = "out of memory";
+    return false;
+  }
+  // Bottom-up rows go in top-down, as a decoder gives them.
+  const uint8_t* src[4] = {frame + stride * static_cast<size_t>(height_ - 1), nullptr, nullptr, nullptr};
+  int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
+  if (sws_scale(sws_, src, srcStride, 0, height_, picture_->data, picture_->linesize) <= 0) {
+    error_ = "conversion from 24-bit RGB failed";
+    return false;
+  }
+  return Encode(picture_, out, keyFrame);
+}
+
+bool BgrFrameEncoder::Encode(AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame) {
+  picture->pts = pts_++;
+  picture->pict_type = AV_PICTURE_TYPE_I;
+  int err = avcodec_send_frame(ctx_, picture);
+  if (err >= 0) err = avcodec_receive_packet(ctx_, packet_);
+  if (err < 0) {
+    error_ = "encoder gave no chunk: " + AvError(err);
+    return false;
+  }
+  out.assign(packet_->data, packet_->data + packet_->size);
+  if (keyFrame) *keyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+  av_packet_unref(packet_);
+  return true;
 }
 
 bool VideoCompressor::Open(uint32_t fccHandler, const void* format, size_t formatSize, uint32_t rate,
@@ -583,10 +641,7 @@ bool VideoCompressor::Open(uint32_t fccHandler, const void* format, size_t forma
   if (!codec) return Fail("no encoder for " + choice.description);
   if (codec->capabilities & AV_CODEC_CAP_DELAY) return Fail("the encoder holds frames back");
   const uint32_t tag = choice.byCompression ? compression : fccHandler;
-  AVRational fps = rate && scale   ? AVRational{static_cast<int>(std::min<uint32_t>(rate, INT_MAX)),
-                                              static_cast<int>(std::min<uint32_t>(scale, INT_MAX))}
-                   : height == 480 ? AVRational{30000, 1001}
-                                   : AVRational{25, 1};
+  const AVRational fps = FrameRateOf(rate, scale, height);
 
   AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
   AVDictionary* options = nullptr;
@@ -636,58 +691,16 @@ bool VideoCompressor::Open(uint32_t fccHandler, const void* format, size_t forma
     return Fail("the encoder cannot store the stream's pixel layout");
   }
 
-  ctx_ = avcodec_alloc_context3(codec);
-  picture_ = av_frame_alloc();
-  packet_ = av_packet_alloc();
-  if (!ctx_ || !picture_ || !packet_) {
-    av_dict_free(&options);
-    return Fail("out of memory");
-  }
-  ctx_->width = width;
-  ctx_->height = height;
-  ctx_->pix_fmt = pixFmt;
-  ctx_->time_base = av_inv_q(fps);
-  ctx_->framerate = fps;
-  ctx_->codec_tag = tag;
-  ctx_->gop_size = 0;
-  ctx_->thread_count = 1;
-  ctx_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
-  int err = avcodec_open2(ctx_, codec, &options);
+  const bool opened = OpenContext(codec, width, height, pixFmt, fps.num, fps.den, tag, 1, &options);
   av_dict_free(&options);
-  if (err < 0) return Fail("cannot open encoder: " + AvError(err));
+  if (!opened) return false;
   // Chunks of a codec set up by its extra data (Huffman tables, predictor)
   // only read back right when the encoder's set-up is the stored one.
   if (extra > 0 && ctx_->extradata_size > 0 &&
       (static_cast<size_t>(ctx_->extradata_size) != extra ||
        std::memcmp(ctx_->extradata, bih + kHeaderBytes, extra) != 0))
     return Fail("the encoder's set-up differs from the stream's");
-
-  if (std::string why = SetUpBgrPicture(picture_, &sws_, width, height, pixFmt); !why.empty())
-    return Fail(why);
-  width_ = width;
-  height_ = height;
-  return true;
-}
-
-bool VideoCompressor::Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out) {
-  out.clear();
-  if (!ctx_) {
-    error_ = "no encoder";
-    return false;
-  }
-  error_ = FillFromBgr(sws_, picture_, frame, stride, width_, height_);
-  if (!error_.empty()) return false;
-  picture_->pts = pts_++;
-  picture_->pict_type = AV_PICTURE_TYPE_I;
-  int err = avcodec_send_frame(ctx_, picture_);
-  if (err >= 0) err = avcodec_receive_packet(ctx_, packet_);
-  if (err < 0) {
-    error_ = "encoder gave no chunk: " + AvError(err);
-    return false;
-  }
-  out.assign(packet_->data, packet_->data + packet_->size);
-  av_packet_unref(packet_);
-  return true;
+  return SetUpPicture();
 }
 
 // ---- VideoEncoder ----------------------------------------------------------
@@ -817,28 +830,15 @@ std::vector<VideoEncoderInfo> VideoEncoderList() {
   return list;
 }
 
-VideoEncoder::VideoEncoder() = default;
 VideoEncoder::~VideoEncoder() {
-  Close();
+  VideoEncoder::Close();
 }
 
 void VideoEncoder::Close() {
-  avcodec_free_context(&ctx_);
-  av_frame_free(&picture_);
+  BgrFrameEncoder::Close();
   av_frame_free(&passed_);
-  av_packet_free(&packet_);
-  sws_freeContext(sws_);
-  sws_ = nullptr;
-  pts_ = 0;
-  width_ = height_ = 0;
   suggested_ = 0;
   format_.clear();
-}
-
-bool VideoEncoder::Fail(const std::string& why) {
-  Close();
-  error_ = why;
-  return false;
 }
 
 bool VideoEncoder::Open(uint32_t fourcc, int width, int height, uint32_t rate, uint32_t scale,
@@ -851,10 +851,7 @@ bool VideoEncoder::Open(uint32_t fourcc, int width, int height, uint32_t rate, u
   if (!codec) return Fail("no encoder for " + FourCCText(fourcc));
   if (width <= 0 || height <= 0 || !FrameSizeUsable(width, height))
     return Fail(Fmt("unusable frame size %dx%d", width, height));
-  AVRational fps = rate && scale   ? AVRational{static_cast<int>(std::min<uint32_t>(rate, INT_MAX)),
-                                              static_cast<int>(std::min<uint32_t>(scale, INT_MAX))}
-                   : height == 480 ? AVRational{30000, 1001}
-                                   : AVRational{25, 1};
+  const AVRational fps = FrameRateOf(rate, scale, height);
   AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
   switch (candidate->id) {
     case AV_CODEC_ID_DVVIDEO:
@@ -885,37 +882,18 @@ bool VideoEncoder::Open(uint32_t fourcc, int width, int height, uint32_t rate, u
     av_dict_free(&dict);
     return Fail("unusable options: " + options);
   }
-  ctx_ = avcodec_alloc_context3(codec);
-  picture_ = av_frame_alloc();
-  packet_ = av_packet_alloc();
-  if (!ctx_ || !picture_ || !packet_) {
-    av_dict_free(&dict);
-    return Fail("out of memory");
-  }
-  ctx_->width = width;
-  ctx_->height = height;
-  ctx_->pix_fmt = pixFmt;
-  ctx_->time_base = av_inv_q(fps);
-  ctx_->framerate = fps;
-  ctx_->codec_tag = candidate->fourcc;
-  // Every frame stands alone and comes out as it goes in.
-  ctx_->gop_size = 0;
-  ctx_->max_b_frames = 0;
   // DV codes every segment of a frame on its own, so slice threads give the
   // same bytes as one thread; other encoders would cut their frames into
   // slices of their own.
-  ctx_->thread_count = candidate->id == AV_CODEC_ID_DVVIDEO ? 0 : 1;
-  ctx_->thread_type = FF_THREAD_SLICE;
-  ctx_->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
-  int err = avcodec_open2(ctx_, codec, &dict);
+  const int threads = candidate->id == AV_CODEC_ID_DVVIDEO ? 0 : 1;
+  const bool opened =
+      OpenContext(codec, width, height, pixFmt, fps.num, fps.den, candidate->fourcc, threads, &dict);
   std::string unknown;
   if (const AVDictionaryEntry* e = av_dict_get(dict, "", nullptr, AV_DICT_IGNORE_SUFFIX)) unknown = e->key;
   av_dict_free(&dict);
-  if (err < 0) return Fail("cannot open encoder: " + AvError(err));
+  if (!opened) return false;
   if (!unknown.empty()) return Fail("unknown option " + unknown);
-
-  if (std::string why = SetUpBgrPicture(picture_, &sws_, width, height, pixFmt); !why.empty())
-    return Fail(why);
+  if (!SetUpPicture()) return false;
 
   const size_t extra = ctx_->extradata_size > 0 ? static_cast<size_t>(ctx_->extradata_size) : 0;
   BitmapInfoHeader bi{};
@@ -934,25 +912,12 @@ bool VideoEncoder::Open(uint32_t fourcc, int width, int height, uint32_t rate, u
       candidate->id == AV_CODEC_ID_DVVIDEO
           ? (height == 480 ? 120000u : 144000u)
           : static_cast<uint32_t>(std::min<size_t>(2 * size_t{bi.biSizeImage} + 4096, size_t{0xFFFFFF}));
-  width_ = width;
-  height_ = height;
   return true;
 }
 
-bool VideoEncoder::Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out, bool* keyFrame) {
-  out.clear();
-  if (!ctx_) {
-    error_ = "no encoder";
-    return false;
-  }
-  error_ = FillFromBgr(sws_, picture_, frame, stride, width_, height_);
-  if (!error_.empty()) return false;
-  return Encode(picture_, out, keyFrame);
-}
-
 bool VideoEncoder::TakesPicture(const AVFrame* picture) const {
-  return ctx_ && picture && picture->format == ctx_->pix_fmt && picture->width == width_ &&
-         picture->height == height_;
+  return ctx_ && picture && picture->format == ctx_->pix_fmt && picture->width == Width() &&
+         picture->height == Height();
 }
 
 bool VideoEncoder::CompressPicture(const AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame) {
@@ -968,21 +933,6 @@ bool VideoEncoder::CompressPicture(const AVFrame* picture, std::vector<uint8_t>&
   const bool ok = Encode(passed_, out, keyFrame);
   av_frame_unref(passed_);
   return ok;
-}
-
-bool VideoEncoder::Encode(AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame) {
-  picture->pts = pts_++;
-  picture->pict_type = AV_PICTURE_TYPE_I;
-  int err = avcodec_send_frame(ctx_, picture);
-  if (err >= 0) err = avcodec_receive_packet(ctx_, packet_);
-  if (err < 0) {
-    error_ = "encoder gave no chunk: " + AvError(err);
-    return false;
-  }
-  out.assign(packet_->data, packet_->data + packet_->size);
-  if (keyFrame) *keyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
-  av_packet_unref(packet_);
-  return true;
 }
 
 // ---- Reference chunks -----------------------------------------------------

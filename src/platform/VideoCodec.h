@@ -18,6 +18,7 @@ struct AVBufferRef;
 struct AVCodec;
 struct AVCodecContext;
 struct AVCodecParameters;
+struct AVDictionary;
 struct AVFrame;
 struct AVPacket;
 struct SwsContext;
@@ -162,12 +163,49 @@ class VideoDecompressor {
 // profile from the size and rate), the packed and planar YUV layouts of raw
 // video, MJPEG and HuffYUV. Uncompressed RGB is the frame layer's own
 // conversion (Convert.h), not an encoder's.
-class VideoCompressor {
+// What both encoders of 24-bit frames share: the codec context, the picture
+// that BGR frames are converted into, one chunk out for every frame in.
+class BgrFrameEncoder {
  public:
-  VideoCompressor();
-  ~VideoCompressor();
-  VideoCompressor(const VideoCompressor&) = delete;
-  VideoCompressor& operator=(const VideoCompressor&) = delete;
+  BgrFrameEncoder(const BgrFrameEncoder&) = delete;
+  BgrFrameEncoder& operator=(const BgrFrameEncoder&) = delete;
+
+  virtual void Close();
+  bool IsOpen() const { return ctx_ != nullptr; }
+  const std::string& Error() const { return error_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+ protected:
+  BgrFrameEncoder() = default;
+  virtual ~BgrFrameEncoder();
+  bool Fail(const std::string& why);
+  // Opens `codec` for `width` × `height` pictures in `pixFmt`, stored under
+  // `tag`, every frame a key frame; `threads` 0 lets the codec choose. What
+  // the codec did not take of `options` stays in it.
+  bool OpenContext(const AVCodec* codec, int width, int height, int pixFmt, int rateNum, int rateDen,
+                   uint32_t tag, int threads, AVDictionary** options);
+  // The picture the frames are converted into (after OpenContext).
+  bool SetUpPicture();
+  // One bottom-up 24-bit frame, rows `stride` bytes apart.
+  bool EncodeBgr(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out, bool* keyFrame);
+  bool Encode(AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame);
+
+  AVCodecContext* ctx_ = nullptr;
+  std::string error_;
+
+ private:
+  AVFrame* picture_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  int64_t pts_ = 0;
+  int width_ = 0, height_ = 0;
+};
+
+class VideoCompressor : public BgrFrameEncoder {
+ public:
+  VideoCompressor() = default;
+  ~VideoCompressor() override = default;
 
   // Opens an encoder for handler `fccHandler` (case ignored; 0 or an unknown
   // one falls back to biCompression, as the decoder does) and the stored
@@ -176,25 +214,12 @@ class VideoCompressor {
   // set when no encoder fits the stored format.
   bool Open(uint32_t fccHandler, const void* format, size_t formatSize, uint32_t rate = 0,
             uint32_t scale = 0);
-  void Close();
-  bool IsOpen() const { return ctx_ != nullptr; }
-  const std::string& Error() const { return error_; }
-  int Width() const { return width_; }
-  int Height() const { return height_; }
 
   // Compresses one frame (Width() × Height(), rows `stride` bytes apart,
   // bottom-up) into `out`, the bytes of one chunk.
-  bool Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out);
-
- private:
-  bool Fail(const std::string& why);
-  AVCodecContext* ctx_ = nullptr;
-  AVFrame* picture_ = nullptr;
-  AVPacket* packet_ = nullptr;
-  SwsContext* sws_ = nullptr;
-  int64_t pts_ = 0;
-  int width_ = 0, height_ = 0;
-  std::string error_;
+  bool Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out) {
+    return EncodeBgr(frame, stride, out, nullptr);
+  }
 };
 
 // The opener to hand to the AVI reader (AviOpenOptions::videoCodecOpener) in
@@ -329,21 +354,17 @@ std::vector<VideoEncoderSetting> VideoEncoderSettings(uint32_t fourcc);
 // Compresses 24-bit BGR bottom-up frames of one size into the chunks of a
 // new stream: every frame on its own (a key frame), so any frame can start
 // decoding, as a frame-at-a-time compressor gives them.
-class VideoEncoder {
+class VideoEncoder : public BgrFrameEncoder {
  public:
-  VideoEncoder();
-  ~VideoEncoder();
-  VideoEncoder(const VideoEncoder&) = delete;
-  VideoEncoder& operator=(const VideoEncoder&) = delete;
+  VideoEncoder() = default;
+  ~VideoEncoder() override;
 
   // `rate`/`scale` frames per second (0: 25, or 30000/1001 for 480 rows).
   // `options`: the configure step's text, "name=value" pairs separated by
   // ':' or ','. DV takes 720×480 and 720×576 only. False with Error() set.
   bool Open(uint32_t fourcc, int width, int height, uint32_t rate, uint32_t scale,
             const std::string& options = {});
-  void Close();
-  bool IsOpen() const { return ctx_ != nullptr; }
-  const std::string& Error() const { return error_; }
+  void Close() override;
   // The stream format: BITMAPINFOHEADER and the encoder's extra data.
   const std::vector<uint8_t>& Format() const { return format_; }
   // The extra data alone (what a decoder must be given besides the chunks).
@@ -351,23 +372,16 @@ class VideoEncoder {
   // A chunk never needs more than this (the stream header's buffer size).
   uint32_t SuggestedBufferSize() const { return suggested_; }
 
-  bool Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out, bool* keyFrame = nullptr);
+  bool Compress(const uint8_t* frame, size_t stride, std::vector<uint8_t>& out, bool* keyFrame = nullptr) {
+    return EncodeBgr(frame, stride, out, keyFrame);
+  }
   // Whether a decoder's picture is in this encoder's own layout and size,
   // and so can be compressed as it is, without a round trip through BGR.
   bool TakesPicture(const AVFrame* picture) const;
   bool CompressPicture(const AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame = nullptr);
 
  private:
-  bool Fail(const std::string& why);
-  bool Encode(AVFrame* picture, std::vector<uint8_t>& out, bool* keyFrame);
-  AVCodecContext* ctx_ = nullptr;
-  AVFrame* picture_ = nullptr;
   AVFrame* passed_ = nullptr;  // a reference to a picture given as it is
-  AVPacket* packet_ = nullptr;
-  SwsContext* sws_ = nullptr;
-  int64_t pts_ = 0;
-  int width_ = 0, height_ = 0;
   uint32_t suggested_ = 0;
   std::vector<uint8_t> format_;
-  std::string error_;
 };
