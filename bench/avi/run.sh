@@ -9,13 +9,10 @@
 #  - peak memory of both programs.
 # Usage: bench/avi/run.sh RELEASE_BUILD_DIR [WORK_DIR]
 set -e
-build=$(cd "${1:-build}" && pwd)
+. "$(dirname "$0")/../common.sh"
 work=${2:-${TMPDIR:-/tmp}/mirdex-avi-bench}
-mirdex="$build/src/app/mirdex"
 rebuild="$build/bench/avi/avi_rebuild_bench"
-for p in "$mirdex" "$rebuild"; do
-  [ -x "$p" ] || { echo "missing $p (build the release tree first)"; exit 2; }
-done
+need_built "$mirdex" "$rebuild"
 mkdir -p "$work"
 frames=200000
 odml="$work/odml_200k.avi"

@@ -13,13 +13,10 @@
 # disk write-back does not blur the figures. Goals: PCM >= 2x, MP3 >= 1.0x.
 # Usage: bench/export_wav/run.sh RELEASE_BUILD_DIR [WORK_DIR]
 set -e
-build=$(cd "${1:-build}" && pwd)
+. "$(dirname "$0")/../common.sh"
 work=${2:-${TMPDIR:-/tmp}/mirdex-wav-bench}
-mirdex="$build/src/app/mirdex"
 make="$build/bench/export_wav/export_wav_bench_file"
-for p in "$mirdex" "$make"; do
-  [ -x "$p" ] || { echo "missing $p (build the release tree first)"; exit 2; }
-done
+need_built "$mirdex" "$make"
 mkdir -p "$work"
 if [ -z "$OUT_DIR" ]; then
   if [ -d /dev/shm ] && [ -w /dev/shm ]; then OUT_DIR=/dev/shm/mirdex-wav-bench; else OUT_DIR=$work; fi
@@ -36,32 +33,12 @@ if [ ! -s "$mp3" ]; then
 fi
 ls -l "$pcm" "$mp3" | awk '{print $5, $9}'
 
-python3 - "$mirdex" "$pcm" "$mp3" "$OUT_DIR" <<'PY'
-import os, platform, struct, subprocess, sys, time
-mirdex, pcm, mp3, out = sys.argv[1:5]
+python3 - "$bench" "$mirdex" "$pcm" "$mp3" "$OUT_DIR" <<'PY'
+import os, platform, struct, subprocess, sys
+sys.path.insert(0, sys.argv[1])
+from timing import best_run
 
-def run(cmd, dest, repeats=3):
-    """Best wall time of `repeats` runs after one that warms the page cache,
-    with the CPU time (user + system) of that run. The output is removed
-    before each run, so no run pays for truncating the last one's."""
-    best = (1e30, 0.0)
-    for i in range(repeats + 1):
-        if os.path.exists(dest):
-            os.remove(dest)
-        t0 = time.perf_counter()
-        pid = os.fork()
-        if pid == 0:
-            devnull = os.open(os.devnull, os.O_WRONLY)
-            os.dup2(devnull, 1)
-            os.dup2(devnull, 2)
-            os.execvp(cmd[0], cmd)
-        _, status, ru = os.wait4(pid, 0)
-        wall = time.perf_counter() - t0
-        if status != 0:
-            sys.exit(f"{' '.join(cmd)} failed ({status})")
-        if i and wall < best[0]:
-            best = (wall, ru.ru_utime + ru.ru_stime)
-    return best
+mirdex, pcm, mp3, out = sys.argv[2:6]
 
 def data_chunk(path):
     """(offset, size) of the data chunk; RF64 sizes come from ds64."""
@@ -93,8 +70,8 @@ print(f"machine: {platform.machine()}, {os.cpu_count()} cores, load average "
       f"{os.getloadavg()[0]:.1f} at the start; outputs in {out}")
 for name, src, goal in (("PCM, 1 h", pcm, 2.0), ("MP3, 20 min", mp3, 1.0)):
     ours_out, theirs_out = os.path.join(out, "mirdex.wav"), os.path.join(out, "ffmpeg.wav")
-    ours = run([mirdex, "--export-wav", ours_out, src], ours_out)
-    theirs = run(["ffmpeg", "-v", "error", "-y", "-i", src, "-vn", "-c:a", "pcm_s16le", theirs_out], theirs_out)
+    ours = best_run([mirdex, "--export-wav", ours_out, src], ours_out)
+    theirs = best_run(["ffmpeg", "-v", "error", "-y", "-i", src, "-vn", "-c:a", "pcm_s16le", theirs_out], theirs_out)
     print(f"{name}: mirdex --export-wav {ours[0]:.3f} s (cpu {ours[1]:.3f} s), ffmpeg {theirs[0]:.3f} s "
           f"(cpu {theirs[1]:.3f} s): {theirs[0]/ours[0]:.2f}x faster, cpu {theirs[1]/ours[1]:.2f}x "
           f"(goal >= {goal:g}x); samples {same_samples(ours_out, theirs_out)}; "

@@ -6,13 +6,10 @@
 #    and against ffmpeg -i F -c copy out.avi (goal: at least 20x faster).
 # Usage: bench/indexedit/run.sh RELEASE_BUILD_DIR [WORK_DIR]
 set -e
-build=$(cd "${1:-build}" && pwd)
+. "$(dirname "$0")/../common.sh"
 work=${2:-${TMPDIR:-/tmp}/mirdex-indexedit-bench}
-mirdex="$build/src/app/mirdex"
 make="$build/bench/indexedit/indexedit_bench_file"
-for p in "$mirdex" "$make"; do
-  [ -x "$p" ] || { echo "missing $p (build the release tree first)"; exit 2; }
-done
+need_built "$mirdex" "$make"
 mkdir -p "$work"
 src="$work/nulls_200k.avi"
 [ -s "$src" ] || "$make" "$src" 200000

@@ -16,13 +16,10 @@
 # `ffprobe -v warning` silent; the copy's packets must hash as the source's.
 # Usage: bench/save/run.sh RELEASE_BUILD_DIR [WORK_DIR]
 set -e
-build=$(cd "${1:-build}" && pwd)
+. "$(dirname "$0")/../common.sh"
 work=${2:-${TMPDIR:-/tmp}/mirdex-save-bench}
-mirdex="$build/src/app/mirdex"
 make="$build/bench/save/save_bench_file"
-for p in "$mirdex" "$make"; do
-  [ -x "$p" ] || { echo "missing $p (build the release tree first)"; exit 2; }
-done
+need_built "$mirdex" "$make"
 mkdir -p "$work"
 dv="$work/frames.dv"
 big="$work/dv_2gb.avi"
@@ -33,32 +30,12 @@ short="$work/dv_short.avi"
 [ -s "$short" ] || "$make" "$dv" "$short" "${RECODE_MB:-300}"
 ls -l "$big" "$short" | awk '{print $5, $9}'
 
-python3 - "$mirdex" "$big" "$short" "$work" <<'PY'
-import os, platform, subprocess, sys, time
-mirdex, big, short, out = sys.argv[1:5]
+python3 - "$bench" "$mirdex" "$big" "$short" "$work" <<'PY'
+import os, platform, subprocess, sys
+sys.path.insert(0, sys.argv[1])
+from timing import best_run
 
-def run(cmd, dest, repeats=3):
-    """Best wall time of `repeats` runs after one that warms the page cache,
-    with the CPU time (user + system) of that run."""
-    best = (1e30, 0.0)
-    for i in range(repeats + 1):
-        if os.path.exists(dest):
-            os.remove(dest)
-        os.sync()
-        t0 = time.perf_counter()
-        pid = os.fork()
-        if pid == 0:
-            devnull = os.open(os.devnull, os.O_WRONLY)
-            os.dup2(devnull, 1)
-            os.dup2(devnull, 2)
-            os.execvp(cmd[0], cmd)
-        _, status, ru = os.wait4(pid, 0)
-        wall = time.perf_counter() - t0
-        if status != 0:
-            sys.exit(f"{' '.join(cmd)} failed ({status})")
-        if i and wall < best[0]:
-            best = (wall, ru.ru_utime + ru.ru_stime)
-    return best
+mirdex, big, short, out = sys.argv[2:6]
 
 def probe(path):
     """(video packets, ffprobe's warnings)."""
@@ -85,7 +62,7 @@ failed = False
 ours_out, theirs_out = os.path.join(out, "mirdex.avi"), os.path.join(out, "other.avi")
 
 frames = probe(big)[0]
-ours = run([mirdex, "--save", ours_out, "--copy", big], ours_out)
+ours = best_run([mirdex, "--save", ours_out, "--copy", big], ours_out, sync=True)
 text, ok = check(ours_out, frames)
 same = packet_hashes(ours_out) == packet_hashes(big)
 failed |= not ok or not same
@@ -96,17 +73,17 @@ os.remove(ours_out)
 for name, cmd, goal in (("cp --reflink=never", ["cp", "--reflink=never", big, theirs_out], 0.9),
                         ("ffmpeg -c copy", ["ffmpeg", "-v", "error", "-y", "-i", big, "-c", "copy", theirs_out],
                          1.3)):
-    theirs = run(cmd, theirs_out)
+    theirs = best_run(cmd, theirs_out, sync=True)
     print(f"  {name} {theirs[0]:.3f} s (cpu {theirs[1]:.3f} s): mirdex {theirs[0]/ours[0]:.2f}x "
           f"(goal >= {goal:g}x)")
     os.remove(theirs_out)
 
 frames = probe(short)[0]
-ours = run([mirdex, "--save", ours_out, "--codec", "dvsd", short], ours_out)
+ours = best_run([mirdex, "--save", ours_out, "--codec", "dvsd", short], ours_out, sync=True)
 text, ok = check(ours_out, frames)
 failed |= not ok
-theirs = run(["ffmpeg", "-v", "error", "-y", "-threads", "1", "-i", short, "-threads", "1", "-c:v", "dvvideo",
-              "-c:a", "copy", theirs_out], theirs_out)
+theirs = best_run(["ffmpeg", "-v", "error", "-y", "-threads", "1", "-i", short, "-threads", "1", "-c:v", "dvvideo",
+                   "-c:a", "copy", theirs_out], theirs_out, sync=True)
 print(f"recompression to DV, {frames} frames ({os.path.getsize(short)} bytes): mirdex --save --codec dvsd "
       f"{ours[0]:.3f} s (cpu {ours[1]:.3f} s), {text}; ffmpeg -threads 1 -c:v dvvideo {theirs[0]:.3f} s "
       f"(cpu {theirs[1]:.3f} s): mirdex {theirs[0]/ours[0]:.2f}x (goal >= 1.0x)")
