@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "QtTestEnv.h"
 #include "TestSupport.h"
 #include "app/FrameCommands.h"
 #include "command/Dispatcher.h"
@@ -46,10 +47,7 @@ class FrameViewTest : public ::testing::Test {
     window_ = std::make_unique<MainWindow>();
     ASSERT_TRUE(window_->Startup());
     window_->resize(720, 560);
-    window_->show();
-    QApplication::setActiveWindow(window_.get());
-    window_->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    ASSERT_TRUE(ShowActive(window_.get()));
     SetCheck(kCmdMixField, true, true);  // interleaved rows, as ffmpeg gives them
     if (Capture().view.fitToWindow) DispatchCommand(kCmdFitWindow);
     ASSERT_TRUE(Capture().table.OpenNamedFile(path_));

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 
 #include "AviBuilder.h"
+#include "QtTestEnv.h"
 #include "TestSupport.h"
 #include "app/CommandUi.h"
 #include "app/FileCommands.h"
@@ -73,10 +74,7 @@ class WindowTest : public ::testing::Test {
     return *window_;
   }
   void ShowActive() {
-    window_->show();
-    QApplication::setActiveWindow(window_.get());
-    window_->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    EXPECT_TRUE(::ShowActive(window_.get()));
     window_->FrameNumberBox()->setFocus();
   }
   // Registers a recorder for every id in `ids`.

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "AviBuilder.h"
+#include "QtTestEnv.h"
 #include "TestSupport.h"
 #include "app/FrameCommands.h"
 #include "app/MainWindow.h"
@@ -64,10 +65,7 @@ class WaveStripTest : public ::testing::Test {
     window_ = std::make_unique<MainWindow>();
     ASSERT_TRUE(window_->Startup());
     window_->resize(720, 560);
-    window_->show();
-    QApplication::setActiveWindow(window_.get());
-    window_->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+    ASSERT_TRUE(ShowActive(window_.get()));
     DispatchCommand(kCmdShowWave, CommandSource::kMenu);
     QApplication::processEvents();
     ASSERT_TRUE(window_->WaveArea()->isVisible());

@@ -8,6 +8,7 @@
 
 #include "AviBuilder.h"
 #include "TestSupport.h"
+#include "WaveData.h"
 #include "audio/AudioCodec.h"
 #include "audio/AudioEncode.h"
 #include "audio/ReadWave.h"
@@ -48,15 +49,6 @@ std::string MakeAvi(const std::string& path, uint16_t channels, uint16_t bits,
   }
   EXPECT_TRUE(WriteFileBytes(path, l.bytes));
   return all;
-}
-
-std::string WaveData(const std::string& path) {
-  WaveReader r;
-  std::string msg;
-  if (!r.Open(path, 0, &msg)) return "unreadable: " + msg;
-  std::string data(r.Info().dataBytes, '\0');
-  EXPECT_EQ(r.ReadData(0, data.data(), data.size()), static_cast<int64_t>(data.size()));
-  return data;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "AviBuilder.h"
 #include "TestSupport.h"
+#include "WaveData.h"
 #include "audio/ReadWave.h"
 #include "audio/WaveFile.h"
 #include "avi/DeletionView.h"
@@ -38,15 +39,6 @@ std::vector<std::string> MakePcmAvi(const std::string& path, uint32_t frames, in
   }
   EXPECT_TRUE(WriteFileBytes(path, l.bytes));
   return audio;
-}
-
-std::string WaveData(const std::string& path) {
-  WaveReader r;
-  std::string msg;
-  if (!r.Open(path, 0, &msg)) return "unreadable: " + msg;
-  std::string data(r.Info().dataBytes, '\0');
-  EXPECT_EQ(r.ReadData(0, data.data(), data.size()), static_cast<int64_t>(data.size()));
-  return data;
 }
 
 int Mirdex(const std::string& args) {
