@@ -24,20 +24,11 @@ namespace {
 
 class AudioWindowTest : public StartedWindowTest {
  protected:
-  // Ten frames at 25 fps with 8 kHz 16-bit stereo: 320 samples a frame.
+  // The audio in the format `tag`.
   std::string WriteAvi(const std::string& name, uint16_t tag) {
-    AviBuildOptions o;
-    o.frames = Frames(10, 16 * 16 * 3);
-    o.audio = true;
+    AviBuildOptions o = TenFramesWithAudio();
     o.wf.tag = tag;
-    o.audioSizes.assign(10, 1280);
-    std::string path = dir_->File(name);
-    EXPECT_TRUE(WriteFileBytes(path, BuildAvi(o).bytes));
-    return path;
-  }
-  void Open(const std::string& path) {
-    SetPendingOpenName(path);
-    DispatchCommand(kCmdOpenRecord);
+    return StartedWindowTest::WriteAvi(name, o);
   }
 };
 

@@ -22,10 +22,6 @@ namespace {
 
 class MarkWindowTest : public StartedWindowTest {
  protected:
-  void Open(const std::string& path) {
-    SetPendingOpenName(path);
-    DispatchCommand(kCmdOpenRecord);
-  }
   std::vector<std::string> Captions(MenuHandle menu) {
     std::vector<std::string> out;
     for (QAction* a : window_->Menu(menu)->actions())

@@ -46,18 +46,9 @@ TEST(AviSaveCodecList, UncompressedFirstAndEveryFourccAtColumn65) {
 class SaveWindowTest : public StartedWindowTest {
  protected:
   std::string WriteAvi(const std::string& name, bool withIdx1) {
-    AviBuildOptions o;
-    o.frames = Frames(10, 16 * 16 * 3);
-    o.audio = true;
-    o.audioSizes.assign(10, 1280);
+    AviBuildOptions o = TenFramesWithAudio();
     if (!withIdx1) o.idx1 = AviBuildOptions::kNone;
-    std::string path = dir_->File(name);
-    EXPECT_TRUE(WriteFileBytes(path, BuildAvi(o).bytes));
-    return path;
-  }
-  void Open(const std::string& path) {
-    SetPendingOpenName(path);
-    DispatchCommand(kCmdOpenRecord);
+    return StartedWindowTest::WriteAvi(name, o);
   }
   static uint32_t FramesOf(const std::string& path) {
     OpenAviTable table;

@@ -1,14 +1,17 @@
 // The fixture of the window command tests: a scratch settings folder, the
 // main window through its real start-up with the file commands registered,
-// and a recording host that answers the dialogs from then on.
+// and a recording host that answers the dialogs from then on; files are
+// opened as the user would.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <memory>
 
+#include "AviBuilder.h"
 #include "TestSupport.h"
 #include "app/FileCommands.h"
 #include "app/MainWindow.h"
+#include "command/CommandIds.h"
 #include "command/Dispatcher.h"
 #include "platform/AppState.h"
 
@@ -29,6 +32,26 @@ class StartedWindowTest : public ::testing::Test {
     ClearCommandRegistry();
     ME = saved_;
     dir_.reset();
+  }
+
+  // Opens `path` through the open command, with the name the dialog would give.
+  void Open(const std::string& path) {
+    SetPendingOpenName(path);
+    DispatchCommand(kCmdOpenRecord);
+  }
+  // Ten 16 × 16 frames at 25 fps with 8 kHz 16-bit stereo audio, 320 samples
+  // a frame, for WriteAvi.
+  static AviBuildOptions TenFramesWithAudio() {
+    AviBuildOptions o;
+    o.frames = Frames(10, 16 * 16 * 3);
+    o.audio = true;
+    o.audioSizes.assign(10, 1280);
+    return o;
+  }
+  std::string WriteAvi(const std::string& name, const AviBuildOptions& o) {
+    std::string path = dir_->File(name);
+    EXPECT_TRUE(WriteFileBytes(path, BuildAvi(o).bytes));
+    return path;
   }
 
   AppState saved_;
