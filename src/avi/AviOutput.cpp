@@ -62,7 +62,8 @@ bool AviOutput::Create(const std::string& path, const AviOutputHeaders& headers)
   fchmod(fd, 0666 & ~mask);
   close(fd);
   temp_ = name;
-  if (!file_.Open(temp_, RiffFile::ModeCreateWriteOnly, 4 << 20)) return Fail("%sが開けません!");
+  // Headers and indexes only: the movi data goes through blocks_.
+  if (!file_.Open(temp_, RiffFile::ModeCreateWriteOnly)) return Fail("%sが開けません!");
 
   riff_ = {};
   riff_.fccType = FourCC("AVI ");

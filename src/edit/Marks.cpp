@@ -262,17 +262,11 @@ bool LoadMarkFileByResolvedPaths(OpenAviTable& table, const std::string& markFil
     return false;
   }
   std::vector<std::string> sections = GetProfileSections(markFile);
-  auto resolve = [](const std::string& p) {
-    char* r = realpath(p.c_str(), nullptr);
-    std::string s = r ? r : "";
-    std::free(r);
-    return s;
-  };
   std::vector<std::string> resolved;
-  for (const std::string& s : sections) resolved.push_back(resolve(s));
+  for (const std::string& s : sections) resolved.push_back(ResolvedPath(s));
   for (int i = 0; i < table.nOpenAvi; ++i) {
     OpenAviFile& avi = table.pOpenAviList[static_cast<size_t>(i)];
-    std::string own = resolve(avi.szFileName);
+    std::string own = ResolvedPath(avi.szFileName);
     for (size_t k = 0; k < sections.size() && !own.empty(); ++k) {
       if (resolved[k] != own) continue;
       ParseFrameMarks(table, i, GetProfileText(sections[k], kMarkKey, std::string(), markFile));

@@ -151,3 +151,18 @@ bool SameFile(const std::string& a, const std::string& b) {
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
+
+std::string ResolvedPath(const std::string& path) {
+  auto real = [](const std::string& p) {
+    char* r = realpath(p.c_str(), nullptr);
+    std::string s = r ? r : "";
+    std::free(r);
+    return s;
+  };
+  if (std::string s = real(path); !s.empty()) return s;
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  std::string s = real(dir);
+  if (s.empty()) return {};
+  return (s == "/" ? s : s + "/") + (slash == std::string::npos ? path : path.substr(slash + 1));
+}

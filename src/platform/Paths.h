@@ -45,3 +45,7 @@ bool IsDirectory(const std::string& path);
 bool MakeDirectories(const std::string& dir);
 // True when both names lead to the same file (hard or symbolic links included).
 bool SameFile(const std::string& a, const std::string& b);
+// The path a name leads to with every link resolved, also for a file that
+// does not exist yet (its folder resolved); "" when the folder does not exist
+// either.
+std::string ResolvedPath(const std::string& path);

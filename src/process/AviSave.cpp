@@ -1,7 +1,6 @@
 #include "process/AviSave.h"
 
 #include <strings.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -18,27 +17,10 @@
 #include "platform/AppState.h"
 #include "platform/Format.h"
 #include "platform/Messages.h"
+#include "platform/Paths.h"
 #include "platform/VideoCodec.h"
 
 namespace {
-
-// The path a name leads to, also for a file that does not exist yet (its
-// folder resolved); "" when the folder does not exist either.
-std::string ResolvedPath(const std::string& path) {
-  if (char* rp = realpath(path.c_str(), nullptr)) {
-    std::string s(rp);
-    std::free(rp);
-    return s;
-  }
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  char* rp = realpath(dir.c_str(), nullptr);
-  if (!rp) return {};
-  std::string s(rp);
-  std::free(rp);
-  return (s == "/" ? s : s + "/") + base;
-}
 
 // The frame of the set 0 index that a local frame of the current set is.
 int64_t Set0Frame(const OpenAviFile* file, uint32_t local) {
@@ -57,16 +39,11 @@ int VideoDescriptor(const OpenAviFile* file) {
 }  // namespace
 
 std::string OpenedFileRefusal(const OpenAviTable& table, const std::string& path) {
-  struct stat target;
-  const bool exists = stat(path.c_str(), &target) == 0;
   const std::string resolved = ResolvedPath(path);
   for (int i = 0; i < table.nOpenAvi; ++i) {
     const std::string& name = table.pOpenAviList[static_cast<size_t>(i)].szFileName;
-    struct stat st;
-    bool same =
-        exists && stat(name.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino;
-    if (!same && !resolved.empty()) same = ResolvedPath(name) == resolved;
-    if (same) return "保存するAVIファイル名は開いているAVIファイル名です!";
+    if (SameFile(name, path) || (!resolved.empty() && ResolvedPath(name) == resolved))
+      return "保存するAVIファイル名は開いているAVIファイル名です!";
   }
   return {};
 }
