@@ -39,6 +39,14 @@ QString ChannelText(uint16_t channels) {
   return QString("%1チャネル").arg(channels);
 }
 
+// A panel that is one titled frame, filling the panel.
+QGroupBox* FramedBox(QWidget* panel, const char* title) {
+  auto* box = new QGroupBox(title, panel);
+  auto* outer = new QVBoxLayout(panel);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->addWidget(box);
+  return box;
+}
 }  // namespace
 
 QString AudioFormatText(const std::vector<uint8_t>& format) {
@@ -60,10 +68,7 @@ AudioFormatPanel::AudioFormatPanel(QWidget* parent, AudioOutputChoice* choice, s
                                    bool withVideoOnly)
     : QWidget(parent), choice_(choice), source_(std::move(source)) {
   setObjectName("AudioFormatPanel");
-  auto* box = new QGroupBox("オーディオ形式", this);
-  auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(0, 0, 0, 0);
-  outer->addWidget(box);
+  QGroupBox* box = FramedBox(this, "オーディオ形式");
   auto* row = new QHBoxLayout(box);
   videoOnly_ = new QCheckBox("音声なし", box);
   videoOnly_->setObjectName("videoOnly");
@@ -189,10 +194,7 @@ bool AudioFormatChooser::Current(std::vector<uint8_t>* format) const {
 AudioShiftPanel::AudioShiftPanel(QWidget* parent, int64_t* shiftSamples)
     : QWidget(parent), shift_(shiftSamples) {
   setObjectName("AudioShiftPanel");
-  auto* box = new QGroupBox("音声をずらす", this);
-  auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(0, 0, 0, 0);
-  outer->addWidget(box);
+  QGroupBox* box = FramedBox(this, "音声をずらす");
   auto* row = new QHBoxLayout(box);
   samples_ = new QSpinBox(box);
   samples_->setObjectName("shiftSamples");
