@@ -99,6 +99,21 @@ TEST(Paths, NameParts) {
   EXPECT_TRUE(std::regex_match(date, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d)")));
 }
 
+// How a save tells an output name that leads to an opened file: through a
+// link to its folder, also before the output exists.
+TEST(Paths, ResolvedPathFollowsLinksAlsoForANewFile) {
+  ScratchDir dir;
+  ASSERT_TRUE(MakeDirectories(dir.File("real")));
+  ASSERT_EQ(symlink(dir.File("real").c_str(), dir.File("link").c_str()), 0);
+  const std::string real = ResolvedPath(dir.File("real"));
+  ASSERT_FALSE(real.empty());
+  EXPECT_EQ(ResolvedPath(dir.File("link/new.avi")), real + "/new.avi");
+  ASSERT_TRUE(WriteFileBytes(dir.File("real/old.avi"), "x"));
+  EXPECT_EQ(ResolvedPath(dir.File("link/./old.avi")), real + "/old.avi");
+  EXPECT_TRUE(SameFile(dir.File("link/old.avi"), dir.File("real/old.avi")));
+  EXPECT_EQ(ResolvedPath(dir.File("missing/new.avi")), "");
+}
+
 TEST(Priority, LevelsOutsideTheTableChangeNothing) {
   int p, t;
   EXPECT_FALSE(PriorityNiceValues(7, &p, &t));
