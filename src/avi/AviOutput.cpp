@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -126,7 +125,6 @@ void AviOutput::EnterStream() {
 
 bool AviOutput::LeaveStream() {
   if (!blocks_.Drain()) {
-    errno = blocks_.Error();
     return Fail("%sの00db書き込みでエラーが発生しました!");
   }
   if (file_.Seek(static_cast<int64_t>(blocks_.Position())) < 0) return Fail("%sがシークできません!");

@@ -151,7 +151,6 @@ int BlockWriter::AppendFrom(int source, uint64_t offset, size_t bytes) {
     ssize_t n = pread(source, current_->data + current_->used, want, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      sourceError_ = n < 0 ? errno : 0;
       Rewind(start);
       return Failed() ? -1 : 0;
     }

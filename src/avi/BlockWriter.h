@@ -34,8 +34,8 @@ class BlockWriter {
   // False once a write has failed (Error()).
   bool Append(const void* data, size_t bytes);
   // Reads `bytes` at `offset` of `source` into the stream: 1 done; 0 the
-  // source gave fewer bytes (the stream is back at where it was, the source's
-  // errno in SourceError()); -1 a write has failed.
+  // source gave fewer bytes (the stream is back at where it was); -1 a write
+  // has failed.
   int AppendFrom(int source, uint64_t offset, size_t bytes);
   // Takes back what was appended from `position` on (not before the last
   // Start); what follows overwrites it.
@@ -46,7 +46,6 @@ class BlockWriter {
 
   // errno of the first failed write; 0 none.
   int Error();
-  int SourceError() const { return sourceError_; }
 
  private:
   struct Block {
@@ -76,7 +75,6 @@ class BlockWriter {
   uint64_t started_ = 0;
   int busy_ = 0;  // blocks the thread is writing
   int error_ = 0;
-  int sourceError_ = 0;
   bool stop_ = false;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
