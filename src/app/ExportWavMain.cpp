@@ -1,5 +1,5 @@
-// mirdex --export-wav decodes compressed audio, so it runs in the library
-// main() loads on demand, like --framemd5.
+// mirdex --export-wav decodes compressed audio, so it runs in the codec
+// library main() loads on demand, like --framemd5.
 #include <cstdio>
 
 #include "audio/ExportWav.h"

@@ -1,5 +1,5 @@
-// mirdex --framemd5 needs the decoders, and they live with the window in the
-// library main() loads on demand; the report and the help start without them.
+// mirdex --framemd5 needs the decoders, and they live in the codec library
+// main() loads on demand; the report and the help start without them.
 #include <cstdio>
 
 #include "edit/Marks.h"

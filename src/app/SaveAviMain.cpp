@@ -1,6 +1,6 @@
 // mirdex --save: the files opened as one timeline, saved as a new AVI file by
 // the same operation and driver as the menu command. It decodes, so it runs
-// in the library main() loads on demand.
+// in the codec library main() loads on demand.
 #include <unistd.h>
 
 #include <cstdio>
@@ -149,9 +149,6 @@ int Save(int argc, char** argv, const char* markFile) {
 extern "C" __attribute__((visibility("default"))) int MirdexSaveAviMain(int argc, char** argv,
                                                                         const char* markFile) {
   TerminalHost host(stderr, TerminalHost::ProgressFrom::kTitle);
-  Host* saved = &CurrentHost();
-  SetHost(&host);
-  int result = Save(argc, argv, markFile);
-  SetHost(saved);
-  return result;
+  HostScope scope(&host);
+  return Save(argc, argv, markFile);
 }

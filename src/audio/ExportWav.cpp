@@ -52,9 +52,6 @@ int Export(const ExportWavRequest& request, FILE* err, const std::function<bool(
 
 int ExportWav(const ExportWavRequest& request, FILE* err, const std::function<bool(OpenAviTable&)>& prepare) {
   TerminalHost host(err, TerminalHost::ProgressFrom::kStatus);
-  Host* saved = &CurrentHost();
-  SetHost(&host);
-  int result = Export(request, err, prepare);
-  SetHost(saved);
-  return result;
+  HostScope scope(&host);
+  return Export(request, err, prepare);
 }

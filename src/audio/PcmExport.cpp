@@ -132,9 +132,6 @@ int Export(const ExportWavRequest& request, FILE* err, const std::function<bool(
 int ExportPcmWav(const ExportWavRequest& request, FILE* err,
                  const std::function<bool(OpenAviTable&)>& prepare) {
   QuietHost quiet;
-  Host* saved = &CurrentHost();
-  SetHost(&quiet);
-  int result = Export(request, err, prepare);
-  SetHost(saved);
-  return result;
+  HostScope scope(&quiet);
+  return Export(request, err, prepare);
 }

@@ -36,8 +36,7 @@ class Md5Host : public Host {
 int FrameMd5(const std::string& path, FILE* out, FILE* err,
              const std::function<bool(OpenAviTable&)>& prepare) {
   Md5Host host(err);
-  Host* saved = &CurrentHost();
-  SetHost(&host);
+  HostScope scope(&host);
   // A capture of its own: the file, a reader and a pool.
   auto capture = std::make_unique<Capture>();
   OpenAviTable& table = capture->table;
@@ -72,6 +71,5 @@ int FrameMd5(const std::string& path, FILE* out, FILE* err,
     }
   }
   capture.reset();  // closes the file before the host goes
-  SetHost(saved);
   return result;
 }

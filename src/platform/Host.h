@@ -169,3 +169,15 @@ class TerminalHost : public Host {
 Host& CurrentHost();
 // Installs `host` (not owned); nullptr restores the console host.
 void SetHost(Host* host);
+
+// Installs `host` for the scope's life, then the host before it again.
+class HostScope {
+ public:
+  explicit HostScope(Host* host) : saved_(&CurrentHost()) { SetHost(host); }
+  ~HostScope() { SetHost(saved_); }
+  HostScope(const HostScope&) = delete;
+  HostScope& operator=(const HostScope&) = delete;
+
+ private:
+  Host* saved_;
+};
